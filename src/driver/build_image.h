@@ -1,0 +1,26 @@
+// One build: from the map, configuration, ELF and resources files to the
+// AELF image, in a fixed order of steps.
+#pragma once
+
+#include <string>
+
+namespace pakforge {
+
+// The build's outcome, which is also the process exit status.
+enum class BuildResult : int {
+  ok = 0,
+  configNotOpen = -1,
+  symbolScanFailed = -2,
+  resourcesNotOpen = -3,
+  elfNotOpen = -4,
+  imageNotCreated = -5,
+  romBudgetExceeded = -6,
+  ramBudgetFailed = -10,
+};
+
+// Messages go to standard output, the usage report to standard error.
+BuildResult buildImage(const std::string& mapPath, const std::string& configPath,
+                       const std::string& elfPath, const std::string& resourcesPath,
+                       const std::string& imagePath);
+
+}  // namespace pakforge

@@ -1,0 +1,13 @@
+// Opening an input file so that only something readable as a file counts as
+// opened: a directory opens on some systems and then reads as empty, which
+// would hide a wrong path behind a misleading later failure.
+#pragma once
+
+#include <fstream>
+#include <string>
+
+namespace pakforge {
+
+bool openInputFile(const std::string& path, std::ios::openmode mode, std::ifstream& file);
+
+}  // namespace pakforge

@@ -1,0 +1,61 @@
+#include "mapfile/ram_budget.h"
+
+#include <iostream>
+#include <string_view>
+
+#include "format/budget_report.h"
+#include "format/image_header.h"
+#include "format/input_file.h"
+#include "mapfile/line_reader.h"
+
+namespace pakforge {
+
+RamUsage scanRamUsage(std::istream& map, std::size_t bufferSize) {
+  RamUsage usage;
+  // RAM addresses are written 0x2000xxxx; the value is read from the first
+  // '2' of the line, which may stand before the "2000" itself (".data2").
+  LineFeatures line("2000", ".data", '2', 8);
+  // Only lines holding "2000" count, and most map lines do not.
+  const auto nextCandidate = [](std::string_view text) { return text.find("2000"); };
+  const auto onLine = [&](const LineFeatures& l) {
+    if (!l.holds(0)) {
+      return true;
+    }
+    const std::uint32_t value = l.windowValue();
+    if (l.holds(1)) {
+      usage.dataStart = value;
+    } else if (value > usage.dataEnd && value > usage.dataStart) {
+      usage.dataEnd = value;
+    }
+    return true;
+  };
+  forEachLine(map, line, nextCandidate, onLine, bufferSize);
+  return usage;
+}
+
+int reportRamBudget(const RamUsage& usage, std::ostream& report) {
+  const auto used = static_cast<std::int32_t>(usage.dataEnd - usage.dataStart);
+  const auto limit = static_cast<std::int32_t>(RAM_LIMIT - usage.dataStart);
+  printSectionTitle(report, Budget::ram);
+  printUsageLine(report, "App RAM data size = ", used, limit);
+  printFreeSpaceLine(report, used, limit);
+  printClosingRule(report);
+  if (limit < used) {
+    printOverBudgetLine(report, Budget::ram);
+    return -2;
+  }
+  return 0;
+}
+
+int checkRamBudget(const std::string& mapPath) {
+  std::ifstream map;
+  if (!openInputFile(mapPath, std::ios::in, map)) {
+    std::cout << "map file not open " << mapPath << std::endl;
+    return -1;
+  }
+  const RamUsage usage = scanRamUsage(map);
+  map.close();
+  return reportRamBudget(usage, std::cerr);
+}
+
+}  // namespace pakforge

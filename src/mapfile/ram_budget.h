@@ -1,0 +1,26 @@
+// Whether the application's RAM data fits the device, read from the linker
+// map, with the RAM section of the usage report.
+#pragma once
+
+#include <cstdint>
+#include <istream>
+#include <ostream>
+#include <string>
+
+namespace pakforge {
+
+struct RamUsage {
+  std::uint32_t dataStart = 0;
+  std::uint32_t dataEnd = 0;
+};
+
+// Reads the whole map: where the RAM data starts and the highest RAM address.
+RamUsage scanRamUsage(std::istream& map, std::size_t bufferSize = 256 * 1024);
+
+// Prints the RAM section to `report`; 0 when the data fits, -2 when not.
+int reportRamBudget(const RamUsage& usage, std::ostream& report);
+
+// 0 fits, -1 map file not open (message on standard output), -2 does not fit.
+int checkRamBudget(const std::string& mapPath);
+
+}  // namespace pakforge
