@@ -43,7 +43,18 @@ LineFeatures::LineFeatures(std::string_view pattern0, std::string_view pattern1,
                            std::size_t window)
     : patterns_{pattern0, pattern1}, lead_(lead), window_(std::min(window, kMaxWindow)) {}
 
+void LineFeatures::beginRun(std::string_view run) {
+  run_ = run;
+  next_ = {kUnknown, kUnknown};
+}
+
+void LineFeatures::set(std::string_view line) {
+  whole_ = true;
+  line_ = line;
+}
+
 void LineFeatures::reset() {
+  whole_ = false;
   found_ = {};
   leadSeen_ = false;
   windowLength_ = 0;
@@ -65,8 +76,8 @@ void LineFeatures::feed(std::string_view piece) {
   const std::string_view seamText(seam.data(), tailLength_ + head);
   for (std::size_t i = 0; i < patterns_.size(); ++i) {
     if (!found_[i] && !patterns_[i].empty()) {
-      found_[i] = seamText.find(patterns_[i]) != std::string_view::npos ||
-                  piece.find(patterns_[i]) != std::string_view::npos;
+      found_[i] = findPattern(seamText, patterns_[i]) != std::string_view::npos ||
+                  findPattern(piece, patterns_[i]) != std::string_view::npos;
     }
   }
   const std::string_view recent = piece.size() >= 4 ? piece.substr(piece.size() - 4) : seamText;
@@ -110,10 +121,50 @@ void LineFeatures::finish(bool endedByLineFeed) {
   }
 }
 
-std::uint32_t LineFeatures::windowValue() const {
+bool LineFeatures::holds(std::size_t pattern) const {
+  if (!whole_) {
+    return found_[pattern];
+  }
+  // Lines are set in order, so the next occurrence only moves forward.
+  const auto start = static_cast<std::size_t>(line_.data() - run_.data());
+  std::size_t& next = next_[pattern];
+  if (next == kUnknown || (next != std::string_view::npos && next < start)) {
+    next = findPattern(run_, patterns_[pattern], start);
+  }
+  return next != std::string_view::npos && next < start + line_.size();
+}
+
+std::string_view LineFeatures::leadWindow() const {
+  if (!whole_) {
+    return {windowText_.data(), windowLength_};
+  }
+  const std::size_t at = line_.find(lead_);
+  return at == std::string_view::npos ? std::string_view() : line_.substr(at, window_);
+}
+
+std::string_view LineFeatures::name() const {
+  if (!whole_) {
+    return {name_.data(), nameLength_};
+  }
+  const void* space = memrchr(line_.data(), ' ', line_.size());
+  if (space == nullptr) {
+    return line_;
+  }
+  return line_.substr(static_cast<std::size_t>(static_cast<const char*>(space) - line_.data()) + 1);
+}
+
+std::size_t findPattern(std::string_view text, std::string_view pattern, std::size_t from) {
+  if (from > text.size() || pattern.empty()) {
+    return std::string_view::npos;
+  }
+  const void* at = memmem(text.data() + from, text.size() - from, pattern.data(), pattern.size());
+  return at == nullptr ? std::string_view::npos
+                       : static_cast<std::size_t>(static_cast<const char*>(at) - text.data());
+}
+
+std::uint32_t hexValue(std::string_view text) {
   std::uint32_t value = 0;
-  for (std::size_t i = 0; i < windowLength_; ++i) {
-    const char c = windowText_[i];
+  for (const char c : text) {
     std::uint32_t digit = 0;
     if (c >= '0' && c <= '9') {
       digit = static_cast<std::uint32_t>(c - '0');

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <istream>
 #include <memory>
 #include <string_view>
@@ -40,7 +41,17 @@ class LineReader {
 
 // What a scan needs of one line: whether it holds each of up to two
 // patterns, the few characters from the first occurrence of a lead
-// character, and the text after its last space.
+// character, and the text after its last space. A line that fits the buffer
+// is looked at in place, and only as far as a scan asks; a longer one is
+// gathered piece by piece into the same answers.
+// The leading run of hex digits of `text`, which holds at most eight.
+std::uint32_t hexValue(std::string_view text);
+
+// Where `pattern` first occurs in `text` at or after `from`, or npos. Faster
+// than string_view::find on map text, where the first character of a
+// pattern ('2', '.') is common.
+std::size_t findPattern(std::string_view text, std::string_view pattern, std::size_t from = 0);
+
 class LineFeatures {
  public:
   static constexpr std::size_t kMaxWindow = 8;
@@ -49,23 +60,41 @@ class LineFeatures {
 
   LineFeatures(std::string_view pattern0, std::string_view pattern1, char lead, std::size_t window);
 
+  // Whole lines: first the run of lines they are taken from, then each line
+  // of it in order, without its line end. Patterns are searched once per
+  // run, not once per line.
+  void beginRun(std::string_view run);
+  void set(std::string_view line);
+
+  // A line given in pieces: reset, feed each piece, then finish.
   void reset();
   void feed(std::string_view piece);
   // A carriage return right before the line feed is not part of the line.
   void finish(bool endedByLineFeed);
 
-  bool holds(std::size_t pattern) const { return found_[pattern]; }
-  bool hasLead() const { return leadSeen_; }
+  bool holds(std::size_t pattern) const;
+  // Up to `window` characters from the first lead character; empty when the
+  // line holds none.
+  std::string_view leadWindow() const;
   // The window read as the leading run of its hex digits.
-  std::uint32_t windowValue() const;
-  // The text after the last space, unless it is longer than kMaxName.
-  bool nameKnown() const { return !nameOverflow_; }
-  std::string_view name() const { return {name_.data(), nameLength_}; }
+  std::uint32_t windowValue() const { return hexValue(leadWindow()); }
+  // The text after the last space (the whole line when it holds none);
+  // unknown when a line given in pieces has a longer one than kMaxName.
+  bool nameKnown() const { return whole_ || !nameOverflow_; }
+  std::string_view name() const;
 
  private:
   std::array<std::string_view, 2> patterns_;
   char lead_;
   std::size_t window_;
+
+  bool whole_ = false;
+  std::string_view run_;
+  std::string_view line_;
+  // Where each pattern next occurs in the run, from the last line asked
+  // about; kUnknown until first asked.
+  static constexpr std::size_t kUnknown = std::string_view::npos - 1;
+  mutable std::array<std::size_t, 2> next_{};
 
   std::array<bool, 2> found_{};
   bool leadSeen_ = false;
@@ -86,6 +115,7 @@ class LineFeatures {
 template <typename SkipTo, typename OnLine>
 void forEachLine(std::istream& in, LineFeatures& features, SkipTo skipTo, OnLine onLine,
                  std::size_t bufferSize = LineReader::kDefaultBufferSize) {
+  constexpr std::size_t npos = std::string_view::npos;
   LineReader reader(in, bufferSize);
   Chunk chunk;
   bool inLongLine = false;
@@ -93,22 +123,16 @@ void forEachLine(std::istream& in, LineFeatures& features, SkipTo skipTo, OnLine
     std::string_view text = chunk.text;
     if (inLongLine) {
       const std::size_t lineFeed = text.find('\n');
-      if (lineFeed == std::string_view::npos) {
-        features.feed(text);
-        if (!chunk.partial) {
-          inLongLine = false;
-          features.finish(false);
-          if (!onLine(features))
-            return;
-        }
+      features.feed(text.substr(0, lineFeed));
+      if (lineFeed == npos && chunk.partial) {
         continue;
       }
       inLongLine = false;
-      features.feed(text.substr(0, lineFeed));
-      features.finish(true);
-      if (!onLine(features))
+      features.finish(lineFeed != npos);
+      if (!onLine(features)) {
         return;
-      text.remove_prefix(lineFeed + 1);
+      }
+      text.remove_prefix(lineFeed == npos ? text.size() : lineFeed + 1);
     }
     if (chunk.partial) {
       inLongLine = true;
@@ -116,21 +140,29 @@ void forEachLine(std::istream& in, LineFeatures& features, SkipTo skipTo, OnLine
       features.feed(text);
       continue;
     }
+    features.beginRun(text);
     while (!text.empty()) {
       const std::size_t skip = skipTo(text);
-      if (skip == std::string_view::npos)
+      if (skip == npos) {
         break;
-      const std::size_t lineFeedBefore =
-          skip == 0 ? std::string_view::npos : text.rfind('\n', skip - 1);
-      if (lineFeedBefore != std::string_view::npos)
-        text.remove_prefix(lineFeedBefore + 1);
+      }
+      if (skip > 0) {
+        const void* lineFeedBefore = memrchr(text.data(), '\n', skip);
+        if (lineFeedBefore != nullptr) {
+          text.remove_prefix(
+              static_cast<std::size_t>(static_cast<const char*>(lineFeedBefore) - text.data()) + 1);
+        }
+      }
       const std::size_t lineFeed = text.find('\n');
-      features.reset();
-      features.feed(text.substr(0, lineFeed));
-      features.finish(lineFeed != std::string_view::npos);
-      if (!onLine(features))
+      std::string_view line = text.substr(0, lineFeed);
+      if (lineFeed != npos && !line.empty() && line.back() == '\r') {
+        line.remove_suffix(1);
+      }
+      features.set(line);
+      if (!onLine(features)) {
         return;
-      text.remove_prefix(lineFeed == std::string_view::npos ? text.size() : lineFeed + 1);
+      }
+      text.remove_prefix(lineFeed == npos ? text.size() : lineFeed + 1);
     }
   }
   if (inLongLine) {

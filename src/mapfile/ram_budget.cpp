@@ -16,7 +16,7 @@ RamUsage scanRamUsage(std::istream& map, std::size_t bufferSize) {
   // '2' of the line, which may stand before the "2000" itself (".data2").
   LineFeatures line("2000", ".data", '2', 8);
   // Only lines holding "2000" count, and most map lines do not.
-  const auto nextCandidate = [](std::string_view text) { return text.find("2000"); };
+  const auto nextCandidate = [](std::string_view text) { return findPattern(text, "2000"); };
   const auto onLine = [&](const LineFeatures& l) {
     if (!l.holds(0)) {
       return true;

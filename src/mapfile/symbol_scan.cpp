@@ -38,7 +38,8 @@ bool scanMapSymbols(std::istream& map, ImageHeader& header, std::ostream& messag
   std::array<bool, kRequiredSymbols.size()> seen{};
   std::array<std::uint32_t, kRequiredSymbols.size()> address{};
   bool haveSymbolLine = false;
-  std::uint32_t lastSymbolAddress = 0;
+  std::array<char, 7> lastSymbolWindow{};
+  std::size_t lastSymbolWindowLength = 0;
   bool inCodeRange = false;
   Outcome outcome = Outcome::reading;
 
@@ -49,7 +50,7 @@ bool scanMapSymbols(std::istream& map, ImageHeader& header, std::ostream& messag
   const auto onLine = [&](const LineFeatures& l) {
     if (!inCodeRange) {
       if (l.holds(kText)) {
-        if (!l.hasLead()) {
+        if (l.leadWindow().empty()) {
           outcome = Outcome::noCodeStartAddress;
           return false;
         }
@@ -66,23 +67,25 @@ bool scanMapSymbols(std::istream& map, ImageHeader& header, std::ostream& messag
         outcome = Outcome::noSymbolLine;
         return false;
       }
-      header.appSize = lastSymbolAddress - header.addrExe;
+      header.appSize = hexValue({lastSymbolWindow.data(), lastSymbolWindowLength}) - header.addrExe;
       outcome = Outcome::done;
       return false;
     }
     // Linker maps are full of lines without an address (blank lines,
     // section headings); they are not symbol lines.
-    if (!l.hasLead()) {
+    const std::string_view window = l.leadWindow();
+    if (window.empty()) {
       return true;
     }
-    lastSymbolAddress = l.windowValue();
+    // Only the last symbol line's address is ever used: keep its text and
+    // read it once, at the data line.
+    lastSymbolWindowLength = window.copy(lastSymbolWindow.data(), lastSymbolWindow.size());
     haveSymbolLine = true;
-    if (l.nameKnown()) {
-      for (std::size_t i = 0; i < kRequiredSymbols.size(); ++i) {
-        if (l.name() == kRequiredSymbols[i].name) {
-          seen[i] = true;
-          address[i] = lastSymbolAddress;
-        }
+    const std::string_view name = l.name();
+    for (std::size_t i = 0; l.nameKnown() && i < kRequiredSymbols.size(); ++i) {
+      if (name == kRequiredSymbols[i].name) {
+        seen[i] = true;
+        address[i] = hexValue(window);
       }
     }
     return true;
