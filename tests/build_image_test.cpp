@@ -186,84 +186,75 @@ TEST_F(BuildImage, OptionWithoutValueStopsBeforeAnyStep) {
   EXPECT_FALSE(fs::exists(path("prog.alf")));
 }
 
-// Each failure before the image is created: its status, its message after
-// the output before it, and an existing image left as it was.
-TEST_F(BuildImage, FailuresBeforeWritingLeaveTheImageAlone) {
+std::string red(const std::string& what, const std::string& path) {
+  return "\033[31m" + what + " '" + path + "'" + kReset + "\n";
+}
+
+// Every kind of bad input: its exit status, the messages after the banner,
+// the report so far, and what became of an image that was already there.
+TEST_F(BuildImage, BadInputTable) {
+  enum class Image { untouched, replaced };
   struct Case {
     std::string what;
     std::vector<std::string> args;
     int status;
     std::string out;
     std::string err;
+    Image image;
   };
-  const std::string res = path("output_RES.bin").string();
-  writeText(path("short.cfg"), std::string(71, 'c'));
   writeText(path("empty"), "");
+  writeText(path("short.cfg"), std::string(71, 'c'));
   writeFile(path("short.elf"), Bytes(elf_.begin(), elf_.end() - 1));
-  std::string noLoop = readMap();
-  noLoop.replace(noLoop.find(" loop"), 5, " lo0p");
-  writeText(path("noloop.map"), noLoop);
-  std::string wrapped = readMap();
-  wrapped.replace(wrapped.find("0x08025000"), 10, "0x08010000");
-  writeText(path("wrapped.map"), wrapped);
-  const std::string dirPath = dir_.string();
-  const std::string cfgGone =
-      "\033[31mCan't open cfg file '" + path("gone").string() + "'" + kReset + "\n";
+  std::string map = readMap();
+  writeText(path("noloop.map"), std::string(map).replace(map.find(" loop"), 5, " lo0p"));
+  writeText(path("wrapped.map"),
+            std::string(map).replace(map.find("0x08025000"), 10, "0x08010000"));
+  writeText(path("long.map"), std::string(10 << 20, 'x'));
+  Bytes noise = pattern(100000, 97);
+  for (std::uint8_t& b : noise)
+    b = b == '.' ? ',' : b;  // no ".text": no code start
+  writeFile(path("noise.map"), noise);
+  const std::string dir = dir_.string();
+  const std::string emptyRam =
+      "\n---------  RAM  -----------\n"
+      "App RAM data size = 0/536903680 Bytes (0/100%)\n"
+      "Free space = " +
+      kGreen + "536903680" + kReset + " Bytes (" + kGreen + "100" + kReset +
+      "/100%)\n---------------------------\n\n";
+  const std::string shortCfg = "Cfg file is shorter than the 72-byte header:";
+  const std::string shortElf = "Elf file ends before the application code does:";
+  const std::string created = "' has been " + kGreen + "successfully" + kReset + " created\n";
+  // clang-format off
   const std::vector<Case> cases = {
-      {"missing map", {"-m", "../gone"}, 246, "map file not open ../gone\n", ""},
-      {"map is a folder",
-       {"-m", dirPath, "-c", "../gone"},
-       246,
-       "map file not open " + dirPath + "\n",
-       ""},
-      {"missing cfg", {"-c", path("gone").string()}, 255, cfgGone, kRamSection},
-      {"cfg is a folder",
-       {"-c", dirPath},
-       255,
-       "\033[31mCan't open cfg file '" + dirPath + "'" + kReset + "\n",
-       kRamSection},
-      {"cfg of 71 bytes",
-       {"-c", "../short.cfg"},
-       255,
-       "\033[31mCfg file is shorter than the 72-byte header: '../short.cfg'" + kReset + "\n",
-       kRamSection},
-      {"empty cfg",
-       {"-c", "../empty"},
-       255,
-       "\033[31mCfg file is shorter than the 72-byte header: '../empty'" + kReset + "\n",
-       kRamSection},
-      {"symbol missing", {"-m", "../noloop.map"}, 254, "func loop not found\n", kRamSection},
-      {"missing resources",
-       {"-r", "../gone"},
-       253,
-       "\033[31mCan't open cfg file '../gone'" + kReset + "\n",
-       kRamSection},
-      {"resources is a folder",
-       {"-r", dirPath},
-       253,
-       "\033[31mCan't open cfg file '" + dirPath + "'" + kReset + "\n",
-       kRamSection},
-      {"missing elf",
-       {"-f", "../gone"},
-       252,
-       "\033[31mCan't open elf file '../gone'" + kReset + "\n",
-       kRamSection},
-      {"elf is a folder",
-       {"-f", dirPath},
-       252,
-       "\033[31mCan't open elf file '" + dirPath + "'" + kReset + "\n",
-       kRamSection},
-      {"elf one byte short",
-       {"-f", "../short.elf"},
-       252,
-       "\033[31mElf file ends before the application code does: '../short.elf'" + kReset + "\n",
-       kRamSection},
-      {"wrapped appSize",
-       {"-m", "../wrapped.map"},
-       252,
-       "\033[31mElf file ends before the application code does: './../output.elf'" + kReset + "\n",
-       kRamSection},
+    {"map missing", {"-m", "../gone"}, 246, "map file not open ../gone\n", "", Image::untouched},
+    {"map is a folder", {"-m", dir}, 246, "map file not open " + dir + "\n", "", Image::untouched},
+    {"map is /dev/null", {"-m", "/dev/null"}, 254, "addrExe not found", emptyRam, Image::untouched},
+    {"map is empty", {"-m", "../empty"}, 254, "addrExe not found", emptyRam, Image::untouched},
+    {"map of one 10 MB line", {"-m", "../long.map"}, 254, "addrExe not found", emptyRam, Image::untouched},
+    {"map of binary noise", {"-m", "../noise.map"}, 254, "addrExe not found", "", Image::untouched},
+    {"map without loop", {"-m", "../noloop.map"}, 254, "func loop not found\n", kRamSection, Image::untouched},
+    {"cfg missing", {"-c", "../gone"}, 255, red("Can't open cfg file", "../gone"), kRamSection, Image::untouched},
+    {"cfg is a folder", {"-c", dir}, 255, red("Can't open cfg file", dir), kRamSection, Image::untouched},
+    {"cfg is /dev/null", {"-c", "/dev/null"}, 255, red(shortCfg, "/dev/null"), kRamSection, Image::untouched},
+    {"cfg is empty", {"-c", "../empty"}, 255, red(shortCfg, "../empty"), kRamSection, Image::untouched},
+    {"cfg of 71 bytes", {"-c", "../short.cfg"}, 255, red(shortCfg, "../short.cfg"), kRamSection, Image::untouched},
+    {"resources missing", {"-r", "../gone"}, 253, red("Can't open cfg file", "../gone"), kRamSection, Image::untouched},
+    {"resources is a folder", {"-r", dir}, 253, red("Can't open cfg file", dir), kRamSection, Image::untouched},
+    {"resources is /dev/null", {"-r", "/dev/null"}, 0, "AELF file './../prog.alf" + created, "", Image::replaced},
+    {"resources is empty", {"-r", "../empty"}, 0, "AELF file './../prog.alf" + created, "", Image::replaced},
+    {"elf missing", {"-f", "../gone"}, 252, red("Can't open elf file", "../gone"), kRamSection, Image::untouched},
+    {"elf is a folder", {"-f", dir}, 252, red("Can't open elf file", dir), kRamSection, Image::untouched},
+    {"elf is /dev/null", {"-f", "/dev/null"}, 252, red(shortElf, "/dev/null"), kRamSection, Image::untouched},
+    {"elf is empty", {"-f", "../empty"}, 252, red(shortElf, "../empty"), kRamSection, Image::untouched},
+    {"elf one byte short", {"-f", "../short.elf"}, 252, red(shortElf, "../short.elf"), kRamSection, Image::untouched},
+    {"wrapped appSize", {"-m", "../wrapped.map"}, 252, red(shortElf, "./../output.elf"), kRamSection, Image::untouched},
+    {"output in a missing folder", {"-o", "../no/prog.alf"}, 251, red("Can't create output file", "../no/prog.alf"), kRamSection, Image::untouched},
+    {"output is a folder", {"-o", dir}, 251, red("Can't create output file", dir), kRamSection, Image::untouched},
+    {"output is /dev/full", {"-o", "/dev/full"}, 251, red("Can't write output file", "/dev/full"), kRamSection, Image::untouched},
+    {"output is /dev/null", {"-o", "/dev/null"}, 0, "AELF file '/dev/null" + created, "", Image::untouched},
+    {"output is an empty file", {"-o", "../empty"}, 0, "AELF file '../empty" + created, "", Image::untouched},
   };
+  // clang-format on
   const Bytes previous = pattern(10, 3);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -271,10 +262,23 @@ TEST_F(BuildImage, FailuresBeforeWritingLeaveTheImageAlone) {
     const Outcome r = run(c.args);
     EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(r.out, kBanner + c.out);
-    EXPECT_EQ(r.err, c.err);
-    EXPECT_EQ(r.both, kBanner + c.err + c.out);
-    EXPECT_EQ(readFile(path("prog.alf")), previous);
+    if (c.status == 0) {
+      EXPECT_EQ(r.err.substr(0, kRamSection.size()), kRamSection);
+    } else if (!c.err.empty() || c.status == 246) {
+      EXPECT_EQ(r.err, c.err);
+      EXPECT_EQ(r.both, kBanner + c.err + c.out);
+    } else {
+      EXPECT_EQ(r.err.rfind("\n---------  RAM  -----------\n", 0), 0u);
+    }
+    const Bytes image = readFile(path("prog.alf"));
+    if (c.image == Image::untouched) {
+      EXPECT_EQ(image, previous);
+    } else {
+      EXPECT_EQ(image.size(), 76u + 0x5000);
+    }
   }
+  EXPECT_EQ(readFile(path("empty")), expectedImage());
+  EXPECT_FALSE(fs::exists(path("no")));
 }
 
 TEST_F(BuildImage, ResourcesTooLongForTheHeader) {
@@ -291,20 +295,6 @@ TEST_F(BuildImage, ResourcesTooLongForTheHeader) {
                        "\033[31mResources file is longer than 4294967295 bytes: '../big.res'" +
                        kReset + "\n");
   EXPECT_FALSE(fs::exists(path("prog.alf")));
-}
-
-TEST_F(BuildImage, ImageThatCannotBeCreatedOrWritten) {
-  Outcome r = run({"-o", "../no/such/folder/prog.alf"});
-  EXPECT_EQ(r.status, 251);
-  EXPECT_EQ(r.out, kBanner + "\033[31mCan't create output file '../no/such/folder/prog.alf'" +
-                       kReset + "\n");
-  EXPECT_EQ(r.err, kRamSection);
-  if (fs::exists("/dev/full")) {
-    r = run({"-o", "/dev/full"});
-    EXPECT_EQ(r.status, 251);
-    EXPECT_EQ(r.out, kBanner + "\033[31mCan't write output file '/dev/full'" + kReset + "\n");
-    EXPECT_EQ(r.err, kRamSection);
-  }
 }
 
 TEST_F(BuildImage, OverBudgetImageIsWrittenInFull) {

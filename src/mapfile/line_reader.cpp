@@ -92,8 +92,10 @@ void LineFeatures::feed(std::string_view piece) {
       leadSeen_ = at != std::string_view::npos;
     }
     const std::size_t take = std::min(window_ - windowLength_, from.size());
-    std::memcpy(windowText_.data() + windowLength_, from.data(), take);
-    windowLength_ += take;
+    if (take > 0) {
+      std::memcpy(windowText_.data() + windowLength_, from.data(), take);
+      windowLength_ += take;
+    }
   }
 
   std::string_view nameText = piece;

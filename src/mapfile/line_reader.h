@@ -23,7 +23,7 @@ struct Chunk {
 
 class LineReader {
  public:
-  static constexpr std::size_t kDefaultBufferSize = 256 * 1024;
+  static constexpr std::size_t kDefaultBufferSize = std::size_t{256} * 1024;
 
   explicit LineReader(std::istream& in, std::size_t bufferSize = kDefaultBufferSize);
 

@@ -7,6 +7,8 @@
 #include <ostream>
 #include <string>
 
+#include "mapfile/line_reader.h"
+
 namespace pakforge {
 
 struct RamUsage {
@@ -15,7 +17,7 @@ struct RamUsage {
 };
 
 // Reads the whole map: where the RAM data starts and the highest RAM address.
-RamUsage scanRamUsage(std::istream& map, std::size_t bufferSize = 256 * 1024);
+RamUsage scanRamUsage(std::istream& map, std::size_t bufferSize = LineReader::kDefaultBufferSize);
 
 // Prints the RAM section to `report`; 0 when the data fits, -2 when not.
 int reportRamBudget(const RamUsage& usage, std::ostream& report);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "format/image_header.h"
+#include "mapfile/line_reader.h"
 
 namespace pakforge {
 
@@ -17,6 +18,6 @@ bool scanMapSymbols(const std::string& mapPath, ImageHeader& header);
 
 // The same on a map already open; messages go to `messages`.
 bool scanMapSymbols(std::istream& map, ImageHeader& header, std::ostream& messages,
-                    std::size_t bufferSize = 256 * 1024);
+                    std::size_t bufferSize = LineReader::kDefaultBufferSize);
 
 }  // namespace pakforge
