@@ -1,0 +1,137 @@
+// Runs pakforge on the example inputs, then aelfdump on the image.
+#include <string>
+
+#include "example_build.h"
+
+namespace {
+
+using namespace pakforge::testing_support;
+
+std::uint32_t wordOf(const Bytes& bytes, std::size_t offset) {
+  std::uint32_t value = 0;
+  for (std::size_t i = 4; i-- > 0;) {
+    value = (value << 8) | bytes[offset + i];
+  }
+  return value;
+}
+
+std::string hex32(std::uint32_t value) {
+  char text[11];
+  std::snprintf(text, sizeof text, "0x%08X", value);
+  return text;
+}
+
+class Aelfdump : public ExampleBuild {
+ protected:
+  Outcome dump(const std::vector<std::string>& args) { return runProgram(AELFDUMP_EXE, args); }
+};
+
+TEST_F(Aelfdump, PrintsWhatTheExampleImageHolds) {
+  ASSERT_EQ(run({}).status, 0);
+  std::string carried;
+  std::string carriedJson;
+  for (std::size_t offset : {20u, 24u, 36u, 48u, 52u, 56u, 64u, 68u}) {
+    const std::string label = "word at offset " + std::to_string(offset);
+    carried += label + std::string(21 - label.size(), ' ') + hex32(wordOf(config_, offset)) + "\n";
+    carriedJson += (carriedJson.empty() ? "\"" : ", \"") + std::to_string(offset) +
+                   "\": " + std::to_string(wordOf(config_, offset));
+  }
+  Outcome r = dump({"../prog.alf"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out,
+            "image                '../prog.alf'\n"
+            "magic                AELF\n"
+            "entryPointAddr       0x08020000\n"
+            "loopAddr             0x08020400\n"
+            "hGroupsTableAddr     0x08023000\n"
+            "iGroupsTableAddr     0x08023400\n"
+            "remoteRegTablesAddr  0x08023800\n"
+            "addrExe              0x08020000\n"
+            "appSize              0x00005000\n"
+            "modbusTableEnd       0x00001000\n"
+            "resourcesSize        0x00004000\n"
+            "modbusTableStart     0x00000000\n" +
+                carried +
+                "code                 20480 bytes at offset 76\n"
+                "resources            16384 bytes at offset 20556\n"
+                "ROM limit            130560 bytes\n"
+                "ROM total            40960 bytes\n"
+                "ROM free             89600 bytes\n");
+  r = dump({"--json", "../prog.alf"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out,
+            "{\"image\": \"../prog.alf\", \"magic\": \"AELF\", \"header\": {"
+            "\"entryPointAddr\": 134348800, \"loopAddr\": 134349824, "
+            "\"hGroupsTableAddr\": 134361088, \"iGroupsTableAddr\": 134362112, "
+            "\"remoteRegTablesAddr\": 134363136, \"addrExe\": 134348800, \"appSize\": 20480, "
+            "\"modbusTableEnd\": 4096, \"resourcesSize\": 16384, \"modbusTableStart\": 0}, "
+            "\"carried\": {" +
+                carriedJson +
+                "}, \"code\": {\"offset\": 76, \"length\": 20480}, "
+                "\"resources\": {\"offset\": 20556, \"length\": 16384}, "
+                "\"rom\": {\"limit\": 130560, \"total\": 40960, \"free\": 89600}, "
+                "\"warnings\": []}\n");
+}
+
+TEST_F(Aelfdump, SymbolOutsideTheCodeIsAWarning) {
+  ASSERT_EQ(run({}).status, 0);
+  Bytes image = readFile(path("prog.alf"));
+  putWord(image, 4 + 4, 0x08025001);  // one past the end of the code
+  writeFile(path("odd.alf"), image);
+  const std::string warning = "loopAddr 0x08025001 lies outside the code, 0x08020000 to 0x08025000";
+  Outcome r = dump({"../odd.alf"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "aelfdump: warning: " + warning + "\n");
+  r = dump({"--json", "../odd.alf"});
+  EXPECT_NE(r.out.find("\"warnings\": [\"" + warning + "\"]}"), std::string::npos);
+}
+
+TEST_F(Aelfdump, DamagedImagesFailClearly) {
+  ASSERT_EQ(run({}).status, 0);
+  const Bytes good = readFile(path("prog.alf"));
+  Bytes wrongMagic = good;
+  wrongMagic[0] = 'E';
+  writeFile(path("magic.alf"), wrongMagic);
+  writeFile(path("cut.alf"), Bytes(good.begin(), good.begin() + 75));
+  writeFile(path("empty.alf"), {});
+  Bytes longer = good;
+  longer.push_back(0);
+  writeFile(path("long.alf"), longer);
+  writeFile(path("short.alf"), Bytes(good.begin(), good.end() - 1));
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string err;
+  };
+  const std::string described =
+      " bytes long, but its header describes 76 + appSize 20480 + "
+      "resourcesSize 16384 = 36940 bytes\n";
+  const std::vector<Case> cases = {
+      {{}, 2, "usage: aelfdump [--json] IMAGE\n"},
+      {{"--json"}, 2, "usage: aelfdump [--json] IMAGE\n"},
+      {{"../gone.alf"}, 1, "aelfdump: can't open '../gone.alf'\n"},
+      {{".."}, 1, "aelfdump: can't open '..'\n"},
+      {{"../magic.alf"},
+       3,
+       "aelfdump: '../magic.alf' is not an AELF image: it does not start with AELF\n"},
+      {{"../cut.alf"},
+       4,
+       "aelfdump: '../cut.alf' is 75 bytes long, shorter than the 76 bytes of magic and header\n"},
+      {{"../empty.alf"},
+       4,
+       "aelfdump: '../empty.alf' is 0 bytes long, shorter than the 76 bytes of magic and "
+       "header\n"},
+      {{"--json", "../long.alf"}, 5, "aelfdump: '../long.alf' is 36941" + described},
+      {{"../short.alf"}, 5, "aelfdump: '../short.alf' is 36939" + described},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.err);
+    const Outcome r = dump(c.args);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, c.err);
+  }
+}
+
+}  // namespace
