@@ -1,5 +1,7 @@
 // Runs the pakforge executable on files in a private folder and checks its
 // exact output, exit status and the files it leaves.
+#include <sys/stat.h>
+
 #include "example_build.h"
 
 namespace {
@@ -81,6 +83,7 @@ TEST_F(BuildImage, BadInputTable) {
     Image image;
   };
   writeText(path("empty"), "");
+  ASSERT_EQ(mkfifo(path("pipe").c_str(), 0600), 0);
   writeText(path("short.cfg"), std::string(71, 'c'));
   writeFile(path("short.elf"), Bytes(elf_.begin(), elf_.end() - 1));
   std::string map = readMap();
@@ -106,6 +109,7 @@ TEST_F(BuildImage, BadInputTable) {
   const std::vector<Case> cases = {
     {"map missing", {"-m", "../gone"}, 246, "map file not open ../gone\n", "", Image::untouched},
     {"map is a folder", {"-m", dir}, 246, "map file not open " + dir + "\n", "", Image::untouched},
+    {"map is a named pipe", {"-m", "../pipe"}, 246, "map file not open ../pipe\n", "", Image::untouched},
     {"map is /dev/null", {"-m", "/dev/null"}, 254, "addrExe not found", emptyRam, Image::untouched},
     {"map is empty", {"-m", "../empty"}, 254, "addrExe not found", emptyRam, Image::untouched},
     {"map of one 10 MB line", {"-m", "../long.map"}, 254, "addrExe not found", emptyRam, Image::untouched},
@@ -120,6 +124,7 @@ TEST_F(BuildImage, BadInputTable) {
     {"resources is a folder", {"-r", dir}, 253, red("Can't open cfg file", dir), kRamSection, Image::untouched},
     {"resources is /dev/null", {"-r", "/dev/null"}, 0, "AELF file './../prog.alf" + created, "", Image::replaced},
     {"resources is empty", {"-r", "../empty"}, 0, "AELF file './../prog.alf" + created, "", Image::replaced},
+    {"elf is a named pipe", {"-f", "../pipe"}, 252, red("Can't open elf file", "../pipe"), kRamSection, Image::untouched},
     {"elf missing", {"-f", "../gone"}, 252, red("Can't open elf file", "../gone"), kRamSection, Image::untouched},
     {"elf is a folder", {"-f", dir}, 252, red("Can't open elf file", dir), kRamSection, Image::untouched},
     {"elf is /dev/null", {"-f", "/dev/null"}, 252, red(shortElf, "/dev/null"), kRamSection, Image::untouched},

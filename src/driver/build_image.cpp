@@ -101,7 +101,11 @@ BuildResult readCode(const std::string& elfPath, const ImageHeader& header, Buff
   }
   const std::uint64_t offset = elfCodeOffset(header.addrExe);
   const std::streamoff length = fileLength(file);
-  if (length < 0 || offset + header.appSize > static_cast<std::uint64_t>(length)) {
+  if (length < 0) {
+    printFileError("Can't read elf file", elfPath);
+    return BuildResult::elfNotOpen;
+  }
+  if (offset + header.appSize > static_cast<std::uint64_t>(length)) {
     printFileError("Elf file ends before the application code does:", elfPath);
     return BuildResult::elfNotOpen;
   }

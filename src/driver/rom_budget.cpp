@@ -18,21 +18,11 @@ RomFigures romFigures(const ImageHeader& header) {
 
 int checkRomBudget(const ImageHeader& header, std::ostream& report) {
   const RomFigures f = romFigures(header);
-  const std::int32_t limit = f.limit;
-  const std::uint32_t modbus = f.modbus;
-  const std::int32_t total = f.total;
   printSectionTitle(report, Budget::rom);
-  printItemLine(report, "App size = ", header.appSize, limit);
-  printItemLine(report, "Resources size = ", header.resourcesSize, limit);
-  printItemLine(report, "Modbus table size = ", modbus, limit);
-  printUsageLine(report, "Total size = ", total, limit);
-  printFreeSpaceLine(report, total, limit);
-  printClosingRule(report);
-  if (limit < total) {
-    printOverBudgetLine(report, Budget::rom);
-    return -6;
-  }
-  return 0;
+  printItemLine(report, "App size = ", header.appSize, f.limit);
+  printItemLine(report, "Resources size = ", header.resourcesSize, f.limit);
+  printItemLine(report, "Modbus table size = ", f.modbus, f.limit);
+  return printSectionTotals(report, Budget::rom, "Total size = ", f.total, f.limit) ? 0 : -6;
 }
 
 }  // namespace pakforge

@@ -73,4 +73,16 @@ void printOverBudgetLine(std::ostream& out, Budget which) {
       << kReset;
 }
 
+bool printSectionTotals(std::ostream& out, Budget which, std::string_view label, std::int32_t used,
+                        std::int32_t limit) {
+  printUsageLine(out, label, used, limit);
+  printFreeSpaceLine(out, used, limit);
+  printClosingRule(out);
+  if (limit < used) {
+    printOverBudgetLine(out, which);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace pakforge

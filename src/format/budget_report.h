@@ -24,4 +24,9 @@ void printClosingRule(std::ostream& out);
 // Ends without a line feed.
 void printOverBudgetLine(std::ostream& out, Budget which);
 
+// The end of a section: usage line, free-space line, closing rule, then the
+// over-budget line when used > limit (equal fits). True when within budget.
+bool printSectionTotals(std::ostream& out, Budget which, std::string_view label, std::int32_t used,
+                        std::int32_t limit);
+
 }  // namespace pakforge

@@ -6,8 +6,11 @@
 namespace pakforge {
 
 bool openInputFile(const std::string& path, std::ios::openmode mode, std::ifstream& file) {
+  namespace fs = std::filesystem;
   std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) {
+  const fs::file_type type = fs::status(path, ec).type();
+  if (type == fs::file_type::directory || type == fs::file_type::fifo ||
+      type == fs::file_type::socket) {
     return false;
   }
   file.open(path, mode | std::ios::in);

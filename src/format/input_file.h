@@ -1,6 +1,7 @@
 // Opening an input file so that only something readable as a file counts as
-// opened: a directory opens on some systems and then reads as empty, which
-// would hide a wrong path behind a misleading later failure.
+// opened. A directory opens on some systems and then reads as empty, which
+// would hide a wrong path behind a misleading later failure; opening a named
+// pipe or socket can wait forever for a writer.
 #pragma once
 
 #include <fstream>

@@ -37,14 +37,7 @@ int reportRamBudget(const RamUsage& usage, std::ostream& report) {
   const auto used = static_cast<std::int32_t>(usage.dataEnd - usage.dataStart);
   const auto limit = static_cast<std::int32_t>(RAM_LIMIT - usage.dataStart);
   printSectionTitle(report, Budget::ram);
-  printUsageLine(report, "App RAM data size = ", used, limit);
-  printFreeSpaceLine(report, used, limit);
-  printClosingRule(report);
-  if (limit < used) {
-    printOverBudgetLine(report, Budget::ram);
-    return -2;
-  }
-  return 0;
+  return printSectionTotals(report, Budget::ram, "App RAM data size = ", used, limit) ? 0 : -2;
 }
 
 int checkRamBudget(const std::string& mapPath) {
