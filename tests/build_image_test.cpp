@@ -134,6 +134,7 @@ TEST_F(BuildImage, BadInputTable) {
     {"output in a missing folder", {"-o", "../no/prog.alf"}, 251, red("Can't create output file", "../no/prog.alf"), kRamSection, Image::untouched},
     {"output is a folder", {"-o", dir}, 251, red("Can't create output file", dir), kRamSection, Image::untouched},
     {"output is /dev/full", {"-o", "/dev/full"}, 251, red("Can't write output file", "/dev/full"), kRamSection, Image::untouched},
+    {"output is a new file", {"-o", "../new.alf"}, 0, "AELF file '../new.alf" + created, "", Image::untouched},
     {"output is /dev/null", {"-o", "/dev/null"}, 0, "AELF file '/dev/null" + created, "", Image::untouched},
     {"output is an empty file", {"-o", "../empty"}, 0, "AELF file '../empty" + created, "", Image::untouched},
   };
@@ -161,6 +162,7 @@ TEST_F(BuildImage, BadInputTable) {
     }
   }
   EXPECT_EQ(readFile(path("empty")), expectedImage());
+  EXPECT_EQ(readFile(path("new.alf")), expectedImage());
   EXPECT_FALSE(fs::exists(path("no")));
 }
 
