@@ -27,7 +27,8 @@ class LineReader {
 
   explicit LineReader(std::istream& in, std::size_t bufferSize = kDefaultBufferSize);
 
-  // False once the input is used up. A read error ends the input like its end.
+  // False once the input is used up. A read error ends the input like its
+  // end, and so does a buffer that could not be had.
   bool next(Chunk& chunk);
 
  private:
@@ -39,11 +40,6 @@ class LineReader {
   bool atEnd_ = false;
 };
 
-// What a scan needs of one line: whether it holds each of up to two
-// patterns, the few characters from the first occurrence of a lead
-// character, and the text after its last space. A line that fits the buffer
-// is looked at in place, and only as far as a scan asks; a longer one is
-// gathered piece by piece into the same answers.
 // The leading run of hex digits of `text`, which holds at most eight.
 std::uint32_t hexValue(std::string_view text);
 
@@ -52,6 +48,11 @@ std::uint32_t hexValue(std::string_view text);
 // pattern ('2', '.') is common.
 std::size_t findPattern(std::string_view text, std::string_view pattern, std::size_t from = 0);
 
+// What a scan needs of one line: whether it holds each of up to two
+// patterns, the few characters from the first occurrence of a lead
+// character, and the text after its last space. A line that fits the buffer
+// is looked at in place, and only as far as a scan asks; a longer one is
+// gathered piece by piece into the same answers.
 class LineFeatures {
  public:
   static constexpr std::size_t kMaxWindow = 8;
