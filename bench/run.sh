@@ -5,6 +5,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 runs=${1:-11}
+[ -x /usr/bin/time ] || { echo "bench/run.sh needs /usr/bin/time (apt-get install time)" >&2; exit 1; }
 exe=${PAKFORGE:-$root/build/default/pakforge}
 cd "$root"
 if [ -z "${PAKFORGE:-}" ]; then
