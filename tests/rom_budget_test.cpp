@@ -28,19 +28,6 @@ Rom check(std::uint32_t appSize, std::uint32_t resourcesSize, std::uint32_t modb
 const std::string kGreen = "\033[01;38;05;113m";
 const std::string kReset = "\033[0m";
 
-TEST(RomBudget, WholeSection) {
-  EXPECT_EQ(check(20480, 16384, 0x1000).text,
-            "\n---------  ROM  -----------\n"
-            "App size = 20480 Bytes (15.6863%)\n"
-            "Resources size = 16384 Bytes (12.549%)\n"
-            "Modbus table size = 4096 Bytes (3.13725%)\n"
-            "Total size = 40960/130560 Bytes (31.3725/100%)\n"
-            "Free space = " +
-                kGreen + "89600" + kReset + " Bytes (" + kGreen + "68.6274" + kReset +
-                "/100%)\n"
-                "---------------------------\n\n");
-}
-
 TEST(RomBudget, EqualIsWithinBudgetOneMoreIsNot) {
   const Rom yellow = check(100000, 20000);
   EXPECT_EQ(yellow.result, 0);
