@@ -1,10 +1,12 @@
 // The streaming symbol scan against the plain reading, on any map text and
-// any buffer size.
+// any buffer size; and the one read that serves both map checks against
+// each check's plain reading.
 #include <cstdint>
 #include <cstdlib>
 #include <sstream>
 #include <string>
 
+#include "mapfile/map_scan.h"
 #include "mapfile/symbol_scan.h"
 #include "reference_scans.h"
 
@@ -34,6 +36,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint32_t want = i < expected.fields.size() ? expected.fields[i] : untouched;
     same = same && fields[i] == want;
   }
+  std::istringstream again(text);
+  const pakforge::MapFacts facts = pakforge::scanMap(again, bufferSize);
+  const reference::Ram ram = reference::ramUsage(text);
+  pakforge::ImageHeader together = header;
+  std::ostringstream togetherMessages;
+  same = same && facts.ram.dataStart == ram.dataStart && facts.ram.dataEnd == ram.dataEnd &&
+         pakforge::applyMapSymbols(facts.symbols, together, togetherMessages) == ok &&
+         togetherMessages.str() == messages.str() &&
+         pakforge::encodeHeader(together) == pakforge::encodeHeader(streamed);
   if (!same)
     std::abort();
   return 0;

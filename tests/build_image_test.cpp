@@ -2,6 +2,8 @@
 // exact output, exit status and the files it leaves.
 #include <sys/stat.h>
 
+#include <functional>
+
 #include "example_build.h"
 
 namespace {
@@ -164,6 +166,62 @@ TEST_F(BuildImage, BadInputTable) {
   EXPECT_EQ(readFile(path("empty")), expectedImage());
   EXPECT_EQ(readFile(path("new.alf")), expectedImage());
   EXPECT_FALSE(fs::exists(path("no")));
+}
+
+// Where the image goes: a new file gets the permissions any new file gets, a
+// replaced one keeps its own, a link stays a link and the file it names is
+// replaced, a device is written directly; never a temporary file left over.
+TEST_F(BuildImage, ImageReplacementTable) {
+  fs::create_directory(path("elsewhere"));
+  struct Case {
+    std::string what;
+    std::string output;           // as given to -o, from dir_/work
+    std::function<void()> setUp;  // what is at the output beforehand
+    fs::path imageAt;             // where the image must end up
+    fs::perms mode;
+  };
+  const auto perms = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+  const mode_t umaskBefore = ::umask(027);
+  const std::vector<Case> cases = {
+      {"a new file", "../new.alf", [] {}, path("new.alf"), perms},
+      {"an existing file keeps its mode", "../prog.alf",
+       [&] {
+         writeFile(path("prog.alf"), pattern(10, 3));
+         fs::permissions(path("prog.alf"),
+                         fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
+       },
+       path("prog.alf"), fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read},
+      {"a link to a file elsewhere", "../link.alf",
+       [&] {
+         writeFile(path("elsewhere/target.alf"), pattern(10, 3));
+         fs::permissions(path("elsewhere/target.alf"), fs::perms::owner_all);
+         fs::create_symlink("elsewhere/target.alf", path("link.alf"));
+       },
+       path("elsewhere/target.alf"), fs::perms::owner_all},
+      {"a link to nothing yet", "../dangling.alf",
+       [&] { fs::create_symlink("elsewhere/later.alf", path("dangling.alf")); },
+       path("elsewhere/later.alf"), perms},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.setUp();
+    const Outcome r = run({"-o", c.output});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(readFile(c.imageAt), expectedImage());
+    EXPECT_EQ(fs::status(c.imageAt).permissions(), c.mode);
+    if (c.imageAt != path(c.output.substr(3))) {
+      EXPECT_TRUE(fs::is_symlink(path(c.output.substr(3))));
+    }
+  }
+  ::umask(umaskBefore);
+  const Outcome r = run({"-o", "/dev/null"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
+  for (const fs::path& folder : {dir_, path("elsewhere"), path("work")}) {
+    for (const auto& entry : fs::directory_iterator(folder)) {
+      EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos) << entry.path();
+    }
+  }
 }
 
 TEST_F(BuildImage, ResourcesTooLongForTheHeader) {

@@ -16,7 +16,12 @@ info=$(dpkg-deb --info "$deb")
 for field in "Package: pakforge" "Version: 1.0.2" "Section: devel" "Architecture: $(dpkg --print-architecture)"; do
   grep -q "^ $field\$" <<<"$info" || fail "no '$field' in the package's control file"
 done
-grep -q "^ Depends: .*libc6" <<<"$info" || fail "the package does not depend on libc6"
+# The programs carry their runtime: nothing for the package to depend on.
+dpkg-deb -x "$deb" "$work/tree"
+for program in pakforge aelfdump; do
+  LC_ALL=C readelf -d "$work/tree/usr/bin/$program" | grep -q "no dynamic section" ||
+    fail "$program is not linked statically"
+done
 contents=$(dpkg-deb --contents "$deb")
 for file in ./usr/bin/pakforge ./usr/bin/aelfdump ./usr/share/man/man1/pakforge.1 \
   ./usr/share/man/man1/aelfdump.1 ./usr/lib/cmake/pakforge/pakforgeConfig.cmake; do

@@ -139,6 +139,11 @@ TEST(SymbolScan, LinesWithoutAnEightAreNotSymbolLines) {
                       " *(.text.unlikely)\n" + "\r\n" + kDataLine);
   ASSERT_TRUE(s.ok);
   EXPECT_EQ(s.header.appSize, 0x1000u);
+  // Nor is a line that holds a wanted name but no address.
+  const Scan named = scan(kTextLine + kAllSymbols + symbolLine("0x08005000", "_etext") +
+                          "  (no address) loop\n" + kDataLine);
+  EXPECT_EQ(named.header.appSize, 0x1000u);
+  EXPECT_EQ(named.header.loopAddr, 0x8004100u);
 }
 
 TEST(SymbolScan, WithoutADataLineAppSizeStaysAsConfigured) {

@@ -1,18 +1,17 @@
 #include "driver/build_image.h"
 
 #include <cstdint>
-#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <new>
+#include <sstream>
 #include <string_view>
-#include <system_error>
 
 #include "driver/rom_budget.h"
 #include "format/image_header.h"
 #include "format/input_file.h"
-#include "mapfile/ram_budget.h"
-#include "mapfile/symbol_scan.h"
+#include "mapfile/map_scan.h"
+#include "output/output_file.h"
 
 namespace pakforge {
 namespace {
@@ -116,36 +115,36 @@ BuildResult readCode(const std::string& elfPath, const ImageHeader& header, Buff
   return BuildResult::ok;
 }
 
-bool writeAll(std::ofstream& image, const char* bytes, std::uint64_t size) {
-  image.write(bytes, static_cast<std::streamsize>(size));
-  return static_cast<bool>(image);
-}
-
 BuildResult writeImage(const std::string& imagePath, const ImageHeader& header, const Buffer& code,
                        const Buffer& resources) {
-  std::ofstream image(imagePath, std::ios::binary | std::ios::trunc);
-  if (!image.is_open()) {
+  OutputFile image;
+  if (!image.open(imagePath)) {
     printFileError("Can't create output file", imagePath);
     return BuildResult::imageNotCreated;
   }
   const HeaderBytes headerBytes = encodeHeader(header);
-  bool written =
-      writeAll(image, kAelfMagic.data(), kAelfMagic.size()) &&
-      writeAll(image, reinterpret_cast<const char*>(headerBytes.data()), headerBytes.size()) &&
-      writeAll(image, code.bytes.get(), code.size) &&
-      writeAll(image, resources.bytes.get(), resources.size);
-  image.close();
-  written = written && !image.fail();
-  if (!written) {
-    // A partial image must not be mistaken for a good one and flashed.
+  image.write(kAelfMagic.data(), kAelfMagic.size());
+  image.write(reinterpret_cast<const char*>(headerBytes.data()), headerBytes.size());
+  image.write(code.bytes.get(), code.size);
+  image.write(resources.bytes.get(), resources.size);
+  // A partial image must never stand at the path, where the next flashing
+  // step would take it; the previous image stays as it was.
+  if (!image.finish()) {
     printFileError("Can't write output file", imagePath);
-    std::error_code ec;
-    if (std::filesystem::is_regular_file(imagePath, ec)) {
-      std::filesystem::remove(imagePath, ec);
-    }
     return BuildResult::imageNotCreated;
   }
   return BuildResult::ok;
+}
+
+// Standard error is unbuffered: a section printed piece by piece would cost a
+// write for every number and colour. It goes out whole instead, after
+// standard output is flushed as before.
+template <typename Print, typename Figures>
+int printSection(Print print, const Figures& figures) {
+  std::ostringstream section;
+  const int result = print(figures, section);
+  std::cerr << section.view();
+  return result;
 }
 
 }  // namespace
@@ -153,14 +152,17 @@ BuildResult writeImage(const std::string& imagePath, const ImageHeader& header, 
 BuildResult buildImage(const std::string& mapPath, const std::string& configPath,
                        const std::string& elfPath, const std::string& resourcesPath,
                        const std::string& imagePath) {
-  if (checkRamBudget(mapPath) != 0) {
+  // One read of the map serves both of its checks; what each found is
+  // reported at its own step, in the order users have always seen.
+  MapFacts map;
+  if (!readMapFile(mapPath, map) || printSection(reportRamBudget, map.ram) != 0) {
     return BuildResult::ramBudgetFailed;
   }
   ImageHeader header;
   if (!readHeader(configPath, header)) {
     return BuildResult::configNotOpen;
   }
-  if (!scanMapSymbols(mapPath, header)) {
+  if (!applyMapSymbols(map.symbols, header, std::cout)) {
     return BuildResult::symbolScanFailed;
   }
   BuildResult result = BuildResult::ok;
@@ -182,7 +184,7 @@ BuildResult buildImage(const std::string& mapPath, const std::string& configPath
     }
   }
   result =
-      checkRomBudget(header, std::cerr) == 0 ? BuildResult::ok : BuildResult::romBudgetExceeded;
+      printSection(checkRomBudget, header) == 0 ? BuildResult::ok : BuildResult::romBudgetExceeded;
   if (result == BuildResult::ok) {
     std::cout << "AELF file '" << imagePath
               << "' has been \033[01;38;05;113msuccessfully\033[0m created\n";

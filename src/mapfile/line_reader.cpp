@@ -1,8 +1,16 @@
 #include "mapfile/line_reader.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <new>
+#include <span>
+#include <utility>
+
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define PAKFORGE_SSE2 1
+#endif
 
 namespace pakforge {
 
@@ -26,9 +34,9 @@ bool LineReader::next(Chunk& chunk) {
   if (end_ == 0) {
     return false;
   }
-  const void* lastLineFeed = memrchr(buffer, '\n', end_);
-  if (lastLineFeed != nullptr) {
-    begin_ = static_cast<std::size_t>(static_cast<const char*>(lastLineFeed) - buffer) + 1;
+  const std::size_t lastLineFeed = std::string_view(buffer, end_).rfind('\n');
+  if (lastLineFeed != npos) {
+    begin_ = lastLineFeed + 1;
     chunk = {std::string_view(buffer, begin_), false};
   } else {
     // Without a line feed in a full buffer the line is longer than the
@@ -42,11 +50,6 @@ bool LineReader::next(Chunk& chunk) {
 LineFeatures::LineFeatures(std::string_view pattern0, std::string_view pattern1, char lead,
                            std::size_t window)
     : patterns_{pattern0, pattern1}, lead_(lead), window_(std::min(window, kMaxWindow)) {}
-
-void LineFeatures::beginRun(std::string_view run) {
-  run_ = run;
-  next_ = {kUnknown, kUnknown};
-}
 
 void LineFeatures::set(std::string_view line) {
   whole_ = true;
@@ -127,13 +130,9 @@ bool LineFeatures::holds(std::size_t pattern) const {
   if (!whole_) {
     return found_[pattern];
   }
-  // Lines are set in order, so the next occurrence only moves forward.
-  const auto start = static_cast<std::size_t>(line_.data() - run_.data());
-  std::size_t& next = next_[pattern];
-  if (next == kUnknown || (next != std::string_view::npos && next < start)) {
-    next = findPattern(run_, patterns_[pattern], start);
-  }
-  return next != std::string_view::npos && next < start + line_.size();
+  // Scans look only at the few lines they need, so a search of the line
+  // itself costs less than keeping track of the pattern in the whole run.
+  return !patterns_[pattern].empty() && line_.find(patterns_[pattern]) != npos;
 }
 
 std::string_view LineFeatures::leadWindow() const {
@@ -148,20 +147,119 @@ std::string_view LineFeatures::name() const {
   if (!whole_) {
     return {name_.data(), nameLength_};
   }
-  const void* space = memrchr(line_.data(), ' ', line_.size());
-  if (space == nullptr) {
-    return line_;
+  const std::size_t space = line_.rfind(' ');
+  return space == npos ? line_ : line_.substr(space + 1);
+}
+
+std::size_t findAnyPortable(std::string_view text, std::span<const std::string_view> patterns,
+                            std::size_t from) {
+  std::size_t first = npos;
+  for (const std::string_view pattern : patterns) {
+    if (from <= text.size() && !pattern.empty()) {
+      first = std::min(first, text.find(pattern, from));
+    }
   }
-  return line_.substr(static_cast<std::size_t>(static_cast<const char*>(space) - line_.data()) + 1);
+  return first;
+}
+
+#ifdef PAKFORGE_SSE2
+namespace {
+
+// The search of findAny for N patterns, none of them empty. A position is a
+// candidate when both the first and the last byte of some pattern match
+// there; only candidates are compared in full.
+template <std::size_t N>
+std::size_t findAnySse2(std::string_view text, std::span<const std::string_view> patterns,
+                        std::size_t from) {
+  struct Ends {
+    __m128i first;
+    __m128i last;
+    std::size_t lastAt;
+  };
+  std::array<Ends, N> ends{};
+  std::size_t longest = 0;
+  for (std::size_t k = 0; k < N; ++k) {
+    const std::string_view pattern = patterns[k];
+    ends[k] = {_mm_set1_epi8(pattern.front()), _mm_set1_epi8(pattern.back()), pattern.size() - 1};
+    longest = std::max(longest, pattern.size());
+  }
+  const char* const p = text.data();
+  // Unrolled over the patterns, so that their bytes stay in registers.
+  const auto candidates = [&](std::size_t at) {
+    const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at));
+    const auto pattern = [&](const Ends& e) {
+      const __m128i end = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at + e.lastAt));
+      return _mm_and_si128(_mm_cmpeq_epi8(here, e.first), _mm_cmpeq_epi8(end, e.last));
+    };
+    const __m128i any = [&]<std::size_t... K>(std::index_sequence<K...>) {
+      __m128i all = _mm_setzero_si128();
+      ((all = _mm_or_si128(all, pattern(ends[K]))), ...);
+      return all;
+    }
+    (std::make_index_sequence<N>());
+    return static_cast<std::uint32_t>(_mm_movemask_epi8(any));
+  };
+  const auto firstMatch = [&](std::size_t at, std::uint64_t hits) {
+    for (; hits != 0; hits &= hits - 1) {
+      const std::size_t pos = at + static_cast<std::size_t>(std::countr_zero(hits));
+      for (const std::string_view pattern : patterns) {
+        if (text.compare(pos, pattern.size(), pattern) == 0) {
+          return pos;
+        }
+      }
+    }
+    return npos;
+  };
+  // A step of 64 positions from i reads up to p[i + 63 + longest - 1], and
+  // one of 16 up to p[i + 15 + longest - 1]: never past the text.
+  std::size_t i = from;
+  for (; i + 64 + longest - 1 <= text.size(); i += 64) {
+    const std::uint64_t hits = candidates(i) | (std::uint64_t{candidates(i + 16)} << 16) |
+                               (std::uint64_t{candidates(i + 32)} << 32) |
+                               (std::uint64_t{candidates(i + 48)} << 48);
+    if (hits != 0) {
+      const std::size_t at = firstMatch(i, hits);
+      if (at != npos) {
+        return at;
+      }
+    }
+  }
+  for (; i + 16 + longest - 1 <= text.size(); i += 16) {
+    const std::size_t at = firstMatch(i, candidates(i));
+    if (at != npos) {
+      return at;
+    }
+  }
+  return findAnyPortable(text, patterns, i);
+}
+
+}  // namespace
+#endif
+
+std::size_t findAny(std::string_view text, std::span<const std::string_view> patterns,
+                    std::size_t from) {
+#ifdef PAKFORGE_SSE2
+  const bool searchable =
+      from <= text.size() &&
+      std::none_of(patterns.begin(), patterns.end(), [](std::string_view p) { return p.empty(); });
+  switch (searchable ? patterns.size() : 0) {
+    case 1:
+      return findAnySse2<1>(text, patterns, from);
+    case 2:
+      return findAnySse2<2>(text, patterns, from);
+    case 3:
+      return findAnySse2<3>(text, patterns, from);
+    case 4:
+      return findAnySse2<4>(text, patterns, from);
+    default:
+      break;
+  }
+#endif
+  return findAnyPortable(text, patterns, from);
 }
 
 std::size_t findPattern(std::string_view text, std::string_view pattern, std::size_t from) {
-  if (from > text.size() || pattern.empty()) {
-    return std::string_view::npos;
-  }
-  const void* at = memmem(text.data() + from, text.size() - from, pattern.data(), pattern.size());
-  return at == nullptr ? std::string_view::npos
-                       : static_cast<std::size_t>(static_cast<const char*>(at) - text.data());
+  return findAny(text, {&pattern, 1}, from);
 }
 
 std::uint32_t hexValue(std::string_view text) {
@@ -180,6 +278,97 @@ std::uint32_t hexValue(std::string_view text) {
     value = (value << 4) | digit;
   }
   return value;
+}
+
+namespace {
+
+// Where the line holding `at` starts, looking back no further than `from`.
+std::size_t lineStart(std::string_view run, std::size_t from, std::size_t at) {
+  const std::size_t lineFeed = run.substr(0, at).rfind('\n');
+  return lineFeed == npos || lineFeed < from ? from : lineFeed + 1;
+}
+
+// Shows `scan` the lines of a run of whole lines that it asks for; false
+// once it is done.
+bool scanRun(LineScan& scan, std::string_view run) {
+  scan.beginRun(run);
+  LineFeatures& features = scan.features();
+  std::size_t pos = 0;
+  while (pos < run.size()) {
+    const std::size_t candidate = scan.nextCandidate(run, pos);
+    if (candidate == npos) {
+      return true;
+    }
+    const std::size_t start = lineStart(run, pos, candidate);
+    const std::size_t lineFeed = run.find('\n', candidate);
+    std::string_view line = run.substr(start, lineFeed == npos ? npos : lineFeed - start);
+    if (lineFeed != npos && !line.empty() && line.back() == '\r') {
+      line.remove_suffix(1);
+    }
+    features.set(line);
+    if (!scan.onLine(features)) {
+      return false;
+    }
+    pos = lineFeed == npos ? run.size() : lineFeed + 1;
+  }
+  return true;
+}
+
+}  // namespace
+
+void scanLines(std::istream& in, std::initializer_list<LineScan*> scans, std::size_t bufferSize) {
+  // The scans still reading; a scan that is done sees nothing more.
+  std::array<LineScan*, 4> active{};
+  std::size_t count = 0;
+  for (LineScan* scan : scans) {
+    if (count < active.size()) {
+      active[count++] = scan;
+    }
+  }
+  const auto drop = [&](std::size_t i) { active[i] = active[--count]; };
+  const auto showLongLine = [&](bool endedByLineFeed) {
+    for (std::size_t i = count; i-- > 0;) {
+      active[i]->features().finish(endedByLineFeed);
+      if (!active[i]->onLine(active[i]->features())) {
+        drop(i);
+      }
+    }
+  };
+
+  LineReader reader(in, bufferSize);
+  Chunk chunk;
+  bool inLongLine = false;
+  while (count > 0 && reader.next(chunk)) {
+    std::string_view text = chunk.text;
+    if (inLongLine) {
+      const std::size_t lineFeed = text.find('\n');
+      for (std::size_t i = 0; i < count; ++i) {
+        active[i]->features().feed(text.substr(0, lineFeed));
+      }
+      if (lineFeed == npos && chunk.partial) {
+        continue;
+      }
+      inLongLine = false;
+      showLongLine(lineFeed != npos);
+      text.remove_prefix(lineFeed == npos ? text.size() : lineFeed + 1);
+    }
+    if (chunk.partial) {
+      inLongLine = true;
+      for (std::size_t i = 0; i < count; ++i) {
+        active[i]->features().reset();
+        active[i]->features().feed(text);
+      }
+      continue;
+    }
+    for (std::size_t i = count; i-- > 0;) {
+      if (!scanRun(*active[i], text)) {
+        drop(i);
+      }
+    }
+  }
+  if (inLongLine) {
+    showLongLine(false);
+  }
 }
 
 }  // namespace pakforge

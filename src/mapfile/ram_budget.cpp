@@ -10,27 +10,37 @@
 
 namespace pakforge {
 
-RamUsage scanRamUsage(std::istream& map, std::size_t bufferSize) {
-  RamUsage usage;
-  // RAM addresses are written 0x2000xxxx; the value is read from the first
-  // '2' of the line, which may stand before the "2000" itself (".data2").
-  LineFeatures line("2000", ".data", '2', 8);
-  // Only lines holding "2000" count, and most map lines do not.
-  const auto nextCandidate = [](std::string_view text) { return findPattern(text, "2000"); };
-  const auto onLine = [&](const LineFeatures& l) {
-    if (!l.holds(0)) {
-      return true;
-    }
-    const std::uint32_t value = l.windowValue();
-    if (l.holds(1)) {
-      usage.dataStart = value;
-    } else if (value > usage.dataEnd && value > usage.dataStart) {
-      usage.dataEnd = value;
-    }
+namespace {
+constexpr std::size_t kRamAddress = 0;
+constexpr std::size_t kData = 1;
+}  // namespace
+
+// RAM addresses are written 0x2000xxxx; the value is read from the first '2'
+// of the line, which may stand before the "2000" itself (".data2").
+RamScan::RamScan() : LineScan(LineFeatures("2000", ".data", '2', 8)) {}
+
+// Only lines holding "2000" count, and most map lines do not.
+std::size_t RamScan::nextCandidate(std::string_view run, std::size_t from) {
+  return findPattern(run, "2000", from);
+}
+
+bool RamScan::onLine(const LineFeatures& line) {
+  if (!line.holds(kRamAddress)) {
     return true;
-  };
-  forEachLine(map, line, nextCandidate, onLine, bufferSize);
-  return usage;
+  }
+  const std::uint32_t value = line.windowValue();
+  if (line.holds(kData)) {
+    usage_.dataStart = value;
+  } else if (value > usage_.dataEnd && value > usage_.dataStart) {
+    usage_.dataEnd = value;
+  }
+  return true;
+}
+
+RamUsage scanRamUsage(std::istream& map, std::size_t bufferSize) {
+  RamScan scan;
+  scanLines(map, {&scan}, bufferSize);
+  return scan.usage();
 }
 
 int reportRamBudget(const RamUsage& usage, std::ostream& report) {

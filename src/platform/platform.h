@@ -1,0 +1,54 @@
+// What differs between the systems pakforge runs on, behind one small
+// interface: the rest of the code never asks which system it is on. Paths are
+// UTF-8 byte strings everywhere; only this file turns them into what the
+// system wants.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace pakforge::platform {
+
+// A file this process opened for writing.
+using FileHandle = std::intptr_t;
+inline constexpr FileHandle kNoFile = -1;
+
+enum class FileKind { missing, regular, directory, other };
+
+// What `path` names, after following symbolic links.
+FileKind fileKind(const std::string& path);
+
+// The file a chain of symbolic links at `path` ends in (which may not exist
+// yet); `path` itself when it is no link.
+std::string resolveLinks(const std::string& path);
+
+// Where the last folder separator of `path` stands, or npos.
+std::size_t lastSeparator(const std::string& path);
+
+enum class Created { ok, exists, failed };
+
+// Creates `path`, which must not exist, for writing, with the permissions
+// any new file gets there (0666 less the umask on POSIX systems).
+Created createNewFile(const std::string& path, FileHandle& file);
+// False unless all `size` bytes were written.
+bool writeFile(FileHandle file, const char* bytes, std::size_t size);
+// Sends what was written to the disk itself, not just to the system's cache.
+bool syncFile(FileHandle file);
+bool closeFile(FileHandle file);
+// Gives `file` the permission bits of the existing file `like`.
+void copyPermissions(const std::string& like, FileHandle file);
+// Puts the file `from` in the place of `to` in one step, replacing what was
+// there: a reader sees either the old file or the new one.
+bool replaceFile(const std::string& from, const std::string& to);
+bool removeFile(const std::string& path);
+
+// A number that differs between processes and between calls.
+std::uint64_t uniqueNumber();
+
+// Until keepOnInterrupt(), Ctrl-C or a request to terminate removes the file
+// at `path` before the process ends as it would have.
+void removeOnInterrupt(const std::string& path);
+void keepOnInterrupt();
+
+}  // namespace pakforge::platform

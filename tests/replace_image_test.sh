@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# What a build leaves at the image path when it is killed, interrupted or
+# can't write: the previous image byte for byte, or the complete new one,
+# never anything else. Usage: replace_image_test.sh PAKFORGE DEMO_MAP
+set -euo pipefail
+pakforge=$(realpath "$1")
+map=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# The example firmware's inputs, with resources large enough that writing
+# the image takes a while.
+mkdir "$work/run"
+cp "$map" "$work/output.map"
+head -c 72 /dev/zero >"$work/output_CFG.bin"
+head -c $((0x25000)) /dev/urandom >"$work/output.elf"
+head -c 1000 /dev/urandom >"$work/small.bin"
+head -c $((96 << 20)) /dev/urandom >"$work/output_RES.bin"
+build() { (cd "$work/run" && "$pakforge" "$@" >/dev/null 2>&1); }
+
+build -r ../small.bin -o ../old.alf || fail "the small build failed"
+# Far over the flash's size: written in full all the same, with status 250.
+status=0
+build -o ../new.alf || status=$?
+[ "$status" -eq 250 ] || fail "the large build gave status $status"
+strays() { find "$work" -maxdepth 1 -name '.prog.alf.tmp-*' | wc -l; }
+check() {
+  cmp -s "$work/prog.alf" "$work/old.alf" || cmp -s "$work/prog.alf" "$work/new.alf" ||
+    fail "$1: the image path holds neither the old nor the new image"
+}
+
+# Starts a build over the old image and sends it SIGNAL once its temporary
+# file holds EIGHTHS/8 of the new image (at once when 0). Sets `landed` when
+# the signal came while the image was being written, and `status`.
+new_size=$(stat -c %s "$work/new.alf")
+shopt -s nullglob
+signal_during_write() {
+  local signal=$1 eighths=$2 pid temporary
+  cp "$work/old.alf" "$work/prog.alf"
+  # A background job of a script ignores SIGINT; this one must not.
+  (trap - INT && cd "$work/run" && exec "$pakforge" >/dev/null 2>&1) &
+  pid=$!
+  landed=0
+  while kill -0 "$pid" 2>/dev/null; do
+    temporary=("$work"/.prog.alf.tmp-*)
+    if [ ${#temporary[@]} -gt 0 ] &&
+      [ "$(stat -c %s "${temporary[0]}" 2>/dev/null || echo 0)" -ge $((new_size * eighths / 8)) ]; then
+      kill -"$signal" "$pid" 2>/dev/null && landed=1
+      break
+    fi
+  done
+  status=0
+  wait "$pid" 2>/dev/null || status=$?
+  check "SIG$signal at $eighths/8"
+}
+
+# SIGKILL at eight points of the write: afterwards the path holds the old
+# image or the new one, and at most one temporary file, named for what it
+# is, remains.
+killed_mid_write=0
+for eighths in 0 1 2 3 4 5 6 7; do
+  signal_during_write KILL "$eighths"
+  temporary=("$work"/.prog.alf.tmp-*)
+  [ ${#temporary[@]} -le 1 ] || fail "SIGKILL at $eighths/8 left ${#temporary[@]} temporary files"
+  if [ ${#temporary[@]} -eq 1 ]; then
+    killed_mid_write=$((killed_mid_write + 1))
+    rm -f "${temporary[0]}"
+  fi
+done
+echo "SIGKILL: $killed_mid_write of 8 kills landed while the image was being written"
+[ "$killed_mid_write" -gt 0 ] || fail "no kill landed during the write: nothing was tested"
+
+# SIGTERM and SIGINT (Ctrl-C) remove the temporary file before the process
+# ends.
+for signal in TERM INT; do
+  for eighths in 2 5; do
+    signal_during_write "$signal" "$eighths"
+    [ "$(strays)" -eq 0 ] || fail "SIG$signal at $eighths/8 left a temporary file"
+    if [ "$landed" -eq 1 ]; then
+      # Ended by the signal itself, as it would have without pakforge's
+      # clean-up, and the previous image is still there.
+      [ "$status" -eq $((128 + $(kill -l "$signal"))) ] ||
+        fail "SIG$signal at $eighths/8 ended pakforge with status $status"
+      cmp -s "$work/prog.alf" "$work/old.alf" || fail "SIG$signal replaced the image"
+    fi
+  done
+done
+
+# A disk that fills up during the write (a file size limit here): -5, the
+# previous image untouched, no temporary file.
+cp "$work/old.alf" "$work/prog.alf"
+status=0
+(trap '' XFSZ; ulimit -f 10240; cd "$work/run" && exec "$pakforge") >"$work/out" 2>&1 || status=$?
+[ "$status" -eq 251 ] || fail "a full disk gave status $status"
+grep -q "Can't write output file './../prog.alf'" "$work/out" || fail "no message for a full disk"
+cmp -s "$work/prog.alf" "$work/old.alf" || fail "a full disk changed the previous image"
+[ "$(strays)" -eq 0 ] || fail "a full disk left a temporary file"
+
+# A read-only folder: the image can't be created there; the old one stays.
+if [ "$(id -u)" -ne 0 ]; then
+  chmod a-w "$work"
+  status=0
+  build -r ../small.bin || status=$?
+  chmod u+w "$work"
+  [ "$status" -eq 251 ] || fail "a read-only folder gave status $status"
+  cmp -s "$work/prog.alf" "$work/old.alf" || fail "a read-only folder changed the image"
+fi
+echo "image replacement: OK"
