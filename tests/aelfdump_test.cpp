@@ -108,8 +108,8 @@ TEST_F(Aelfdump, DamagedImagesFailClearly) {
       " bytes long, but its header describes 76 + appSize 20480 + "
       "resourcesSize 16384 = 36940 bytes\n";
   const std::vector<Case> cases = {
-      {{}, 2, "usage: aelfdump [--json] IMAGE\n"},
-      {{"--json"}, 2, "usage: aelfdump [--json] IMAGE\n"},
+      {{}, 2, "usage: aelfdump [--json] [--elf ELF] IMAGE\n"},
+      {{"--json"}, 2, "usage: aelfdump [--json] [--elf ELF] IMAGE\n"},
       {{"../gone.alf"}, 1, "aelfdump: can't open '../gone.alf'\n"},
       {{".."}, 1, "aelfdump: can't open '..'\n"},
       {{"../magic.alf"},

@@ -2,14 +2,20 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <fstream>
 #include <iostream>
+#include <memory>
+#include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "driver/rom_budget.h"
+#include "elf/elf_check.h"
 #include "format/aelf_image.h"
 #include "format/image_header.h"
+#include "format/input_file.h"
 
 namespace {
 
@@ -19,6 +25,14 @@ using pakforge::ImageHeader;
 using pakforge::ImageProblem;
 using pakforge::kHeaderFields;
 using pakforge::kImagePrefixSize;
+
+// The outcome of `--elf`: whether the image's header and code agree with
+// the ELF file.
+struct ElfCheck {
+  std::string path;
+  pakforge::ElfVerdict verdict = pakforge::ElfVerdict::notElf;
+  std::string problem;
+};
 
 std::string hex32(std::uint32_t value) {
   char text[11];
@@ -70,7 +84,20 @@ std::vector<std::string> symbolWarnings(const ImageHeader& h) {
   return warnings;
 }
 
-void printText(const std::string& path, const AelfImage& image) {
+std::string_view verdictText(pakforge::ElfVerdict verdict) {
+  switch (verdict) {
+    case pakforge::ElfVerdict::agrees:
+      return "matches";
+    case pakforge::ElfVerdict::disagrees:
+      return "differs";
+    case pakforge::ElfVerdict::notElf:
+      break;
+  }
+  return "not checkable";
+}
+
+void printText(const std::string& path, const AelfImage& image,
+               const std::optional<ElfCheck>& elf) {
   const ImageHeader& h = image.header;
   const pakforge::RomFigures rom = pakforge::romFigures(h);
   std::cout << label("image") << "'" << path << "'\n" << label("magic") << "AELF\n";
@@ -92,10 +119,13 @@ void printText(const std::string& path, const AelfImage& image) {
             << label("ROM limit") << rom.limit << " bytes\n"
             << label("ROM total") << rom.total << " bytes\n"
             << label("ROM free") << rom.free << " bytes\n";
+  if (elf) {
+    std::cout << label("ELF file") << "'" << elf->path << "' " << verdictText(elf->verdict) << "\n";
+  }
 }
 
 void printJson(const std::string& path, const AelfImage& image,
-               const std::vector<std::string>& warnings) {
+               const std::vector<std::string>& warnings, const std::optional<ElfCheck>& elf) {
   const ImageHeader& h = image.header;
   const pakforge::RomFigures rom = pakforge::romFigures(h);
   std::cout << "{\"image\": " << jsonString(path) << ", \"magic\": \"AELF\", \"header\": {";
@@ -123,16 +153,58 @@ void printJson(const std::string& path, const AelfImage& image,
     std::cout << separator << jsonString(warning);
     separator = ", ";
   }
-  std::cout << "]}\n";
+  std::cout << "]";
+  if (elf) {
+    std::cout << ", \"elf\": {\"path\": " << jsonString(elf->path)
+              << ", \"verdict\": " << jsonString(verdictText(elf->verdict))
+              << ", \"problem\": " << jsonString(elf->problem) << "}";
+  }
+  std::cout << "}\n";
+}
+
+// Reads the image's code and checks it against the ELF file; false when a
+// file can't be opened or read.
+bool checkElf(const std::string& imagePath, const AelfImage& image, ElfCheck& check) {
+  std::ifstream imageFile;
+  std::ifstream elf;
+  if (!pakforge::openInputFile(imagePath, std::ios::binary, imageFile) ||
+      !pakforge::openInputFile(check.path, std::ios::binary, elf)) {
+    return false;
+  }
+  // The image's length was checked against its header: appSize bytes are there.
+  const std::unique_ptr<char[]> code(new (std::nothrow) char[image.header.appSize]);
+  imageFile.seekg(static_cast<std::streamoff>(kImagePrefixSize));
+  imageFile.read(code.get(), image.header.appSize);
+  elf.seekg(0, std::ios::end);
+  const std::streamoff length = elf.tellg();
+  if (!code || !imageFile || !elf || length < 0) {
+    return false;
+  }
+  check.verdict =
+      pakforge::checkImageAgainstElf(elf, static_cast<std::uint64_t>(length), image.header,
+                                     {code.get(), image.header.appSize}, check.problem);
+  return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::vector<std::string_view> args(argv + 1, argv + argc);
-  const bool json = args.size() == 2 && args[0] == "--json";
-  if (!(args.size() == 1 && args[0] != "--json") && !json) {
-    std::cerr << "usage: aelfdump [--json] IMAGE\n";
+  bool json = false;
+  std::optional<ElfCheck> elf;
+  std::size_t next = 0;
+  for (; next + 1 < args.size(); ++next) {
+    if (args[next] == "--json") {
+      json = true;
+    } else if (args[next] == "--elf" && next + 2 < args.size() && !elf) {
+      elf.emplace();
+      elf->path = args[++next];
+    } else {
+      break;
+    }
+  }
+  if (next + 1 != args.size() || args[next].substr(0, 2) == "--") {
+    std::cerr << "usage: aelfdump [--json] [--elf ELF] IMAGE\n";
     return 2;
   }
   const std::string path(args.back());
@@ -161,14 +233,33 @@ int main(int argc, char** argv) {
                 << " bytes\n";
       return 5;
   }
+  if (elf && !checkElf(path, image, *elf)) {
+    std::cerr << "aelfdump: can't read '" << elf->path << "'\n";
+    return 1;
+  }
   const std::vector<std::string> warnings = symbolWarnings(image.header);
   for (const std::string& warning : warnings) {
     std::cerr << "aelfdump: warning: " << warning << "\n";
   }
   if (json) {
-    printJson(path, image, warnings);
+    printJson(path, image, warnings, elf);
   } else {
-    printText(path, image);
+    printText(path, image, elf);
   }
-  return 0;
+  if (!elf) {
+    return 0;
+  }
+  switch (elf->verdict) {
+    case pakforge::ElfVerdict::agrees:
+      return 0;
+    case pakforge::ElfVerdict::disagrees:
+      std::cerr << "aelfdump: '" << path << "' does not match '" << elf->path
+                << "': " << elf->problem << "\n";
+      return 6;
+    case pakforge::ElfVerdict::notElf:
+      break;
+  }
+  std::cerr << "aelfdump: '" << elf->path
+            << "' is no 32-bit little-endian ELF file that can be read: nothing to check against\n";
+  return 7;
 }

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "driver/rom_budget.h"
+#include "elf/elf_check.h"
 #include "format/image_header.h"
 #include "format/input_file.h"
 #include "mapfile/map_scan.h"
@@ -115,6 +116,28 @@ BuildResult readCode(const std::string& elfPath, const ImageHeader& header, Buff
   return BuildResult::ok;
 }
 
+// The map rules and the derived offset give the right code only for
+// firmware linked the way they expect; an ELF file tells what the device
+// must really get, and a wrong image fails the build here instead of
+// reaching a device. Files that are no ELF file are taken as they are.
+BuildResult checkCode(const std::string& elfPath, const ImageHeader& header, const Buffer& code) {
+  std::ifstream file;
+  if (!openInputFile(elfPath, std::ios::binary, file)) {
+    printFileError("Can't open elf file", elfPath);
+    return BuildResult::elfNotOpen;
+  }
+  const std::streamoff length = fileLength(file);
+  std::string problem;
+  if (length >= 0 && checkImageAgainstElf(file, static_cast<std::uint64_t>(length), header,
+                                          {code.bytes.get(), static_cast<std::size_t>(code.size)},
+                                          problem) == ElfVerdict::disagrees) {
+    std::cout << kRed << "Elf file '" << elfPath << "' does not match the image: " << problem
+              << kReset << "\n";
+    return BuildResult::elfNotOpen;
+  }
+  return BuildResult::ok;
+}
+
 BuildResult writeImage(const std::string& imagePath, const ImageHeader& header, const Buffer& code,
                        const Buffer& resources) {
   OutputFile image;
@@ -175,6 +198,10 @@ BuildResult buildImage(const std::string& mapPath, const std::string& configPath
     header.resourcesSize = static_cast<std::uint32_t>(resources.size);
     Buffer code;
     result = readCode(elfPath, header, code);
+    if (result != BuildResult::ok) {
+      return result;
+    }
+    result = checkCode(elfPath, header, code);
     if (result != BuildResult::ok) {
       return result;
     }

@@ -1,6 +1,5 @@
-// Writes the binary inputs of the example firmware into a folder: a header
-// template, an ELF file with the application code at offset 0x20000 (where
-// pakforge looks for code linked at 0x08020000) and a resources blob.
+// Writes the two inputs of the example firmware that its link does not make
+// into a folder: the header template and a resources blob.
 #include <cstdint>
 #include <fstream>
 #include <iostream>
@@ -51,24 +50,12 @@ int main(int argc, char** argv) {
   putWord(config, 64, 0x12345678);
   putWord(config, 68, 0xCAFEF00D);
 
-  // A flat stand-in for a linked ELF file: its magic, then the code bytes
-  // (0x5000 of them) from offset 0x20000.
-  std::vector<std::uint8_t> elf(0x20000 + 0x5000 + 0x100, 0);
-  const std::uint8_t magic[] = {0x7F, 'E', 'L', 'F', 1, 1, 1};
-  for (std::size_t i = 0; i < sizeof magic; ++i) {
-    elf[i] = magic[i];
-  }
-  for (std::size_t i = 0; i < 0x5000; ++i) {
-    elf[0x20000 + i] = static_cast<std::uint8_t>((i * 7 + 3) & 0xFF);
-  }
-
   std::vector<std::uint8_t> resources(16384);
   for (std::size_t i = 0; i < resources.size(); ++i) {
     resources[i] = static_cast<std::uint8_t>((i * 13 + 5) & 0xFF);
   }
 
   const bool ok = writeFile(folder + "output_CFG.bin", config) &&
-                  writeFile(folder + "output.elf", elf) &&
                   writeFile(folder + "output_RES.bin", resources);
   return ok ? 0 : 1;
 }

@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# Builds the example firmware with Debian's gcc-arm-none-eabi and
+# binutils-arm-none-eabi, in the link variants that pakforge's tests use,
+# and writes each variant's map and ELF file into OUT/VARIANT/; for the good
+# links also what binutils say the image must hold: the flash content as
+# `objcopy -O binary` gives it (output.bin), and the five header symbols and
+# the bounds of the RAM data as `nm` lists them (symbols.txt).
+#
+#   recipe       link.ld, linked with -n: the way to link for pakforge
+#   pagesize     link.ld with the default page size (no -n): the code is not
+#                at the ELF file offset pakforge derives from addrExe
+#   vendor       link_vendor.ld (_etext, LOADADDR(.data)): the code range
+#                of the map ends before the initial values of .data
+#   static_loop  the recipe, with a file-local function called loop in a
+#                second file
+#   stale        the recipe's ELF file with the map of an earlier link
+#   small        the recipe without the 128 KiB alignment: a small ELF file
+#                that seeds the ELF reader's fuzz target
+#
+# Usage: build.sh [OUT]   (default: prebuilt/ beside this script)
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+out=$(mkdir -p "${1:-$here/prebuilt}" && cd "${1:-$here/prebuilt}" && pwd)
+cc=${CC:-arm-none-eabi-gcc}
+objcopy=${OBJCOPY:-arm-none-eabi-objcopy}
+nm=${NM:-arm-none-eabi-nm}
+cflags=(-mcpu=cortex-m4 -mthumb -Os -ffreestanding -nostdlib -ffunction-sections -fdata-sections
+  -fno-unwind-tables -fno-asynchronous-unwind-tables -Wall -Wextra -Werror)
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cp -r "$here/src" "$here"/*.ld "$work/"
+cd "$work"
+mkdir obj
+for file in app modbus static_loop; do
+  "$cc" "${cflags[@]}" -Isrc -c "src/$file.c" -o "obj/$file.o"
+done
+# The earlier link of "stale": loop did one thing more then.
+"$cc" "${cflags[@]}" -Isrc -DEARLIER_LINK -c src/app.c -o obj/app_earlier.o
+
+# link VARIANT SCRIPT [LINKER FLAGS] -- OBJECTS: links in a folder of its own,
+# so that the map names the objects and the output by short relative paths.
+link() {
+  local variant=$1 script=$2
+  shift 2
+  local flags=()
+  while [ "$1" != -- ]; do flags+=("$1"); shift; done
+  shift
+  mkdir -p "$variant"
+  (cd "$variant" && "$cc" "${cflags[@]}" -T "../$script" "${flags[@]}" -Wl,-Map=output.map \
+    -o output.elf "${@/#/../}")
+}
+# keep VARIANT [MAP_FROM]: the variant's ELF file and map (or another link's)
+keep() {
+  mkdir -p "$out/$1"
+  cp "$1/output.elf" "$out/$1/"
+  cp "${2:-$1}/output.map" "$out/$1/"
+}
+# expect VARIANT: the oracle's view of a good link
+expect() {
+  "$objcopy" -O binary "$1/output.elf" "$out/$1/output.bin"
+  "$nm" -g "$1/output.elf" |
+    grep -E " (__entryPoint__|loop|ModbusHGroups_Table|ModbusIGroups_Table|ModbusRemoteRegTables)\$" |
+    LC_ALL=C sort -k3 >"$out/$1/symbols.txt"
+  # Where the RAM data starts and ends, for the RAM report.
+  "$nm" "$1/output.elf" | grep -E " (_sdata|_ebss)\$" | LC_ALL=C sort -k3 >>"$out/$1/symbols.txt"
+}
+
+link recipe link.ld -Wl,-n -- obj/app.o obj/modbus.o
+keep recipe
+expect recipe
+link pagesize link.ld -- obj/app.o obj/modbus.o
+keep pagesize
+link vendor link_vendor.ld -Wl,-n -- obj/app.o obj/modbus.o
+keep vendor
+link static_loop link.ld -Wl,-n -- obj/app.o obj/modbus.o obj/static_loop.o
+keep static_loop
+expect static_loop
+link earlier link.ld -Wl,-n -- obj/app_earlier.o obj/modbus.o
+mkdir -p stale && cp recipe/output.elf stale/
+keep stale earlier
+sed 's/ALIGN(0x20000)/ALIGN(4)/' link.ld >small.ld
+link small small.ld -Wl,-n -- obj/app.o obj/modbus.o obj/static_loop.o
+mkdir -p "$out/small" && cp small/output.elf "$out/small/"
+echo "firmware written to $out"
