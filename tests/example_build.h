@@ -4,8 +4,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/wait.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -14,18 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "run_program.h"
+
 namespace pakforge::testing_support {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
-
-inline std::string quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) {
-    q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  }
-  return q + "'";
-}
 
 inline Bytes readFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -71,9 +63,7 @@ struct Outcome {
 class ExampleBuild : public testing::Test {
  protected:
   void SetUp() override {
-    std::string tmpl = (fs::temp_directory_path() / "pakforge-test-XXXXXX").string();
-    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-    dir_ = tmpl;
+    dir_ = makeTemporaryFolder();
     fs::create_directory(dir_ / "work");
     // The example build: code 0x5000 bytes at 0x08020000, Modbus 4096 bytes.
     writeText(dir_ / "output.map", readMap());
@@ -94,21 +84,17 @@ class ExampleBuild : public testing::Test {
   Outcome run(const std::vector<std::string>& args) { return runProgram(PAKFORGE_EXE, args); }
 
   Outcome runProgram(const std::string& program, const std::vector<std::string>& args) {
-    std::string command = "cd " + quote((dir_ / "work").string()) + " && " + quote(program);
-    for (const std::string& a : args) {
-      command += " " + quote(a);
-    }
     const fs::path out = dir_ / "stdout", err = dir_ / "stderr", both = dir_ / "both";
-    const int status = std::system(
-        (command + " >" + quote(out.string()) + " 2>" + quote(err.string()) + " </dev/null")
-            .c_str());
-    std::system((command + " >" + quote(both.string()) + " 2>&1 </dev/null").c_str());
-    Outcome r{WIFEXITED(status) ? WEXITSTATUS(status) : -1, text(readFile(out)),
-              text(readFile(err)), text(readFile(both))};
-    return r;
+    const int status = testing_support::runProgram(program, args, dir_ / "work", out, err);
+    testing_support::runProgram(program, args, dir_ / "work", both, both);
+    return {status, text(readFile(out)), text(readFile(err)), text(readFile(both))};
   }
 
-  fs::path path(const std::string& name) const { return dir_ / name; }
+  // Names are UTF-8 on every system (a plain std::string would be taken in
+  // the ANSI code page on Windows).
+  fs::path path(const std::string& name) const {
+    return dir_ / fs::path(std::u8string(name.begin(), name.end()));
+  }
 
   // The image the example inputs must give, built from the layout directly.
   Bytes expectedImage(std::uint32_t codeOffset = 0x20000, std::uint32_t appSize = 0x5000) const {

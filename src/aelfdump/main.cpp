@@ -16,6 +16,7 @@
 #include "format/aelf_image.h"
 #include "format/image_header.h"
 #include "format/input_file.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -189,7 +190,10 @@ bool checkElf(const std::string& imagePath, const AelfImage& image, ElfCheck& ch
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::vector<std::string_view> args(argv + 1, argv + argc);
+  pakforge::platform::setUpConsole();
+  const std::vector<std::string> arguments = pakforge::platform::arguments(argc, argv);
+  const std::vector<std::string_view> args(arguments.begin() + (arguments.empty() ? 0 : 1),
+                                           arguments.end());
   bool json = false;
   std::optional<ElfCheck> elf;
   std::size_t next = 0;

@@ -3,17 +3,20 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/platform.h"
+
 namespace pakforge {
 
 bool openInputFile(const std::string& path, std::ios::openmode mode, std::ifstream& file) {
   namespace fs = std::filesystem;
   std::error_code ec;
-  const fs::file_type type = fs::status(path, ec).type();
+  const fs::path native = platform::nativePath(path);
+  const fs::file_type type = fs::status(native, ec).type();
   if (type == fs::file_type::directory || type == fs::file_type::fifo ||
       type == fs::file_type::socket) {
     return false;
   }
-  file.open(path, mode | std::ios::in);
+  file.open(native, mode | std::ios::in);
   return file.is_open();
 }
 

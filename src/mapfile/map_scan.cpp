@@ -16,7 +16,7 @@ MapFacts scanMap(std::istream& map, std::size_t bufferSize) {
 
 bool readMapFile(const std::string& mapPath, MapFacts& facts) {
   std::ifstream map;
-  if (!openInputFile(mapPath, std::ios::in, map)) {
+  if (!openInputFile(mapPath, std::ios::binary, map)) {
     std::cout << "map file not open " << mapPath << std::endl;
     return false;
   }

@@ -52,7 +52,7 @@ int reportRamBudget(const RamUsage& usage, std::ostream& report) {
 
 int checkRamBudget(const std::string& mapPath) {
   std::ifstream map;
-  if (!openInputFile(mapPath, std::ios::in, map)) {
+  if (!openInputFile(mapPath, std::ios::binary, map)) {
     std::cout << "map file not open " << mapPath << std::endl;
     return -1;
   }

@@ -163,7 +163,7 @@ bool scanMapSymbols(std::istream& map, ImageHeader& header, std::ostream& messag
 
 bool scanMapSymbols(const std::string& mapPath, ImageHeader& header) {
   std::ifstream map;
-  if (!openInputFile(mapPath, std::ios::in, map)) {
+  if (!openInputFile(mapPath, std::ios::binary, map)) {
     std::cout << "map file not open " << mapPath << std::endl;
     return false;
   }

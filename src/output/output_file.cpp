@@ -35,7 +35,7 @@ bool OutputFile::open(const std::string& path) {
   if (kind == platform::FileKind::other) {
     // A device or a pipe can't be renamed over; it holds no image to keep.
     isDirect_ = true;
-    direct_.open(path, std::ios::binary | std::ios::trunc);
+    direct_.open(platform::nativePath(path), std::ios::binary | std::ios::trunc);
     return direct_.is_open();
   }
   const std::string folder = folderOf(target_);

@@ -5,7 +5,14 @@
 #include <chrono>
 
 #ifdef _WIN32
+// windows.h first: the other system headers need what it defines.
 #include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+#include <shellapi.h>
+
+#include <cstdio>
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -54,6 +61,17 @@ std::wstring wide(const std::string& path) {
   return result;
 }
 
+std::string narrow(const wchar_t* text) {
+  const int length = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (length <= 1) {
+    return {};
+  }
+  std::string result(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, result.data(), length, nullptr, nullptr);
+  result.pop_back();  // the terminating zero
+  return result;
+}
+
 HANDLE handleOf(FileHandle file) {
   return reinterpret_cast<HANDLE>(file);
 }
@@ -73,6 +91,37 @@ BOOL WINAPI onConsoleEvent(DWORD /*event*/) {
 }
 
 }  // namespace
+
+std::vector<std::string> arguments(int argc, char** argv) {
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide == nullptr) {
+    return {argv, argv + argc};
+  }
+  std::vector<std::string> result;
+  for (int i = 0; i < count; ++i) {
+    result.push_back(narrow(wide[i]));
+  }
+  LocalFree(wide);
+  return result;
+}
+
+void setUpConsole() {
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
+  for (const DWORD stream : {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+    const HANDLE h = GetStdHandle(stream);
+    DWORD mode = 0;
+    // Only a console has a mode; a file or a pipe gets the bytes as they are.
+    if (h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &mode) != 0) {
+      SetConsoleMode(h, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+    }
+  }
+}
+
+std::filesystem::path nativePath(const std::string& path) {
+  return wide(path);
+}
 
 FileKind fileKind(const std::string& path) {
   const HANDLE h =
@@ -183,6 +232,16 @@ extern "C" void onInterrupt(int signal) {
 }
 
 }  // namespace
+
+std::vector<std::string> arguments(int argc, char** argv) {
+  return {argv, argv + argc};
+}
+
+void setUpConsole() {}
+
+std::filesystem::path nativePath(const std::string& path) {
+  return path;
+}
 
 FileKind fileKind(const std::string& path) {
   struct stat st {};

@@ -6,9 +6,23 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 namespace pakforge::platform {
+
+// The program's arguments as UTF-8, whatever the system's code page: on
+// Windows they are taken from the wide command line.
+std::vector<std::string> arguments(int argc, char** argv);
+
+// Standard output and error pass their bytes on unchanged ("\n" stays one
+// byte on Windows too), and a console shows the colour sequences.
+void setUpConsole();
+
+// A UTF-8 path as the standard library's file streams and std::filesystem
+// take it on this system.
+std::filesystem::path nativePath(const std::string& path);
 
 // A file this process opened for writing.
 using FileHandle = std::intptr_t;
