@@ -37,12 +37,13 @@ trap 'dpkg -r pakforge >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
 dpkg -i "$deb" >/dev/null || fail "dpkg -i failed"
 [ "$(command -v pakforge)" = /usr/bin/pakforge ] || fail "pakforge is not on PATH"
 mkdir -p "$work/run/build"
-cp "$source/examples/consumer/firmware.map" "$work/run/output.map"
+cp "$source/examples/firmware/prebuilt/recipe/output.map" "$work/run/output.map"
+cp "$source/examples/firmware/prebuilt/recipe/output.elf" "$work/run/output.elf"
 cp "$source/examples/consumer/config.bin" "$work/run/output_CFG.bin"
 cp "$source/examples/consumer/resources.bin" "$work/run/output_RES.bin"
-cp /usr/bin/pakforge "$work/run/output.elf"  # any file long enough stands in
 (cd "$work/run/build" && pakforge >/dev/null 2>&1) || fail "pakforge from PATH failed"
-aelfdump "$work/run/prog.alf" >/dev/null || fail "aelfdump from PATH rejects the image"
+aelfdump --elf "$work/run/output.elf" "$work/run/prog.alf" >/dev/null ||
+  fail "aelfdump from PATH rejects the image"
 man -w pakforge >/dev/null 2>&1 || fail "man does not find pakforge(1)"
 dpkg -r pakforge >/dev/null || fail "dpkg -r failed"
 [ ! -e /usr/bin/pakforge ] && [ ! -e /usr/share/man/man1/pakforge.1.gz ] && [ ! -e /usr/share/man/man1/pakforge.1 ] ||

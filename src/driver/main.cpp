@@ -10,6 +10,7 @@ int main(int argc, char** argv) {
   pakforge::platform::setUpConsole();
   const std::vector<std::string> arguments = pakforge::platform::arguments(argc, argv);
   std::vector<const char*> pointers;
+  pointers.reserve(arguments.size());
   for (const std::string& argument : arguments) {
     pointers.push_back(argument.c_str());
   }

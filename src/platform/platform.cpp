@@ -99,6 +99,7 @@ std::vector<std::string> arguments(int argc, char** argv) {
     return {argv, argv + argc};
   }
   std::vector<std::string> result;
+  result.reserve(static_cast<std::size_t>(count));
   for (int i = 0; i < count; ++i) {
     result.push_back(narrow(wide[i]));
   }
