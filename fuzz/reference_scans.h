@@ -10,16 +10,28 @@
 
 namespace reference {
 
+// The lines both scans see: every line but those of GNU ld's block of
+// discarded input sections, from a line that is exactly its heading to the
+// next line that is not empty and starts with neither a space nor a tab.
 inline std::vector<std::string> lines(const std::string& text) {
   std::vector<std::string> result;
   std::istringstream in(text);
   std::string line;
+  bool discarded = false;
   while (std::getline(in, line)) {
     const bool endedByLineFeed = !in.eof();
     if (endedByLineFeed && !line.empty() && line.back() == '\r') {
       line.pop_back();
     }
-    result.push_back(line);
+    if (discarded && !line.empty() && line[0] != ' ' && line[0] != '\t') {
+      discarded = false;
+    }
+    if (!discarded && line == "Discarded input sections") {
+      discarded = true;
+    }
+    if (!discarded) {
+      result.push_back(line);
+    }
   }
   return result;
 }

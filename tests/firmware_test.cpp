@@ -43,6 +43,8 @@ TEST_F(Firmware, EachLinkGivesItsVerdict) {
   const std::vector<Case> cases = {
       {"recipe", 0, {"successfully"}},
       {"static_loop", 0, {"successfully"}},
+      {"gc_first", 0, {"successfully"}},
+      {"gc_last", 0, {"successfully"}},
       {"pagesize",
        252,
        {"Elf file './../output.elf' does not match the image: the code differs from the ELF at ",

@@ -111,5 +111,70 @@ TEST(ScanMap, OneReadGivesWhatEachCheckReadsAlone) {
   }
 }
 
+// GNU ld's block of discarded input sections (--gc-sections): neither check
+// sees its lines, so a map reads as it would without them; anything short of
+// the exact heading is read as before.
+TEST(ScanMap, TheDiscardedSectionsBlockIsSkippedByBoth) {
+  const std::string pad(16, ' ');
+  const std::string code = ".text  0x08020000  0x5000\n" + pad + "0x08020000" + pad +
+                           "__entryPoint__\n" + pad + "0x08020400" + pad + "loop\n" + pad +
+                           "0x08023000" + pad + "ModbusHGroups_Table\n" + pad + "0x08023400" + pad +
+                           "ModbusIGroups_Table\n" + pad + "0x08023800" + pad +
+                           "ModbusRemoteRegTables\n" + pad + "0x08025000" + pad + "_etext\n" +
+                           ".data  0x20000000  0x400\n" + pad + "0x20000400" + pad + "_ebss\n";
+  const std::string memory = "Memory Configuration\n\nRAM 0x20000000 0x00008000 xrw\n\n";
+  const std::string discarded =
+      std::string(
+          " .text          0x00000000        0x0 obj/unused8.o\n"
+          " .data          0x00000000        0x0 obj/startup.o\n"
+          " .text.unused_checksum8\n"
+          "                0x00000000       0x24 obj/unused8.o\n"
+          "\n"
+          "\t.data.unused_buffer8 0x00000000     0x2000 obj/unused8.o\n") +
+      " " + std::string(3000, 'x') + " .text 0x08000008\n";
+  const auto crlf = [](const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+      out += c == '\n' ? "\r\n" : std::string(1, c);
+    }
+    return out;
+  };
+  struct Case {
+    std::string what, map, readsAs;
+  };
+  const std::vector<Case> cases = {
+      {"the block", "\nDiscarded input sections\n\n" + discarded + "\n" + memory + code,
+       "\n" + memory + code},
+      {"the block, CR LF",
+       crlf("\nDiscarded input sections\n\n" + discarded + "\n" + memory + code),
+       crlf("\n" + memory + code)},
+      {"twice",
+       "Discarded input sections\n" + discarded + memory + "Discarded input sections\n" +
+           discarded + code,
+       memory + code},
+      {"to the end of the file", "Discarded input sections\n" + discarded, ""},
+      {"ended by a long line",
+       "Discarded input sections\n" + discarded + std::string(3000, 'y') + "\n" + code,
+       std::string(3000, 'y') + "\n" + code},
+      {"heading with a colon", "Discarded input sections:\n" + discarded + code,
+       "Discarded input sections:\n" + discarded + code},
+      {"indented heading", " Discarded input sections\n" + discarded + code,
+       " Discarded input sections\n" + discarded + code},
+      {"heading as the last line", code + "Discarded input sections", code},
+  };
+  for (const Case& c : cases) {
+    for (std::size_t size : kBufferSizes) {
+      SCOPED_TRACE(c.what + ", buffer " + std::to_string(size));
+      EXPECT_EQ(together(c.map, size), together(c.readsAs, size));
+    }
+  }
+  // A map that is all block holds no code start.
+  EXPECT_EQ(together("Discarded input sections\n" + discarded, 13).messages, "addrExe not found");
+  // And the block really hid something: read as today, its first .text line
+  // would give the code start.
+  const Both plain = together(".text 0x08000008 obj/unused8.o\n" + code, 256 * 1024);
+  EXPECT_NE(plain, together(code, 256 * 1024));
+}
+
 }  // namespace
 }  // namespace pakforge

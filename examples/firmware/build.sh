@@ -14,6 +14,9 @@
 #   static_loop  the recipe, with a file-local function called loop in a
 #                second file
 #   stale        the recipe's ELF file with the map of an earlier link
+#   gc_first     the recipe linked with --gc-sections, with a file of unused
+#   gc_last      code and data (unused8.c) linked first or last: the map
+#                starts with a block of discarded input sections
 #   small        the recipe without the 128 KiB alignment: a small ELF file
 #                that seeds the ELF reader's fuzz target
 #
@@ -32,7 +35,7 @@ trap 'rm -rf "$work"' EXIT
 cp -r "$here/src" "$here"/*.ld "$work/"
 cd "$work"
 mkdir obj
-for file in app modbus static_loop; do
+for file in app modbus static_loop unused8; do
   "$cc" "${cflags[@]}" -Isrc -c "src/$file.c" -o "obj/$file.o"
 done
 # The earlier link of "stale": loop did one thing more then.
@@ -79,6 +82,12 @@ expect static_loop
 link earlier link.ld -Wl,-n -- obj/app_earlier.o obj/modbus.o
 mkdir -p stale && cp recipe/output.elf stale/
 keep stale earlier
+link gc_first link.ld -Wl,-n -Wl,--gc-sections -- obj/unused8.o obj/app.o obj/modbus.o
+keep gc_first
+expect gc_first
+link gc_last link.ld -Wl,-n -Wl,--gc-sections -- obj/app.o obj/modbus.o obj/unused8.o
+keep gc_last
+expect gc_last
 sed 's/ALIGN(0x20000)/ALIGN(4)/' link.ld >small.ld
 link small small.ld -Wl,-n -- obj/app.o obj/modbus.o obj/static_loop.o
 mkdir -p "$out/small" && cp small/output.elf "$out/small/"

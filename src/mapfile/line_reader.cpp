@@ -314,60 +314,187 @@ bool scanRun(LineScan& scan, std::string_view run) {
   return true;
 }
 
-}  // namespace
+// GNU ld lists the input sections that --gc-sections threw away in a block
+// at the top of the map, at address 0, with ".text" and ".data" in their
+// names: no scan may take a code start or a RAM address from there. The
+// block starts at a line that is exactly this and ends before the next line
+// that is not empty and does not start with a space or a tab.
+constexpr std::string_view kDiscardedHeading = "Discarded input sections";
 
-void scanLines(std::istream& in, std::initializer_list<LineScan*> scans, std::size_t bufferSize) {
-  // The scans still reading; a scan that is done sees nothing more.
-  std::array<LineScan*, 4> active{};
-  std::size_t count = 0;
-  for (LineScan* scan : scans) {
-    if (count < active.size()) {
-      active[count++] = scan;
+bool endsDiscardedBlock(std::string_view line) {
+  return !line.empty() && line.front() != ' ' && line.front() != '\t';
+}
+
+// Where the first line of `text` (whole lines) that is exactly the heading
+// starts, or npos. A carriage return before the line feed does not count.
+std::size_t findDiscardedHeading(std::string_view text) {
+  for (std::size_t at = findPattern(text, kDiscardedHeading); at != npos;
+       at = findPattern(text, kDiscardedHeading, at + 1)) {
+    const std::string_view rest = text.substr(at + kDiscardedHeading.size());
+    if ((at == 0 || text[at - 1] == '\n') &&
+        (rest.empty() || rest.front() == '\n' || rest.substr(0, 2) == "\r\n")) {
+      return at;
     }
   }
-  const auto drop = [&](std::size_t i) { active[i] = active[--count]; };
-  const auto showLongLine = [&](bool endedByLineFeed) {
-    for (std::size_t i = count; i-- > 0;) {
-      active[i]->features().finish(endedByLineFeed);
-      if (!active[i]->onLine(active[i]->features())) {
+  return npos;
+}
+
+// Hands the map's lines to the scans still reading, leaving out the block of
+// discarded sections for all of them alike.
+class Dispatch {
+ public:
+  explicit Dispatch(std::initializer_list<LineScan*> scans) {
+    for (LineScan* scan : scans) {
+      if (count_ < active_.size()) {
+        active_[count_++] = scan;
+      }
+    }
+  }
+  bool done() const { return count_ == 0; }
+
+  // A run of whole lines.
+  void wholeLines(std::string_view text) {
+    while (!text.empty() && count_ > 0) {
+      if (inDiscarded_) {
+        std::size_t pos = 0;
+        while (pos < text.size()) {
+          const std::size_t lineFeed = text.find('\n', pos);
+          std::string_view line = text.substr(pos, lineFeed == npos ? npos : lineFeed - pos);
+          if (lineFeed != npos && !line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+          }
+          if (endsDiscardedBlock(line)) {
+            inDiscarded_ = false;
+            break;
+          }
+          pos = lineFeed == npos ? text.size() : lineFeed + 1;
+        }
+        text.remove_prefix(pos);
+        continue;
+      }
+      const std::size_t heading = findDiscardedHeading(text);
+      show(text.substr(0, heading));
+      if (heading == npos) {
+        return;
+      }
+      inDiscarded_ = true;
+      const std::size_t lineFeed = text.find('\n', heading);
+      text.remove_prefix(lineFeed == npos ? text.size() : lineFeed + 1);
+    }
+  }
+
+  // A piece of a line too long for the buffer. Its first bytes are held
+  // back until it is known whether the line is the heading, or ends the
+  // block: then the scans get them, or never see the line.
+  void longLinePiece(std::string_view piece, bool first) {
+    if (first) {
+      headLength_ = 0;
+      longLine_ = LongLine::deciding;
+    }
+    if (longLine_ == LongLine::deciding) {
+      const std::size_t take = std::min(piece.size(), head_.size() - headLength_);
+      std::copy_n(piece.data(), take, head_.data() + headLength_);
+      headLength_ += take;
+      piece.remove_prefix(take);
+      if (headLength_ < head_.size()) {
+        return;
+      }
+      decide(false, false);
+    }
+    if (longLine_ == LongLine::shown) {
+      for (std::size_t i = 0; i < count_; ++i) {
+        active_[i]->features().feed(piece);
+      }
+    }
+  }
+
+  void longLineEnd(bool endedByLineFeed) {
+    if (longLine_ == LongLine::deciding) {
+      decide(true, endedByLineFeed);
+    }
+    if (longLine_ != LongLine::shown) {
+      return;
+    }
+    for (std::size_t i = count_; i-- > 0;) {
+      active_[i]->features().finish(endedByLineFeed);
+      if (!active_[i]->onLine(active_[i]->features())) {
         drop(i);
       }
     }
-  };
+  }
 
+ private:
+  void drop(std::size_t i) { active_[i] = active_[--count_]; }
+
+  void show(std::string_view text) {
+    for (std::size_t i = count_; !text.empty() && i-- > 0;) {
+      if (!scanRun(*active_[i], text)) {
+        drop(i);
+      }
+    }
+  }
+
+  // `complete`: the head holds the whole line.
+  void decide(bool complete, bool endedByLineFeed) {
+    std::string_view line(head_.data(), headLength_);
+    if (complete && endedByLineFeed && !line.empty() && line.back() == '\r') {
+      line.remove_suffix(1);
+    }
+    if (inDiscarded_ && !endsDiscardedBlock(line)) {
+      longLine_ = LongLine::hidden;
+      return;
+    }
+    inDiscarded_ = complete && line == kDiscardedHeading;
+    if (inDiscarded_) {
+      longLine_ = LongLine::hidden;
+      return;
+    }
+    longLine_ = LongLine::shown;
+    for (std::size_t i = 0; i < count_; ++i) {
+      active_[i]->features().reset();
+      active_[i]->features().feed({head_.data(), headLength_});
+    }
+  }
+
+  std::array<LineScan*, 4> active_{};
+  std::size_t count_ = 0;
+  bool inDiscarded_ = false;
+  enum class LongLine { deciding, shown, hidden };
+  LongLine longLine_ = LongLine::deciding;
+  // Longer than the heading with a carriage return: a line that fills it is
+  // neither the heading nor empty.
+  std::array<char, kDiscardedHeading.size() + 2> head_{};
+  std::size_t headLength_ = 0;
+};
+
+}  // namespace
+
+void scanLines(std::istream& in, std::initializer_list<LineScan*> scans, std::size_t bufferSize) {
+  Dispatch dispatch(scans);
   LineReader reader(in, bufferSize);
   Chunk chunk;
   bool inLongLine = false;
-  while (count > 0 && reader.next(chunk)) {
+  while (!dispatch.done() && reader.next(chunk)) {
     std::string_view text = chunk.text;
     if (inLongLine) {
       const std::size_t lineFeed = text.find('\n');
-      for (std::size_t i = 0; i < count; ++i) {
-        active[i]->features().feed(text.substr(0, lineFeed));
-      }
+      dispatch.longLinePiece(text.substr(0, lineFeed), false);
       if (lineFeed == npos && chunk.partial) {
         continue;
       }
       inLongLine = false;
-      showLongLine(lineFeed != npos);
+      dispatch.longLineEnd(lineFeed != npos);
       text.remove_prefix(lineFeed == npos ? text.size() : lineFeed + 1);
     }
     if (chunk.partial) {
       inLongLine = true;
-      for (std::size_t i = 0; i < count; ++i) {
-        active[i]->features().reset();
-        active[i]->features().feed(text);
-      }
+      dispatch.longLinePiece(text, true);
       continue;
     }
-    for (std::size_t i = count; i-- > 0;) {
-      if (!scanRun(*active[i], text)) {
-        drop(i);
-      }
-    }
+    dispatch.wholeLines(text);
   }
   if (inLongLine) {
-    showLongLine(false);
+    dispatch.longLineEnd(false);
   }
 }
 
