@@ -3,7 +3,8 @@
 # the manual pages render; then builds the example firmware's CMake project
 # (examples/consumer) with the arm-none-eabi cross compiler against that
 # install, once with each of its toolchain files (a strict one, packages
-# only from the target's sysroot, and a plain one). The image must be byte
+# only from the target's sysroot, a plain one, and one for clang and LLD).
+# The image must be byte
 # for byte the one that the committed map and ELF files give; a second build
 # does nothing; a changed source rebuilds the ELF and the image; a firmware
 # without loop() fails the build with pakforge's message.
@@ -51,6 +52,20 @@ for toolchain in arm-none-eabi.cmake arm-none-eabi-plain.cmake; do
   cmp -s "$work/$toolchain/blinky.alf" "$work/reference/firmware.alf" ||
     fail "the image built with $toolchain differs from the committed link's"
 done
+
+# The same project with clang and LLVM's LLD: the image the committed LLD
+# link gives.
+if command -v clang >/dev/null && command -v ld.lld >/dev/null; then
+  (cd "$work/reference" && "$work/prefix/bin/pakforge" -m "$source/examples/firmware/prebuilt/lld/output.map" \
+    -f "$source/examples/firmware/prebuilt/lld/output.elf" -c "$project/config.bin" \
+    -r "$project/resources.bin" -o lld.alf >/dev/null 2>&1) || fail "pakforge on the committed LLD link failed"
+  configure "$work/clang-lld" clang-lld.cmake
+  cmake --build "$work/clang-lld" >"$work/log" 2>&1 || { cat "$work/log"; fail "the clang/LLD build failed"; }
+  cmp -s "$work/clang-lld/blinky.alf" "$work/reference/lld.alf" ||
+    fail "the image built with clang and LLD differs from the committed LLD link's"
+else
+  echo "no clang or ld.lld here: the clang/LLD build is skipped"
+fi
 
 # Nothing to do on a second build; a changed source makes the ELF and the
 # image again.

@@ -17,6 +17,10 @@
 #   gc_first     the recipe linked with --gc-sections, with a file of unused
 #   gc_last      code and data (unused8.c) linked first or last: the map
 #                starts with a block of discarded input sections
+#   lld          the recipe, compiled with clang and linked with LLVM's LLD
+#   lld_forward  the same with the end of the block written the way that
+#                suits GNU ld alone (_flash_end = _sidata + _data_image_size):
+#                LLD's map shows the location counter there, not the end
 #   small        the recipe without the 128 KiB alignment: a small ELF file
 #                that seeds the ELF reader's fuzz target
 #
@@ -25,6 +29,8 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 out=$(mkdir -p "${1:-$here/prebuilt}" && cd "${1:-$here/prebuilt}" && pwd)
 cc=${CC:-arm-none-eabi-gcc}
+clang=${CLANG:-clang}
+lld=${LLD:-ld.lld}
 objcopy=${OBJCOPY:-arm-none-eabi-objcopy}
 nm=${NM:-arm-none-eabi-nm}
 cflags=(-mcpu=cortex-m4 -mthumb -Os -ffreestanding -nostdlib -ffunction-sections -fdata-sections
@@ -37,6 +43,10 @@ cd "$work"
 mkdir obj
 for file in app modbus static_loop unused8; do
   "$cc" "${cflags[@]}" -Isrc -c "src/$file.c" -o "obj/$file.o"
+done
+mkdir obj/clang
+for file in app modbus; do
+  "$clang" --target=thumbv7em-none-eabi "${cflags[@]}" -Isrc -c "src/$file.c" -o "obj/clang/$file.o"
 done
 # The earlier link of "stale": loop did one thing more then.
 "$cc" "${cflags[@]}" -Isrc -DEARLIER_LINK -c src/app.c -o obj/app_earlier.o
@@ -88,6 +98,18 @@ expect gc_first
 link gc_last link.ld -Wl,-n -Wl,--gc-sections -- obj/app.o obj/modbus.o obj/unused8.o
 keep gc_last
 expect gc_last
+link_lld() {  # VARIANT SCRIPT
+  mkdir -p "$1"
+  (cd "$1" && "$lld" -T "../$2" -n -Map=output.map -o output.elf ../obj/clang/app.o ../obj/clang/modbus.o)
+}
+link_lld lld link.ld
+keep lld
+expect lld
+sed -z 's/  \. = _sidata + _data_image_size;\n  _flash_end = \.;/  _flash_end = _sidata + _data_image_size;/' \
+  link.ld >forward.ld
+grep -q "^  _flash_end = _sidata + _data_image_size;" forward.ld
+link_lld lld_forward forward.ld
+keep lld_forward
 sed 's/ALIGN(0x20000)/ALIGN(4)/' link.ld >small.ld
 link small small.ld -Wl,-n -- obj/app.o obj/modbus.o obj/static_loop.o
 mkdir -p "$out/small" && cp small/output.elf "$out/small/"

@@ -7,12 +7,24 @@
  * application needs in flash (code, read-only data and the initial values
  * of .data) is placed in one block from the start of .text, and the line
  * that ends the block (_flash_end) comes right before .data, in an
- * expression that does not itself name .data.
+ * expression that does not itself name .data (the forward reference to
+ * _data_image_size).
  *
  * pakforge takes the code from the ELF file at offset 0x20000 for code at
  * 0x08020000: ALIGN(0x20000) on .text, with the link made with -n (no page
  * alignment of segments), puts .text exactly there, and .data's initial
- * values right after it, as in flash. */
+ * values right after it, as in flash.
+ *
+ * The same script serves GNU ld and LLVM's LLD. Where they differ:
+ * - LLD's map prints an assignment with the location counter at that point,
+ *   not with the value assigned. So the end of the block moves the location
+ *   counter itself (". = _sidata + _data_image_size"), and the RAM data's
+ *   start is set the same way (". = ADDR(.data)") before the line that
+ *   names it; GNU ld prints the same values for these lines.
+ * - clang always emits .ARM.exidx, and LLD will not put it inside .text: it
+ *   gets a flash section of its own, inside the block. */
+ENTRY(__entryPoint__)
+
 MEMORY
 {
   FLASH (rx)  : ORIGIN = 0x08020000, LENGTH = 0x1FE00
@@ -34,8 +46,14 @@ SECTIONS
     . = ALIGN(4);
   } > FLASH
 
+  .ARM.exidx :
+  {
+    *(.ARM.exidx* .gnu.linkonce.armexidx.*)
+  } > FLASH
+
   _sidata = .;
-  _flash_end = _sidata + _data_image_size;
+  . = _sidata + _data_image_size;
+  _flash_end = .;
 
   .data : AT(_sidata)
   {
@@ -58,5 +76,6 @@ SECTIONS
   /* The RAM check takes the start of the RAM data from the last line of the
    * map that holds both ".data" and a RAM address; input sections of .data
    * from later files can stand there otherwise. */
+  . = ADDR(.data);
   _ram_data_start = ADDR(.data);
 }

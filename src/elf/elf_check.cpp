@@ -127,7 +127,8 @@ bool checkFlashCovered(ElfReader& elf, const ImageHeader& header, std::uint64_t 
       problem = "the ELF loads " + std::to_string(to - start) + " bytes at " + hex(start) +
                 " that the code range " + range +
                 " leaves out; the code range must end after the last flash content, the initial "
-                "values of .data included";
+                "values of .data included (in a map from LLD an assignment line shows the "
+                "location counter, not the value assigned: move the location counter there)";
       return false;
     }
   }
