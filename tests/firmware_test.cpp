@@ -58,6 +58,10 @@ TEST_F(Firmware, EachLinkGivesItsVerdict) {
        252,
        {"does not match the image: the ELF loads ", " that the code range 0x08020000-",
         "leaves out; the code range must end after the last flash content"}},
+      {"small",
+       252,
+       {"does not match the image: the ELF holds the code at file offset 0x",
+        ", not 0x20000; link with -n"}},
       {"stale", 252, {"does not match the image: ", " in the ELF but ", "earlier link"}},
   };
   const Bytes previous = pattern(10, 3);

@@ -21,8 +21,9 @@
 #   lld_forward  the same with the end of the block written the way that
 #                suits GNU ld alone (_flash_end = _sidata + _data_image_size):
 #                LLD's map shows the location counter there, not the end
-#   small        the recipe without the 128 KiB alignment: a small ELF file
-#                that seeds the ELF reader's fuzz target
+#   small        the recipe without the 128 KiB alignment (and with
+#                static_loop.c): the code is at file offset 0x74, not 0x20000;
+#                a small ELF file that also seeds the ELF reader's fuzz target
 #
 # Usage: build.sh [OUT]   (default: prebuilt/ beside this script)
 set -euo pipefail
@@ -112,5 +113,5 @@ link_lld lld_forward forward.ld
 keep lld_forward
 sed 's/ALIGN(0x20000)/ALIGN(4)/' link.ld >small.ld
 link small small.ld -Wl,-n -- obj/app.o obj/modbus.o obj/static_loop.o
-mkdir -p "$out/small" && cp small/output.elf "$out/small/"
+keep small
 echo "firmware written to $out"

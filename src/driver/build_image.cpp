@@ -24,6 +24,11 @@ void printFileError(std::string_view what, const std::string& path) {
   std::cout << kRed << what << " '" << path << "'" << kReset << "\n";
 }
 
+void printElfMismatch(const std::string& elfPath, const std::string& problem) {
+  std::cout << kRed << "Elf file '" << elfPath << "' does not match the image: " << problem
+            << kReset << "\n";
+}
+
 struct Buffer {
   std::unique_ptr<char[]> bytes;
   std::uint64_t size = 0;
@@ -106,7 +111,13 @@ BuildResult readCode(const std::string& elfPath, const ImageHeader& header, Buff
     return BuildResult::elfNotOpen;
   }
   if (offset + header.appSize > static_cast<std::uint64_t>(length)) {
-    printFileError("Elf file ends before the application code does:", elfPath);
+    // A real ELF file can say where it holds the code instead.
+    std::string problem;
+    if (describeMisplacedCode(file, static_cast<std::uint64_t>(length), header, problem)) {
+      printElfMismatch(elfPath, problem);
+    } else {
+      printFileError("Elf file ends before the application code does:", elfPath);
+    }
     return BuildResult::elfNotOpen;
   }
   if (!readExactly(file, static_cast<std::streamoff>(offset), header.appSize, code)) {
@@ -131,8 +142,7 @@ BuildResult checkCode(const std::string& elfPath, const ImageHeader& header, con
   if (length >= 0 && checkImageAgainstElf(file, static_cast<std::uint64_t>(length), header,
                                           {code.bytes.get(), static_cast<std::size_t>(code.size)},
                                           problem) == ElfVerdict::disagrees) {
-    std::cout << kRed << "Elf file '" << elfPath << "' does not match the image: " << problem
-              << kReset << "\n";
+    printElfMismatch(elfPath, problem);
     return BuildResult::elfNotOpen;
   }
   return BuildResult::ok;

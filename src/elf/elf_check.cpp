@@ -35,6 +35,12 @@ bool segmentsReadable(ElfReader& elf, std::uint64_t length) {
   return true;
 }
 
+std::string linkHint(std::uint32_t addrExe) {
+  return "link with -n and align .text so that the file holds the flash content as one block "
+         "from offset " +
+         hex(elfCodeOffset(addrExe), 1);
+}
+
 bool checkSymbols(ElfReader& elf, const ImageHeader& header, std::string& problem) {
   std::array<bool, 5> found{};
   std::array<std::uint32_t, 5> values{};
@@ -86,9 +92,7 @@ bool checkCodeBytes(ElfReader& elf, const ImageHeader& header, std::span<const c
                   std::to_string(address - codeStart) + ")";
         if (inFile != used) {
           problem += ": the ELF file holds that byte at offset " + hex(inFile, 1) + ", not " +
-                     hex(used, 1) + "; link with -n and align .text so that the file holds the " +
-                     "flash content as one block from offset " +
-                     hex(elfCodeOffset(header.addrExe), 1);
+                     hex(used, 1) + "; " + linkHint(header.addrExe);
         }
         return false;
       }
@@ -136,6 +140,25 @@ bool checkFlashCovered(ElfReader& elf, const ImageHeader& header, std::uint64_t 
 }
 
 }  // namespace
+
+bool describeMisplacedCode(std::istream& elf, std::uint64_t length, const ImageHeader& header,
+                           std::string& problem) {
+  ElfReader reader(elf, length);
+  if (!reader.open()) {
+    return false;
+  }
+  for (std::uint32_t i = 0; i < reader.segmentCount(); ++i) {
+    ElfSegment s;
+    if (reader.loadSegment(i, s) && header.addrExe >= s.physicalAddress &&
+        header.addrExe - s.physicalAddress < s.fileSize) {
+      const std::uint64_t inFile = std::uint64_t{s.offset} + (header.addrExe - s.physicalAddress);
+      problem = "the ELF holds the code at file offset " + hex(inFile, 1) + ", not " +
+                hex(elfCodeOffset(header.addrExe), 1) + "; " + linkHint(header.addrExe);
+      return true;
+    }
+  }
+  return false;
+}
 
 ElfVerdict checkImageAgainstElf(std::istream& elf, std::uint64_t length, const ImageHeader& header,
                                 std::span<const char> code, std::string& problem) {

@@ -32,4 +32,10 @@ enum class ElfVerdict {
 ElfVerdict checkImageAgainstElf(std::istream& elf, std::uint64_t length, const ImageHeader& header,
                                 std::span<const char> code, std::string& problem);
 
+// For an ELF file too short to hold the code at the offset derived from
+// addrExe: true, with `problem` set, when it is a readable ELF file that holds
+// the code start elsewhere, to say where.
+bool describeMisplacedCode(std::istream& elf, std::uint64_t length, const ImageHeader& header,
+                           std::string& problem);
+
 }  // namespace pakforge
