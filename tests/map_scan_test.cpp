@@ -111,6 +111,19 @@ TEST(ScanMap, OneReadGivesWhatEachCheckReadsAlone) {
   }
 }
 
+// A map that can't be opened: the message on standard output only, nothing
+// on standard error (no RAM section), whether it is missing or a folder.
+TEST(ScanMap, MapFileThatCannotBeOpened) {
+  for (const std::string path : {"/nonexistent/pakforge.map", "/"}) {
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    MapFacts facts;
+    EXPECT_FALSE(readMapFile(path, facts));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "map file not open " + path + "\n");
+  }
+}
+
 // GNU ld's block of discarded input sections (--gc-sections): neither check
 // sees its lines, so a map reads as it would without them; anything short of
 // the exact heading is read as before.

@@ -104,17 +104,5 @@ TEST(RamBudget, LongLinesAndBinaryBytes) {
   EXPECT_EQ(scan(map), std::make_pair(0u, 0x20000040u));
 }
 
-TEST(RamBudget, MissingMapFileGoesToStandardOutputOnly) {
-  testing::internal::CaptureStdout();
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(checkRamBudget("/nonexistent/pakforge.map"), -1);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "map file not open /nonexistent/pakforge.map\n");
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(checkRamBudget("/"), -1);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "map file not open /\n");
-}
-
 }  // namespace
 }  // namespace pakforge

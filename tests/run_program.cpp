@@ -2,6 +2,8 @@
 
 #include <random>
 
+#include "platform/platform.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -49,14 +51,9 @@ std::wstring quoted(const std::wstring& arg) {
   return q + L"\"";
 }
 
+// Arguments are UTF-8, as pakforge takes them.
 std::wstring wide(const std::string& s) {
-  if (s.empty()) {
-    return {};
-  }
-  const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-  std::wstring w(static_cast<std::size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
-  return w;
+  return platform::nativePath(s).wstring();
 }
 
 HANDLE openForChild(const std::filesystem::path& path) {

@@ -198,14 +198,5 @@ TEST(SymbolScan, LinesLongerThanAnyBuffer) {
   EXPECT_EQ(s.header.appSize, 0x1000u);
 }
 
-TEST(SymbolScan, MissingMapFile) {
-  ImageHeader header = configured();
-  testing::internal::CaptureStdout();
-  EXPECT_FALSE(scanMapSymbols("/nonexistent/pakforge.map", header));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "map file not open /nonexistent/pakforge.map\n");
-  EXPECT_EQ(encodeHeader(header), encodeHeader(configured()));
-}
-
 }  // namespace
 }  // namespace pakforge

@@ -1,11 +1,9 @@
 #include "mapfile/ram_budget.h"
 
-#include <iostream>
 #include <string_view>
 
 #include "format/budget_report.h"
 #include "format/image_header.h"
-#include "format/input_file.h"
 #include "mapfile/line_reader.h"
 
 namespace pakforge {
@@ -48,17 +46,6 @@ int reportRamBudget(const RamUsage& usage, std::ostream& report) {
   const auto limit = static_cast<std::int32_t>(RAM_LIMIT - usage.dataStart);
   printSectionTitle(report, Budget::ram);
   return printSectionTotals(report, Budget::ram, "App RAM data size = ", used, limit) ? 0 : -2;
-}
-
-int checkRamBudget(const std::string& mapPath) {
-  std::ifstream map;
-  if (!openInputFile(mapPath, std::ios::binary, map)) {
-    std::cout << "map file not open " << mapPath << std::endl;
-    return -1;
-  }
-  const RamUsage usage = scanRamUsage(map);
-  map.close();
-  return reportRamBudget(usage, std::cerr);
 }
 
 }  // namespace pakforge

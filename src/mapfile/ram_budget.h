@@ -35,7 +35,4 @@ RamUsage scanRamUsage(std::istream& map, std::size_t bufferSize = LineReader::kD
 // Prints the RAM section to `report`; 0 when the data fits, -2 when not.
 int reportRamBudget(const RamUsage& usage, std::ostream& report);
 
-// 0 fits, -1 map file not open (message on standard output), -2 does not fit.
-int checkRamBudget(const std::string& mapPath);
-
 }  // namespace pakforge

@@ -1,10 +1,7 @@
 #include "mapfile/symbol_scan.h"
 
 #include <algorithm>
-#include <iostream>
 #include <string_view>
-
-#include "format/input_file.h"
 
 namespace pakforge {
 namespace {
@@ -159,15 +156,6 @@ bool scanMapSymbols(std::istream& map, ImageHeader& header, std::ostream& messag
   SymbolScan scan;
   scanLines(map, {&scan}, bufferSize);
   return applyMapSymbols(scan.symbols(), header, messages);
-}
-
-bool scanMapSymbols(const std::string& mapPath, ImageHeader& header) {
-  std::ifstream map;
-  if (!openInputFile(mapPath, std::ios::binary, map)) {
-    std::cout << "map file not open " << mapPath << std::endl;
-    return false;
-  }
-  return scanMapSymbols(map, header, std::cout);
 }
 
 }  // namespace pakforge

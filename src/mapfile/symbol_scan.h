@@ -55,11 +55,8 @@ class SymbolScan : public LineScan {
 // written.
 bool applyMapSymbols(const MapSymbols& symbols, ImageHeader& header, std::ostream& messages);
 
-// The scan and its completion of `header` from the map file at `mapPath`;
-// messages go to standard output.
-bool scanMapSymbols(const std::string& mapPath, ImageHeader& header);
-
-// The same on a map already open; messages go to `messages`.
+// The scan and its completion of `header` from a map already open; messages
+// go to `messages`.
 bool scanMapSymbols(std::istream& map, ImageHeader& header, std::ostream& messages,
                     std::size_t bufferSize = LineReader::kDefaultBufferSize);
 
