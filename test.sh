@@ -9,16 +9,24 @@
 #     tests under wine, and the .zip package.
 set -euo pipefail
 cd "$(dirname "$0")"
-cmake --workflow --preset test
-cmake --workflow --preset sanitize
-
 if ! command -v x86_64-w64-mingw32-g++-posix >/dev/null || ! command -v wine >/dev/null; then
   echo "test.sh: no Windows build here: it needs g++-mingw-w64-x86-64-posix and wine" >&2
   exit 1
 fi
-export WINEDEBUG=-all
-# A warm wine server, so that the first test does not wait for it to start.
-wineserver -p
+# Wine in a prefix of this build's own (the windows preset and the toolchain
+# file name the same one), made on first use: never the user's ~/.wine, and
+# no server of another prefix gets in the way.
+mkdir -p build/windows
+export WINEPREFIX="$PWD/build/windows/wine" WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
+if ! wine cmd /c exit >build/windows/wine-start.log 2>&1; then
+  echo "test.sh: wine can't start in $WINEPREFIX: $(grep -v '^$' build/windows/wine-start.log | tail -n 1)" >&2
+  exit 1
+fi
+# Keep its server up between the tests, so that none waits for it to
+# start; one left running from an interrupted run is used as it is.
+wineserver -p 2>/dev/null || true
 trap 'wineserver -k 2>/dev/null || true' EXIT
-wine cmd /c exit
+cmake --workflow --preset test
+cmake --workflow --preset sanitize
 cmake --workflow --preset windows

@@ -10,5 +10,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-# Quiet: wine's own messages would mix with the programs' output.
-set(CMAKE_CROSSCOMPILING_EMULATOR /usr/bin/env WINEDEBUG=-all wine)
+# Quiet: wine's own messages would mix with the programs' output. Wine runs
+# in a prefix of the build's own, made on first use, so that nothing depends
+# on the user's ~/.wine or on whatever else runs wine on this machine; and it
+# is not asked to fetch Mono or Gecko or to make menu entries.
+set(CMAKE_CROSSCOMPILING_EMULATOR /usr/bin/env WINEDEBUG=-all WINEPREFIX=${CMAKE_BINARY_DIR}/wine
+    WINEDLLOVERRIDES=mscoree,mshtml,winemenubuilder.exe= wine)
