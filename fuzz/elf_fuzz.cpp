@@ -77,17 +77,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string bytes(reinterpret_cast<const char*>(data), size);
   std::istringstream in(bytes);
   pakforge::ElfReader reader(in, size);
-  const bool readable = reader.open();
+  std::string reason;
+  const bool readable = reader.open(reason) == pakforge::ElfOpen::ok;
 
   // Whatever the headers say, the check reads only what is there.
   pakforge::ImageHeader header;
   header.addrExe = 0x08020000;
   header.appSize = static_cast<std::uint32_t>(size < 512 ? size : 512);
   std::istringstream again(bytes);
-  std::string problem;
-  const pakforge::ElfVerdict verdict =
-      pakforge::checkImageAgainstElf(again, size, header, {bytes.data(), header.appSize}, problem);
-  if (!readable && verdict != pakforge::ElfVerdict::notElf) {
+  const pakforge::ElfCheck check =
+      pakforge::checkImageAgainstElf(again, size, header, {bytes.data(), header.appSize});
+  // The check judges exactly the files the reader opens, and says why it
+  // refuses the others that begin with the magic.
+  const bool judged = check.verdict == pakforge::ElfVerdict::agrees ||
+                      check.verdict == pakforge::ElfVerdict::disagrees;
+  if (judged != readable ||
+      (check.verdict == pakforge::ElfVerdict::unreadable && check.problem.empty())) {
     std::abort();
   }
   if (!readable) {
@@ -123,12 +128,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   // The same symbols, where both can read a symbol table.
-  std::array<bool, 5> found{}, theirFound{};
-  std::array<std::uint32_t, 5> values{}, theirValues{};
-  if (reader.findGlobalSymbols(kNames, found, values) &&
-      libelfSymbols(elf, theirFound, theirValues)) {
+  std::array<pakforge::ElfSymbol, 5> found{};
+  std::array<bool, 5> theirFound{};
+  std::array<std::uint32_t, 5> theirValues{};
+  if (reader.findSymbols(kNames, found) && libelfSymbols(elf, theirFound, theirValues)) {
     for (std::size_t k = 0; k < kNames.size(); ++k) {
-      if (found[k] != theirFound[k] || (found[k] && values[k] != theirValues[k])) {
+      if (found[k].defined != theirFound[k] ||
+          (found[k].defined && found[k].value != theirValues[k])) {
         std::abort();
       }
     }

@@ -21,6 +21,10 @@ std::string hex32(std::uint32_t value) {
   return text;
 }
 
+const std::string kUsage =
+    "usage: aelfdump [--json] [--elf ELF] IMAGE\n"
+    "       aelfdump --help | --version\n";
+
 class Aelfdump : public ExampleBuild {
  protected:
   Outcome dump(const std::vector<std::string>& args) { return runProgram(AELFDUMP_EXE, args); }
@@ -108,8 +112,10 @@ TEST_F(Aelfdump, DamagedImagesFailClearly) {
       " bytes long, but its header describes 76 + appSize 20480 + "
       "resourcesSize 16384 = 36940 bytes\n";
   const std::vector<Case> cases = {
-      {{}, 2, "usage: aelfdump [--json] [--elf ELF] IMAGE\n"},
-      {{"--json"}, 2, "usage: aelfdump [--json] [--elf ELF] IMAGE\n"},
+      {{}, 2, "aelfdump: no image given\n" + kUsage},
+      {{"--json"}, 2, "aelfdump: no image given\n" + kUsage},
+      {{"-x", "../prog.alf"}, 2, "aelfdump: unknown option '-x'\n" + kUsage},
+      {{"../prog.alf", "--elf"}, 2, "aelfdump: --elf needs the path of an ELF file\n" + kUsage},
       {{"../gone.alf"}, 1, "aelfdump: can't open '../gone.alf'\n"},
       {{".."}, 1, "aelfdump: can't open '..'\n"},
       {{"../magic.alf"},

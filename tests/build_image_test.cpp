@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <functional>
 #include <iostream>
+#include <optional>
 
 #include "example_build.h"
 
@@ -178,56 +179,110 @@ TEST_F(BuildImage, BadInputTable) {
 
 // Where the image goes: a new file gets the permissions any new file gets, a
 // replaced one keeps its own, a link stays a link and the file it names is
-// replaced, a device is written directly; never a temporary file left over.
+// replaced; a file the user may not write, a loop of links and an input of
+// the build are refused and stay as they were; never a temporary file left.
 TEST_F(BuildImage, ImageReplacementTable) {
-  if (!isPosix()) {
-    GTEST_SKIP() << "file modes, the umask, symbolic links and /dev/null are POSIX things";
-  }
   fs::create_directory(path("elsewhere"));
+  const auto posixPerms = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+  const auto readOnly = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+  const auto previous = [&](const std::string& name) { writeFile(path(name), pattern(10, 3)); };
+  const std::string longName(250, 'n');
+  const std::string longest(255, 'N');
+  // Root may write a read-only file, so it may replace one too.
+  const bool mayReplaceReadOnly = isPosix() && isRoot();
+  const std::string replaceInput = "': it is the input file ";
   struct Case {
     std::string what;
     std::string output;           // as given to -o, from dir_/work
     std::function<void()> setUp;  // what is at the output beforehand
-    fs::path imageAt;             // where the image must end up
-    fs::perms mode;
+    fs::path at;                  // where the image ends up, or what must stay as it was
+    int status;
+    std::string said;               // for a refusal: in the red line
+    std::optional<fs::perms> mode;  // of the image, on POSIX systems
+    bool posixOnly = false;
   };
-  const auto perms = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
   const unsigned umaskBefore = setUmask(027);
   const std::vector<Case> cases = {
-      {"a new file", "../new.alf", [] {}, path("new.alf"), perms},
+      {"a new file", "../new.alf", [] {}, path("new.alf"), 0, "", posixPerms},
       {"an existing file keeps its mode", "../prog.alf",
        [&] {
-         writeFile(path("prog.alf"), pattern(10, 3));
+         previous("prog.alf");
          fs::permissions(path("prog.alf"),
                          fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
        },
-       path("prog.alf"), fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read},
+       path("prog.alf"), 0, "",
+       fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read},
+      {"a read-only image", "../ro.alf",
+       [&] {
+         previous("ro.alf");
+         fs::permissions(path("ro.alf"), readOnly);
+       },
+       path("ro.alf"), mayReplaceReadOnly ? 0 : 251, "Can't create output file '../ro.alf'",
+       readOnly},
+      {"a name of 250 bytes", "../" + longName, [] {}, path(longName), 0, "", posixPerms},
+      {"a name of 255 bytes", "../" + longest, [&] { previous(longest); }, path(longest), 0, "",
+       posixPerms},
+      {"the ELF file by another path", "../output.elf", [] {}, path("output.elf"), 251,
+       "Can't create output file '../output.elf" + replaceInput + "'./../output.elf'",
+       std::nullopt},
+      {"a hard link to the configuration file", "../config.hard",
+       [&] { fs::create_hard_link(path("output_CFG.bin"), path("config.hard")); },
+       path("output_CFG.bin"), 251, replaceInput + "'./../output_CFG.bin'", std::nullopt},
+      {"a link to the map file", "../map.link",
+       [&] { fs::create_symlink("output.map", path("map.link")); }, path("output.map"), 251,
+       replaceInput + "'./../output.map'", std::nullopt, true},
       {"a link to a file elsewhere", "../link.alf",
        [&] {
-         writeFile(path("elsewhere/target.alf"), pattern(10, 3));
+         previous("elsewhere/target.alf");
          fs::permissions(path("elsewhere/target.alf"), fs::perms::owner_all);
          fs::create_symlink("elsewhere/target.alf", path("link.alf"));
        },
-       path("elsewhere/target.alf"), fs::perms::owner_all},
+       path("elsewhere/target.alf"), 0, "", fs::perms::owner_all, true},
       {"a link to nothing yet", "../dangling.alf",
        [&] { fs::create_symlink("elsewhere/later.alf", path("dangling.alf")); },
-       path("elsewhere/later.alf"), perms},
+       path("elsewhere/later.alf"), 0, "", posixPerms, true},
+      {"a loop of links", "../loop.alf",
+       [&] {
+         fs::create_symlink("loop2.alf", path("loop.alf"));
+         fs::create_symlink("loop.alf", path("loop2.alf"));
+       },
+       path("loop.alf"), 251, "Can't create output file '../loop.alf'", std::nullopt, true},
   };
   for (const Case& c : cases) {
+    if (c.posixOnly && !isPosix()) {
+      std::cout << "[ SKIPPED  ] " << c.what << ": symbolic links are not followed here\n";
+      continue;
+    }
     SCOPED_TRACE(c.what);
     c.setUp();
+    const bool link = fs::is_symlink(path(c.output.substr(3)));
+    const fs::path linkTarget = link ? fs::read_symlink(path(c.output.substr(3))) : fs::path();
+    std::error_code ec;  // a loop of links can't be followed
+    const Bytes before = fs::is_regular_file(c.at, ec) ? readFile(c.at) : Bytes();
     const Outcome r = run({"-o", c.output});
-    EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_EQ(readFile(c.imageAt), expectedImage());
-    EXPECT_EQ(fs::status(c.imageAt).permissions(), c.mode);
-    if (c.imageAt != path(c.output.substr(3))) {
-      EXPECT_TRUE(fs::is_symlink(path(c.output.substr(3))));
+    EXPECT_EQ(r.status, c.status) << r.out;
+    if (c.status == 0) {
+      EXPECT_EQ(readFile(c.at), expectedImage());
+    } else {
+      EXPECT_NE(r.out.find(c.said), std::string::npos) << r.out;
+      EXPECT_EQ(readFile(c.at), before);
+    }
+    if (c.mode && isPosix()) {
+      EXPECT_EQ(fs::status(c.at).permissions(), *c.mode);
+    }
+    if (link) {
+      EXPECT_EQ(fs::read_symlink(path(c.output.substr(3))), linkTarget);
+    }
+    if (fs::is_regular_file(c.at, ec)) {
+      fs::permissions(c.at, fs::perms::owner_write, fs::perm_options::add);
     }
   }
   setUmask(umaskBefore);
-  const Outcome r = run({"-o", "/dev/null"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_TRUE(fs::is_character_file("/dev/null"));
+  if (isPosix()) {
+    const Outcome r = run({"-o", "/dev/null"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+  }
   for (const fs::path& folder : {dir_, path("elsewhere"), path("work")}) {
     for (const auto& entry : fs::directory_iterator(folder)) {
       EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos) << entry.path();

@@ -74,79 +74,219 @@ TEST(ElfCheck, DamagedAndAlteredCopiesOfARealLink) {
     b[at] = static_cast<std::uint8_t>(v);
     b[at + 1] = static_cast<std::uint8_t>(v >> 8);
   };
+  const auto strip = [&](Bytes& e) {
+    putWord(e, 32, 0);
+    setHalf(e, 48, 0);
+  };
+  const auto longer = [](std::uint32_t by) { return [by](ImageHeader& h) { h.appSize += by; }; };
+  // A map from an earlier link whose loop did one thing more: the code range
+  // 4 bytes longer and the symbols after loop 4 bytes further on.
+  const auto stale = [](ImageHeader& h) {
+    h.appSize += 4;
+    h.hGroupsTableAddr += 4;
+    h.iGroupsTableAddr += 4;
+    h.remoteRegTablesAddr += 4;
+  };
+  const auto linked = [](Bytes&) {};
+  const auto same = [](ImageHeader&) {};
+  const auto data = [](const Bytes& e) { return programHeader(e, 1); };
   struct Case {
     std::string what;
     std::function<void(Bytes&)> alter;
+    std::function<void(ImageHeader&)> alterHeader;
     ElfVerdict verdict;
-    std::string problem;  // the start of what is said
+    std::vector<std::string> said;  // pieces of the problem, in order
+    bool symbolsChecked = true;
+    bool whole = false;  // the problem ends with the last piece: no hint after it
   };
   const std::vector<Case> cases = {
-      {"as linked", [](Bytes&) {}, ElfVerdict::agrees, ""},
-      {"no magic", [](Bytes& e) { e[1] = 'X'; }, ElfVerdict::notElf, ""},
-      {"64-bit class", [](Bytes& e) { e[4] = 2; }, ElfVerdict::notElf, ""},
-      {"big-endian", [](Bytes& e) { e[5] = 2; }, ElfVerdict::notElf, ""},
-      {"shorter than its header", [](Bytes& e) { e.resize(51); }, ElfVerdict::notElf, ""},
-      {"program entries of 31 bytes", [&](Bytes& e) { setHalf(e, 42, 31); }, ElfVerdict::notElf,
-       ""},
-      {"program headers past the end", [](Bytes& e) { putWord(e, 28, 0xFFFFFFF0u); },
-       ElfVerdict::notElf, ""},
-      {"65535 program headers", [&](Bytes& e) { setHalf(e, 44, 0xFFFF); }, ElfVerdict::notElf, ""},
-      {"section entries of 39 bytes", [&](Bytes& e) { setHalf(e, 46, 39); }, ElfVerdict::notElf,
-       ""},
-      {"section headers past the end", [](Bytes& e) { putWord(e, 32, 0x7FFFFFFFu); },
-       ElfVerdict::notElf, ""},
-      {"cut inside the code", [](Bytes& e) { e.resize(0x20080); }, ElfVerdict::notElf, ""},
-      {"segment past the end", [](Bytes& e) { putWord(e, programHeader(e, 1) + 16, 0xFFFFFF00u); },
-       ElfVerdict::notElf, ""},
+      {"as linked", linked, same, ElfVerdict::agrees, {}},
+      {"no magic", [](Bytes& e) { e[1] = 'X'; }, same, ElfVerdict::notElf, {}, false},
+      {"three bytes", [](Bytes& e) { e.resize(3); }, same, ElfVerdict::notElf, {}, false},
+      // A file that begins with the magic is an ELF file: one that can't be
+      // read whole is refused, never taken as flat bytes.
+      {"64-bit class", [](Bytes& e) { e[4] = 2; }, same, ElfVerdict::unreadable, {"64-bit"}, false},
+      {"big-endian",
+       [](Bytes& e) { e[5] = 2; },
+       same,
+       ElfVerdict::unreadable,
+       {"little-endian"},
+       false},
+      {"shorter than its header",
+       [](Bytes& e) { e.resize(51); },
+       same,
+       ElfVerdict::unreadable,
+       {"(51 bytes) ends inside its 52-byte ELF header"},
+       false},
+      {"program entries of 31 bytes",
+       [&](Bytes& e) { setHalf(e, 42, 31); },
+       same,
+       ElfVerdict::unreadable,
+       {"program header entries are 31 bytes long, not 32"},
+       false},
+      {"program headers past the end",
+       [](Bytes& e) { putWord(e, 28, 0xFFFFFFF0u); },
+       same,
+       ElfVerdict::unreadable,
+       {"program header table (", "runs past the end"},
+       false},
+      {"65535 program headers",
+       [&](Bytes& e) { setHalf(e, 44, 0xFFFF); },
+       same,
+       ElfVerdict::unreadable,
+       {"(65535 entries"},
+       false},
+      {"section entries of 39 bytes",
+       [&](Bytes& e) { setHalf(e, 46, 39); },
+       same,
+       ElfVerdict::unreadable,
+       {"section header entries are 39 bytes"},
+       false},
+      {"section headers past the end",
+       [](Bytes& e) { putWord(e, 32, 0x7FFFFFFFu); },
+       same,
+       ElfVerdict::unreadable,
+       {"section header table"},
+       false},
+      {"cut after the flash content",
+       [](Bytes& e) { e.resize(0x20200); },
+       same,
+       ElfVerdict::unreadable,
+       {"section header table", "(131584 bytes); the file may have been cut short"},
+       false},
+      {"cut inside the code",
+       [](Bytes& e) { e.resize(0x20080); },
+       same,
+       ElfVerdict::unreadable,
+       {"table (9 entries at offset 0x20518) runs past the end of the file (131200 bytes)"},
+       false},
+      {"segment past the end",
+       [&](Bytes& e) { putWord(e, data(e) + 16, 0xFFFFFF00u); },
+       same,
+       ElfVerdict::unreadable,
+       {"loadable segment 1"},
+       false},
       {"symbols linked to no string table",
-       [](Bytes& e) { putWord(e, sectionHeader(e, 2) + 24, 0); }, ElfVerdict::agrees, ""},
+       [](Bytes& e) { putWord(e, sectionHeader(e, 2) + 24, 0); },
+       same,
+       ElfVerdict::agrees,
+       {},
+       false},
       {"symbol table past the end",
-       [](Bytes& e) { putWord(e, sectionHeader(e, 2) + 20, 0xFFFFFFF0u); }, ElfVerdict::agrees, ""},
-      {"loop elsewhere", [](Bytes& e) { putWord(e, symbolEntry(e, "loop") + 4, 0x08020091); },
-       ElfVerdict::disagrees, "loop is 0x08020091 in the ELF but 0x08020044 in the map file"},
+       [](Bytes& e) { putWord(e, sectionHeader(e, 2) + 20, 0xFFFFFFF0u); },
+       same,
+       ElfVerdict::agrees,
+       {},
+       false},
+      {"stripped", strip, same, ElfVerdict::agrees, {}, false},
+      {"loop elsewhere",
+       [](Bytes& e) { putWord(e, symbolEntry(e, "loop") + 4, 0x08020091); },
+       same,
+       ElfVerdict::disagrees,
+       {"loop is 0x08020091 in the ELF but 0x08020044 in the map file"}},
       {"loop a local symbol elsewhere",
        [](Bytes& e) {
          const std::size_t at = symbolEntry(e, "loop");
          putWord(e, at + 4, 0x08020091);
          e[at + 12] = static_cast<std::uint8_t>(e[at + 12] & 0x0F);
        },
-       ElfVerdict::agrees, ""},
+       same,
+       ElfVerdict::agrees,
+       {}},
       {"loop only weak, elsewhere",
        [](Bytes& e) {
          const std::size_t at = symbolEntry(e, "loop");
          putWord(e, at + 4, 0x08020091);
          e[at + 12] = static_cast<std::uint8_t>((e[at + 12] & 0x0F) | 0x20);
        },
-       ElfVerdict::disagrees, "loop is 0x08020091"},
-      {"a code byte", [](Bytes& e) { e[0x20000 + 0x10] ^= 0xFF; }, ElfVerdict::disagrees,
-       "the code differs from the ELF at 0x08020010 (code byte 16)"},
-      {"the data image at another offset",
-       [](Bytes& e) { putWord(e, programHeader(e, 1) + 4, word(e, programHeader(e, 1) + 4) - 4); },
-       ElfVerdict::disagrees, "the code differs from the ELF at"},
+       same,
+       ElfVerdict::disagrees,
+       {"loop is 0x08020091"}},
+      {"a code byte",
+       [](Bytes& e) { e[0x20000 + 0x10] ^= 0xFF; },
+       same,
+       ElfVerdict::disagrees,
+       {"the code differs from the ELF at 0x08020010 (code byte 16)"},
+       true,
+       true},
+      {"the data image 4 bytes early",
+       [&](Bytes& e) { putWord(e, data(e) + 4, word(e, data(e) + 4) - 4); },
+       same,
+       ElfVerdict::disagrees,
+       {"the code differs from the ELF at",
+        "the ELF file holds that byte at offset 0x200F4, not "
+        "0x200F8"},
+       true,
+       true},
       {"more flash content than the code range",
-       [](Bytes& e) {
-         putWord(e, programHeader(e, 1) + 16, word(e, programHeader(e, 1) + 16) + 8);
-       },
-       ElfVerdict::disagrees, "the ELF loads 8 bytes at"},
+       [&](Bytes& e) { putWord(e, data(e) + 16, word(e, data(e) + 16) + 8); },
+       same,
+       ElfVerdict::disagrees,
+       {"the ELF loads 8 bytes at 0x0802010C that the code range 0x08020000-0x0802010C leaves "
+        "out; the code range must end after the last flash content, the initial values of .data "
+        "included: end it with a line before .data"}},
       {"flash content before the code range",
        [](Bytes& e) {
          putWord(e, programHeader(e, 0) + 12, 0x0801FFF0);
          putWord(e, programHeader(e, 0) + 4, 0x20000 - 0x10);
          putWord(e, programHeader(e, 0) + 16, word(e, programHeader(e, 0) + 16) + 0x10);
        },
-       ElfVerdict::disagrees, "the ELF loads 16 bytes at 0x0801FFF0"},
+       same,
+       ElfVerdict::disagrees,
+       {"the ELF loads 16 bytes at 0x0801FFF0"}},
+      // The code range must end where the flash content ends: a longer one
+      // would carry bytes the ELF does not load (a stale map).
+      {"a code range 8 bytes too long",
+       linked,
+       longer(8),
+       ElfVerdict::disagrees,
+       {"the code range 0x08020000-0x08020114 runs 8 bytes past the end of the flash content the "
+        "ELF loads, 0x0802010C (the map file may be from an earlier link)"}},
+      {"a stale map, symbols checked",
+       linked,
+       stale,
+       ElfVerdict::disagrees,
+       {"ModbusHGroups_Table is "}},
+      {"a stale map, stripped",
+       strip,
+       stale,
+       ElfVerdict::disagrees,
+       {"runs 4 bytes past the end of the flash content"},
+       false},
+      {"loading nothing into the flash",
+       [](Bytes& e) {
+         putWord(e, programHeader(e, 0) + 12, 0x20004000);
+         putWord(e, programHeader(e, 1) + 12, 0x20005000);
+       },
+       same,
+       ElfVerdict::disagrees,
+       {"the ELF loads nothing into the flash"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Bytes elf = original;
     c.alter(elf);
+    ImageHeader h = header;
+    c.alterHeader(h);
+    // The code as pakforge reads it: appSize bytes from offset 0x20000.
+    Bytes code = original;
+    code.resize(std::max<std::size_t>(code.size(), 0x20000 + h.appSize));
+    code = Bytes(code.begin() + 0x20000, code.begin() + 0x20000 + h.appSize);
     std::istringstream in(std::string(elf.begin(), elf.end()));
-    std::string problem;
-    const ElfVerdict verdict =
-        checkImageAgainstElf(in, elf.size(), header,
-                             {reinterpret_cast<const char*>(flash.data()), flash.size()}, problem);
-    EXPECT_EQ(verdict, c.verdict) << problem;
-    EXPECT_EQ(problem.substr(0, c.problem.size()), c.problem);
+    const ElfCheck check = checkImageAgainstElf(
+        in, elf.size(), h, {reinterpret_cast<const char*>(code.data()), code.size()});
+    EXPECT_EQ(check.verdict, c.verdict) << check.problem;
+    EXPECT_EQ(check.symbolsChecked, c.symbolsChecked);
+    std::size_t at = 0;
+    for (const std::string& piece : c.said) {
+      at = check.problem.find(piece, at);
+      EXPECT_NE(at, std::string::npos) << "no '" << piece << "' in: " << check.problem;
+    }
+    if (c.said.empty()) {
+      EXPECT_EQ(check.problem, "");
+    } else if (c.whole) {
+      EXPECT_EQ(at + c.said.back().size(), check.problem.size()) << check.problem;
+    }
   }
 }
 

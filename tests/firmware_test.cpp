@@ -2,6 +2,8 @@
 // (examples/firmware/build.sh): each link variant gives the verdict it
 // should, and a good link gives exactly the flash content and symbols that
 // binutils report for it.
+#include <algorithm>
+#include <functional>
 #include <map>
 #include <sstream>
 
@@ -38,38 +40,89 @@ TEST_F(Firmware, EachLinkGivesItsVerdict) {
   struct Case {
     std::string variant;
     int status;
-    std::vector<std::string> said;  // pieces of the message line, in order
+    std::vector<std::string> said;     // pieces of the message line, in order
+    std::vector<std::string> notSaid;  // advice the link already follows
+    // A change to the link's map or ELF file, for the cases a link can't make.
+    std::function<void(std::string& map, Bytes& elf)> alter = nullptr;
   };
+  // A map whose code range ends `by` bytes after the flash content does.
+  const auto flashEndLater = [](std::uint32_t by) {
+    return [by](std::string& map, Bytes&) {
+      const std::size_t at = map.find("0x0802010c                        _flash_end");
+      char end[11];
+      std::snprintf(end, sizeof end, "0x%08x", 0x0802010cu + by);
+      map.replace(at, 10, end);
+    };
+  };
+  // The section header table gone, as after strip or with e_shoff 0.
+  const auto stripped = [](std::string&, Bytes& elf) {
+    std::fill_n(elf.begin() + 32, 4, 0);
+    std::fill_n(elf.begin() + 48, 2, 0);
+  };
+  // Every refused link here was made with -n but "pagesize", and with .text
+  // aligned to 0x20000 but "small".
+  const std::vector<std::string> aligned = {"link with -n", "align .text"};
   const std::vector<Case> cases = {
-      {"recipe", 0, {"successfully"}},
-      {"static_loop", 0, {"successfully"}},
-      {"gc_first", 0, {"successfully"}},
-      {"gc_last", 0, {"successfully"}},
-      {"lld", 0, {"successfully"}},
+      {"recipe", 0, {"successfully"}, {}},
+      {"static_loop", 0, {"successfully"}, {}},
+      {"gc_first", 0, {"successfully"}, {}},
+      {"gc_last", 0, {"successfully"}, {}},
+      {"lld", 0, {"successfully"}, {}},
       {"lld_forward",
        252,
        {"does not match the image: the ELF loads ", "leaves out; the code range must end after",
-        "in a map from LLD"}},
+        "in a map from LLD"},
+       aligned},
       {"pagesize",
        252,
        {"Elf file './../output.elf' does not match the image: the code differs from the ELF at ",
-        "the ELF file holds that byte at offset ", "link with -n"}},
+        "the ELF file holds that byte at offset 0x21000, not 0x200F8; link with -n"},
+       {"align .text"}},
       {"vendor",
        252,
        {"does not match the image: the ELF loads ", " that the code range 0x08020000-",
-        "leaves out; the code range must end after the last flash content"}},
+        "leaves out; the code range must end after the last flash content",
+        "end it with a line before .data"},
+       {"link with -n", "align .text", "LLD"}},
       {"small",
        252,
-       {"does not match the image: the ELF holds the code at file offset 0x",
-        ", not 0x20000; link with -n"}},
-      {"stale", 252, {"does not match the image: ", " in the ELF but ", "earlier link"}},
+       {"does not match the image: the ELF holds the code at file offset 0x74, not 0x20000; align "
+        ".text to 0x20000 (ALIGN(0x20000))"},
+       {"link with -n"}},
+      {"stale", 252, {"does not match the image: ", " in the ELF but ", "earlier link"}, aligned},
+      // The code range must end where the flash content does: a map from a
+      // link with more initial values of .data, or a longer one than the
+      // file, would put bytes the ELF does not load into the image.
+      {"recipe",
+       252,
+       {"the code range 0x08020000-0x08020114 runs 8 bytes past the end of the flash content the "
+        "ELF loads, 0x0802010C"},
+       aligned,
+       flashEndLater(8)},
+      {"recipe",
+       252,
+       {"runs 4096 bytes past the end of the flash content"},
+       aligned,
+       flashEndLater(0x1000)},
+      {"recipe", 0, {"successfully"}, {}, stripped},
+      {"stale", 252, {"the code range 0x08020000-0x08020110 runs 4 bytes past"}, aligned, stripped},
+      {"stale",
+       252,
+       {"Elf file './../output.elf' is not a readable ELF file: its section header table"},
+       aligned,
+       [](std::string&, Bytes& elf) { elf.resize(0x20200); }},
   };
   const Bytes previous = pattern(10, 3);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.variant);
     const fs::path from = kFirmware / c.variant;
-    fs::copy_file(from / "output.map", path("output.map"), fs::copy_options::overwrite_existing);
-    fs::copy_file(from / "output.elf", path("output.elf"), fs::copy_options::overwrite_existing);
+    std::string map = text(readFile(from / "output.map"));
+    Bytes elf = readFile(from / "output.elf");
+    if (c.alter) {
+      c.alter(map, elf);
+    }
+    writeText(path("output.map"), map);
+    writeFile(path("output.elf"), elf);
     writeFile(path("prog.alf"), previous);
     const Outcome r = run({});
     EXPECT_EQ(r.status, c.status) << r.out;
@@ -77,6 +130,9 @@ TEST_F(Firmware, EachLinkGivesItsVerdict) {
     for (const std::string& piece : c.said) {
       at = r.out.find(piece, at);
       ASSERT_NE(at, std::string::npos) << "no '" << piece << "' in: " << r.out;
+    }
+    for (const std::string& advice : c.notSaid) {
+      EXPECT_EQ(r.out.find(advice), std::string::npos) << r.out;
     }
     const Bytes image = readFile(path("prog.alf"));
     if (c.status != 0) {
@@ -118,16 +174,32 @@ TEST_F(Firmware, AelfdumpChecksAnImageAgainstItsElfFile) {
   ASSERT_EQ(run({}).status, 0);
   const std::string recipe = (kFirmware / "recipe/output.elf").string();
   const std::string staleMapElf = (kFirmware / "static_loop/output.elf").string();
+  Bytes stripped = readFile(recipe);
+  std::fill_n(stripped.begin() + 32, 4, 0);
+  std::fill_n(stripped.begin() + 48, 2, 0);
+  writeFile(path("stripped.elf"), stripped);
   struct Case {
     std::vector<std::string> args;
     int status;
     std::string said;
+    std::string saidOnError = "";
   };
   const std::vector<Case> cases = {
-      {{"--elf", recipe, "../prog.alf"}, 0, "matches"},
-      {{"--json", "--elf", recipe, "../prog.alf"}, 0, "\"verdict\": \"matches\""},
-      {{"--elf", staleMapElf, "../prog.alf"}, 6, "differs"},
-      {{"--elf", "../output_CFG.bin", "../prog.alf"}, 7, "not checkable"},
+      {{"--elf", recipe, "../prog.alf"}, 0, "matches\n"},
+      {{"../prog.alf", "--elf", recipe}, 0, "matches\n"},
+      {{"--json", "--elf", recipe, "../prog.alf"},
+       0,
+       "\"verdict\": \"matches\", \"symbolsChecked\": true"},
+      {{"--elf", "../stripped.elf", "../prog.alf"},
+       0,
+       "matches (the symbols could not be checked: the ELF file has no symbol table)"},
+      {{"--elf", staleMapElf, "../prog.alf"},
+       6,
+       "differs",
+       "does not match '" + staleMapElf +
+           "': ModbusHGroups_Table is 0x080200E4 in the ELF but 0x080200C4 in the image's header "
+           "(the image may be from an earlier link)"},
+      {{"--elf", "../output_CFG.bin", "../prog.alf"}, 7, "not checkable", "is no ELF file"},
       {{"--elf", "../gone.elf", "../prog.alf"}, 1, ""},
       {{"--elf", recipe}, 2, ""},
   };
@@ -136,6 +208,9 @@ TEST_F(Firmware, AelfdumpChecksAnImageAgainstItsElfFile) {
     const Outcome r = runProgram(AELFDUMP_EXE, c.args);
     EXPECT_EQ(r.status, c.status) << r.err;
     EXPECT_NE(r.out.find(c.said), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find(c.saidOnError), std::string::npos) << r.err;
+    // aelfdump reads no map file: it never blames one.
+    EXPECT_EQ(r.err.find("map file"), std::string::npos) << r.err;
   }
 }
 

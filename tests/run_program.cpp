@@ -102,6 +102,10 @@ bool isPosix() {
   return false;
 }
 
+bool isRoot() {
+  return false;
+}
+
 unsigned setUmask(unsigned) {
   return 0;
 }
@@ -146,6 +150,10 @@ int runProgram(const std::string& program, const std::vector<std::string>& args,
 
 bool isPosix() {
   return true;
+}
+
+bool isRoot() {
+  return geteuid() == 0;
 }
 
 unsigned setUmask(unsigned mask) {

@@ -22,6 +22,9 @@ std::filesystem::path makeTemporaryFolder();
 // Whether this system has POSIX devices, named pipes, modes and umask.
 bool isPosix();
 
+// Whether the tests run as root (never on Windows).
+bool isRoot();
+
 // Sets the process's umask and returns the one before (0 where there is none).
 unsigned setUmask(unsigned mask);
 

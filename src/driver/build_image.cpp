@@ -96,9 +96,10 @@ BuildResult readResources(const std::string& resourcesPath, Buffer& resources) {
   return BuildResult::ok;
 }
 
-// A device boots whatever code the image holds, so the code is never padded:
-// an ELF file that ends early fails the build before anything is allocated,
-// and a real ELF file that disagrees with the code fails it afterwards.
+// A device boots whatever code the image holds, so the code is never padded
+// and a real ELF file has the last word: the code range must be the flash
+// content it loads, and the code its bytes. Only a file without the ELF
+// magic is taken as flat bytes.
 BuildResult readCode(const std::string& elfPath, const ImageHeader& header, Buffer& code) {
   std::ifstream file;
   if (!openInputFile(elfPath, std::ios::binary, file)) {
@@ -106,15 +107,29 @@ BuildResult readCode(const std::string& elfPath, const ImageHeader& header, Buff
     return BuildResult::elfNotOpen;
   }
   const std::uint64_t offset = elfCodeOffset(header.addrExe);
-  const std::streamoff length = fileLength(file);
-  if (length < 0) {
+  const std::streamoff streamLength = fileLength(file);
+  if (streamLength < 0) {
     printFileError("Can't read elf file", elfPath);
     return BuildResult::elfNotOpen;
   }
-  if (offset + header.appSize > static_cast<std::uint64_t>(length)) {
-    // A real ELF file can say where it holds the code instead.
-    std::string problem;
-    if (describeMisplacedCode(file, static_cast<std::uint64_t>(length), header, problem)) {
+  const auto length = static_cast<std::uint64_t>(streamLength);
+  // What can be checked before the code is read: a wrong range fails here,
+  // before a code buffer is sized by it.
+  ElfCheck check = checkElfAgainstHeader(file, length, header);
+  if (check.verdict == ElfVerdict::unreadable) {
+    std::cout << kRed << "Elf file '" << elfPath
+              << "' is not a readable ELF file: " << check.problem << kReset << "\n";
+    return BuildResult::elfNotOpen;
+  }
+  if (check.verdict == ElfVerdict::disagrees) {
+    printElfMismatch(elfPath, check.problem);
+    return BuildResult::elfNotOpen;
+  }
+  if (offset + header.appSize > length) {
+    // A real ELF file that holds the range can say where it holds it.
+    const std::string problem =
+        check.verdict == ElfVerdict::agrees ? describeMisplacedCode(file, length, header) : "";
+    if (!problem.empty()) {
       printElfMismatch(elfPath, problem);
     } else {
       printFileError("Elf file ends before the application code does:", elfPath);
@@ -125,17 +140,14 @@ BuildResult readCode(const std::string& elfPath, const ImageHeader& header, Buff
     printFileError("Can't read elf file", elfPath);
     return BuildResult::elfNotOpen;
   }
-  // The map rules and the derived offset give the right code only for
-  // firmware linked the way they expect; an ELF file tells what the device
-  // must really get, and a wrong image fails the build here instead of
-  // reaching a device. Files that are no ELF file are taken as they are.
-  std::string problem;
-  file.clear();
-  if (checkImageAgainstElf(file, static_cast<std::uint64_t>(length), header,
-                           {code.bytes.get(), static_cast<std::size_t>(code.size)},
-                           problem) == ElfVerdict::disagrees) {
-    printElfMismatch(elfPath, problem);
-    return BuildResult::elfNotOpen;
+  if (check.verdict == ElfVerdict::agrees) {
+    file.clear();
+    check = checkImageAgainstElf(file, length, header,
+                                 {code.bytes.get(), static_cast<std::size_t>(code.size)});
+    if (check.verdict == ElfVerdict::disagrees) {
+      printElfMismatch(elfPath, check.problem);
+      return BuildResult::elfNotOpen;
+    }
   }
   return BuildResult::ok;
 }
@@ -177,6 +189,14 @@ int printSection(Print print, const Figures& figures) {
 BuildResult buildImage(const std::string& mapPath, const std::string& configPath,
                        const std::string& elfPath, const std::string& resourcesPath,
                        const std::string& imagePath) {
+  // An image written over an input would destroy it; nothing is read or
+  // written then.
+  if (const std::string* input =
+          replacedInput(imagePath, {&mapPath, &configPath, &elfPath, &resourcesPath})) {
+    std::cout << kRed << "Can't create output file '" << imagePath << "': it is the input file '"
+              << *input << "', which the image would replace" << kReset << "\n";
+    return BuildResult::imageNotCreated;
+  }
   // One read of the map serves both of its checks; what each found is
   // reported at its own step, in the order users have always seen.
   MapFacts map;

@@ -2,7 +2,8 @@
 // from. The map rules and the derived file offset give the right code for
 // firmware linked the way they expect; for any other link they can give a
 // wrong image, and a device flashed with it boots garbage. This check turns
-// that into a failure that says what is wrong.
+// that into a failure that says what is wrong and, where the ELF file tells
+// the cause, what to change.
 #pragma once
 
 #include <cstdint>
@@ -15,27 +16,49 @@
 namespace pakforge {
 
 enum class ElfVerdict {
-  // No 32-bit little-endian ELF file, or one whose headers can't be read:
-  // its bytes are taken as they are, unchecked.
+  // The file does not begin with the ELF magic: its bytes are taken as they
+  // are, unchecked.
   notElf,
+  // It does, but it can't be read as a 32-bit little-endian ELF file whole.
+  unreadable,
   agrees,
   disagrees,
 };
 
-// Checks, in this order, that each of the five header symbols the ELF file
-// defines globally has the address the header holds (bit 0, the Thumb bit,
-// aside); that every code byte at an address a loadable segment fills from
-// the file equals that byte; and that everything the ELF file loads into the
-// flash lies inside the code range. `code` holds the header's appSize bytes.
-// On `disagrees`, `problem` says what is wrong, with addresses in hex and,
-// where it can tell, what to change.
-ElfVerdict checkImageAgainstElf(std::istream& elf, std::uint64_t length, const ImageHeader& header,
-                                std::span<const char> code, std::string& problem);
+struct ElfCheck {
+  ElfVerdict verdict = ElfVerdict::notElf;
+  // Why the file is unreadable, or what disagrees (addresses in hex).
+  std::string problem;
+  // False when the file has no symbol table (a stripped file): everything
+  // else was checked.
+  bool symbolsChecked = false;
+};
 
-// For an ELF file too short to hold the code at the offset derived from
-// addrExe: true, with `problem` set, when it is a readable ELF file that holds
-// the code start elsewhere, to say where.
-bool describeMisplacedCode(std::istream& elf, std::uint64_t length, const ImageHeader& header,
-                           std::string& problem);
+// Where the header's addresses came from, for the words of a message:
+// pakforge's header from the map file, aelfdump's from a stored image.
+enum class HeaderSource { mapFile, image };
+
+// What can be checked before the code is read: that the file can be read,
+// that each of the five header symbols the ELF file defines globally has
+// the address the header holds (bit 0, the Thumb bit, aside), and that the
+// code range is the span of the flash content the ELF loads: nothing of that
+// content lies outside the range, and the range ends where it ends. Bytes
+// inside the range that no segment loads (holes) are not firmware and are
+// not compared.
+ElfCheck checkElfAgainstHeader(std::istream& elf, std::uint64_t length, const ImageHeader& header,
+                               HeaderSource source = HeaderSource::mapFile);
+
+// All of the above, and then that every code byte at an address a loadable
+// segment fills from the file equals that byte. `code` holds the header's
+// appSize bytes.
+ElfCheck checkImageAgainstElf(std::istream& elf, std::uint64_t length, const ImageHeader& header,
+                              std::span<const char> code,
+                              HeaderSource source = HeaderSource::mapFile);
+
+// For a readable ELF file that agrees with the header but is too short to
+// hold the code at the offset derived from addrExe: where the file holds the
+// code, and what to change. Empty when it can't tell.
+std::string describeMisplacedCode(std::istream& elf, std::uint64_t length,
+                                  const ImageHeader& header);
 
 }  // namespace pakforge

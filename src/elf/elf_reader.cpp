@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "format/hex_text.h"
+
 namespace pakforge {
 namespace {
 
@@ -12,6 +14,7 @@ constexpr std::uint32_t kSymbolSize = 16;
 constexpr std::uint32_t kLoadSegment = 1;  // PT_LOAD
 constexpr std::uint32_t kSymbolTable = 2;  // SHT_SYMTAB
 constexpr std::uint32_t kStringTable = 3;  // SHT_STRTAB
+constexpr unsigned kBindLocal = 0;
 constexpr unsigned kBindGlobal = 1;
 constexpr unsigned kBindWeak = 2;
 
@@ -40,17 +43,27 @@ bool ElfReader::readAt(std::uint64_t offset, std::span<char> out) {
   return file_.gcount() == static_cast<std::streamsize>(out.size());
 }
 
-bool ElfReader::open() {
+ElfOpen ElfReader::open(std::string& reason) {
   std::array<char, kElfHeaderSize> header{};
-  if (!readAt(0, header)) {
-    return false;
+  std::array<char, 4> magic{};
+  if (!readAt(0, magic) || std::string_view(magic.data(), 4) !=
+                               "\x7F"
+                               "ELF") {
+    return ElfOpen::notElf;
   }
-  // The magic, 32-bit class, little-endian data.
-  if (std::string_view(header.data(), 4) !=
-          "\x7F"
-          "ELF" ||
-      header[4] != 1 || header[5] != 1) {
-    return false;
+  const std::string size = " (" + std::to_string(length_) + " bytes)";
+  if (!readAt(0, header)) {
+    reason = "the file" + size + " ends inside its 52-byte ELF header";
+    return ElfOpen::unreadable;
+  }
+  if (header[4] != 1) {
+    reason = header[4] == 2 ? "it is a 64-bit ELF file; firmware for the device is 32-bit"
+                            : "its class byte is " + std::to_string(header[4]) + ", not 1 (32-bit)";
+    return ElfOpen::unreadable;
+  }
+  if (header[5] != 1) {
+    reason = "it is not little-endian (data byte " + std::to_string(header[5]) + ")";
+    return ElfOpen::unreadable;
   }
   programOffset_ = word(header, 28);
   sectionOffset_ = word(header, 32);
@@ -58,17 +71,44 @@ bool ElfReader::open() {
   programCount_ = half(header, 44);
   const std::uint32_t sectionEntry = half(header, 46);
   sectionCount_ = half(header, 48);
-  if (programCount_ > 0 &&
-      (programEntry != kProgramHeaderSize ||
-       !fits(programOffset_, std::uint64_t{programCount_} * kProgramHeaderSize))) {
-    return false;
-  }
-  if (sectionCount_ > 0 &&
-      (sectionEntry != kSectionHeaderSize ||
-       !fits(sectionOffset_, std::uint64_t{sectionCount_} * kSectionHeaderSize))) {
-    return false;
+  sectionNamesIndex_ = half(header, 50);
+  const auto table = [&](const char* what, std::uint32_t count, std::uint32_t entry,
+                         std::uint32_t standard, std::uint32_t offset) {
+    if (count == 0) {
+      return true;
+    }
+    if (entry != standard) {
+      reason = std::string("its ") + what + " entries are " + std::to_string(entry) +
+               " bytes long, not " + std::to_string(standard);
+      return false;
+    }
+    if (!fits(offset, std::uint64_t{count} * standard)) {
+      reason = std::string("its ") + what + " table (" + std::to_string(count) +
+               " entries at offset " + hexText(offset, 1) + ") runs past the end of the file" +
+               size + "; the file may have been cut short";
+      return false;
+    }
+    return true;
+  };
+  if (!table("program header", programCount_, programEntry, kProgramHeaderSize, programOffset_) ||
+      !table("section header", sectionCount_, sectionEntry, kSectionHeaderSize, sectionOffset_) ||
+      !checkSegments(reason)) {
+    return ElfOpen::unreadable;
   }
   haveSymbols_ = findSymbolTable();
+  return ElfOpen::ok;
+}
+
+bool ElfReader::checkSegments(std::string& reason) {
+  for (std::uint32_t i = 0; i < programCount_; ++i) {
+    ElfSegment s;
+    if (loadSegment(i, s) && !fits(s.offset, s.fileSize)) {
+      reason = "its loadable segment " + std::to_string(i) + " (" + std::to_string(s.fileSize) +
+               " bytes at offset " + hexText(s.offset, 1) + ") runs past the end of the file (" +
+               std::to_string(length_) + " bytes); the file may have been cut short";
+      return false;
+    }
+  }
   return true;
 }
 
@@ -79,7 +119,39 @@ bool ElfReader::loadSegment(std::uint32_t index, ElfSegment& segment) {
       word(entry, 0) != kLoadSegment) {
     return false;
   }
-  segment = {word(entry, 4), word(entry, 12), word(entry, 16)};
+  segment = {word(entry, 4), word(entry, 12), word(entry, 16),
+             word(entry, 8), word(entry, 20), word(entry, 28)};
+  return true;
+}
+
+bool ElfReader::section(std::uint32_t index, ElfSection& section) {
+  std::array<char, kSectionHeaderSize> entry{};
+  if (index >= sectionCount_ ||
+      !readAt(sectionOffset_ + std::uint64_t{index} * kSectionHeaderSize, entry)) {
+    return false;
+  }
+  section.type = word(entry, 4);
+  section.flags = word(entry, 8);
+  section.address = word(entry, 12);
+  section.offset = word(entry, 16);
+  section.size = word(entry, 20);
+  section.name.clear();
+  // The name, from the section names' string table, when there is one.
+  std::array<char, kSectionHeaderSize> names{};
+  if (sectionNamesIndex_ == 0 || sectionNamesIndex_ >= sectionCount_ ||
+      !readAt(sectionOffset_ + std::uint64_t{sectionNamesIndex_} * kSectionHeaderSize, names)) {
+    return true;
+  }
+  const std::uint32_t nameAt = word(entry, 0);
+  const std::uint32_t tableSize = word(names, 20);
+  if (nameAt >= tableSize) {
+    return true;
+  }
+  std::array<char, ElfSection::kMaxSectionName> text{};
+  const std::size_t take = std::min<std::size_t>(text.size(), tableSize - nameAt);
+  if (readAt(std::uint64_t{word(names, 16)} + nameAt, std::span<char>(text.data(), take))) {
+    section.name.assign(text.data(), std::find(text.data(), text.data() + take, '\0'));
+  }
   return true;
 }
 
@@ -107,9 +179,8 @@ bool ElfReader::findSymbolTable() {
   return false;
 }
 
-bool ElfReader::findGlobalSymbols(std::span<const std::string_view> names, std::span<bool> found,
-                                  std::span<std::uint32_t> values) {
-  std::fill(found.begin(), found.end(), false);
+bool ElfReader::findSymbols(std::span<const std::string_view> names, std::span<ElfSymbol> found) {
+  std::fill(found.begin(), found.end(), ElfSymbol{});
   if (!haveSymbols_) {
     return false;
   }
@@ -117,8 +188,6 @@ bool ElfReader::findGlobalSymbols(std::span<const std::string_view> names, std::
   for (const std::string_view name : names) {
     longest = std::max(longest, name.size());
   }
-  // Weak definitions count only where no global one is found.
-  std::array<bool, 8> global{};
   constexpr std::uint32_t kBatch = 256;
   std::array<char, std::size_t{kBatch} * kSymbolSize> batch{};
   const std::uint32_t count = symbolsSize_ / kSymbolSize;
@@ -132,10 +201,9 @@ bool ElfReader::findGlobalSymbols(std::span<const std::string_view> names, std::
       const std::span<const char> symbol = entries.subspan(std::size_t{k} * kSymbolSize);
       const unsigned bind = static_cast<unsigned char>(symbol[12]) >> 4;
       const std::uint32_t nameAt = word(symbol, 0);
-      // Local symbols never count: a file's own `static` loop is not the
-      // loop the loader calls. Nor do undefined ones.
-      if ((bind != kBindGlobal && bind != kBindWeak) || half(symbol, 14) == 0 ||
-          nameAt >= stringsSize_) {
+      // Undefined symbols define nothing.
+      if ((bind != kBindGlobal && bind != kBindWeak && bind != kBindLocal) ||
+          half(symbol, 14) == 0 || nameAt >= stringsSize_) {
         continue;
       }
       // The name with its terminating zero, or as much as the table holds.
@@ -150,13 +218,22 @@ bool ElfReader::findGlobalSymbols(std::span<const std::string_view> names, std::
         }
       }
       const std::string_view name(stringsWindow_.data() + (nameAt - stringsWindowStart_), take);
-      for (std::size_t i = 0; i < names.size() && i < global.size(); ++i) {
+      for (std::size_t i = 0; i < names.size() && i < found.size(); ++i) {
         const std::string_view wanted = names[i];
-        if (take > wanted.size() && name[wanted.size()] == '\0' &&
-            name.substr(0, wanted.size()) == wanted && !(found[i] && global[i])) {
-          found[i] = true;
-          global[i] = bind == kBindGlobal;
-          values[i] = word(symbol, 4);
+        if (take <= wanted.size() || name[wanted.size()] != '\0' ||
+            name.substr(0, wanted.size()) != wanted) {
+          continue;
+        }
+        ElfSymbol& s = found[i];
+        if (bind == kBindLocal) {
+          s.local = true;
+          s.localValue = word(symbol, 4);
+        } else if (!(s.defined && !s.weak)) {
+          // The first global definition; weak ones count only where no
+          // global one is found.
+          s.defined = true;
+          s.weak = bind == kBindWeak;
+          s.value = word(symbol, 4);
         }
       }
     }

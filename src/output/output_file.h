@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <fstream>
+#include <initializer_list>
 #include <string>
 
 #include "platform/platform.h"
@@ -43,5 +44,11 @@ class OutputFile {
   bool isDirect_ = false;
   bool ok_ = true;
 };
+
+// The first of `inputs` that is the same file as the existing regular file at
+// `path`, whatever paths reach the two (links, another spelling, a hard
+// link); null when there is none. An image written there would replace it.
+const std::string* replacedInput(const std::string& path,
+                                 std::initializer_list<const std::string*> inputs);
 
 }  // namespace pakforge

@@ -28,10 +28,26 @@ std::filesystem::path nativePath(const std::string& path);
 using FileHandle = std::intptr_t;
 inline constexpr FileHandle kNoFile = -1;
 
-enum class FileKind { missing, regular, directory, other };
+// `unreachable`: a path the system can't follow to its end, such as a loop
+// of symbolic links.
+enum class FileKind { missing, regular, directory, other, unreachable };
 
 // What `path` names, after following symbolic links.
 FileKind fileKind(const std::string& path);
+
+// Whether this process may write the existing file at `path`: a read-only
+// file may not be replaced either (root may, as it may write it).
+bool mayWrite(const std::string& path);
+
+// What tells one file from another, whatever path reaches it: the device and
+// inode on POSIX systems, the volume and file index on Windows.
+struct FileId {
+  std::uint64_t volume = 0;
+  std::uint64_t index = 0;
+  bool operator==(const FileId&) const = default;
+};
+// False when `path` (links followed) names no file that can be looked at.
+bool fileId(const std::string& path, FileId& id);
 
 // The file a chain of symbolic links at `path` ends in (which may not exist
 // yet); `path` itself when it is no link.
@@ -50,18 +66,19 @@ bool writeFile(FileHandle file, const char* bytes, std::size_t size);
 // Sends what was written to the disk itself, not just to the system's cache.
 bool syncFile(FileHandle file);
 bool closeFile(FileHandle file);
-// Gives `file` the permission bits of the existing file `like`.
-void copyPermissions(const std::string& like, FileHandle file);
+// Gives `file` the permission bits of the existing file `like`, and its owner
+// and group where this process may.
+void copyOwnerAndPermissions(const std::string& like, FileHandle file);
 // Puts the file `from` in the place of `to` in one step, replacing what was
 // there: a reader sees either the old file or the new one.
 bool replaceFile(const std::string& from, const std::string& to);
 bool removeFile(const std::string& path);
 
-// A number that differs between processes and between calls.
-std::uint64_t uniqueNumber();
+std::uint64_t processId();
 
-// Until keepOnInterrupt(), Ctrl-C or a request to terminate removes the file
-// at `path` before the process ends as it would have.
+// Until keepOnInterrupt(), Ctrl-C, a request to terminate or any other signal
+// that would end the process (a file size limit reached, an alarm, a closed
+// pipe) removes the file at `path` before the process ends as it would have.
 void removeOnInterrupt(const std::string& path);
 void keepOnInterrupt();
 

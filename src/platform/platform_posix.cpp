@@ -1,0 +1,203 @@
+// The platform interface on Linux and other POSIX systems.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace pakforge::platform {
+namespace {
+
+// The path being written, for the signal handler: no allocation there.
+std::array<char, 4096> interruptPath{};
+volatile std::sig_atomic_t interruptArmed = 0;
+
+// Every signal whose default action ends the process and that a build may
+// meet while it writes: Ctrl-C, a request to terminate, a closed terminal,
+// a file size limit (SIGXFSZ: a full "disk" under ulimit -f), a CPU time
+// limit, an alarm, the user signals, a pipe closed by its reader.
+constexpr std::array<int, 10> kInterrupts = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT, SIGXFSZ,
+                                             SIGXCPU, SIGALRM, SIGUSR1, SIGUSR2, SIGPIPE};
+std::array<struct sigaction, kInterrupts.size()> previousActions{};
+bool handlersInstalled = false;
+
+extern "C" void onInterrupt(int signal) {
+  if (interruptArmed != 0) {
+    unlink(interruptPath.data());
+  }
+  // End the way the signal would have ended the process: it is blocked while
+  // this handler runs and arrives again, with its default action, on return.
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
+
+}  // namespace
+
+std::vector<std::string> arguments(int argc, char** argv) {
+  return {argv, argv + argc};
+}
+
+void setUpConsole() {}
+
+std::filesystem::path nativePath(const std::string& path) {
+  return path;
+}
+
+std::uint64_t processId() {
+  return static_cast<std::uint64_t>(getpid());
+}
+
+FileKind fileKind(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) {
+    return errno == ELOOP ? FileKind::unreachable : FileKind::missing;
+  }
+  return S_ISREG(st.st_mode)   ? FileKind::regular
+         : S_ISDIR(st.st_mode) ? FileKind::directory
+                               : FileKind::other;
+}
+
+bool mayWrite(const std::string& path) {
+  // The effective user's rights, as an open for writing would test them.
+  return faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
+}
+
+bool fileId(const std::string& path, FileId& id) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) {
+    return false;
+  }
+  id = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+  return true;
+}
+
+std::string resolveLinks(const std::string& path) {
+  std::string current = path;
+  // As many links as the system itself would follow.
+  for (int hop = 0; hop < 40; ++hop) {
+    struct stat st {};
+    if (lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+      break;
+    }
+    std::array<char, 4096> target{};
+    const ssize_t length = readlink(current.c_str(), target.data(), target.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) {
+      break;
+    }
+    const std::string link(target.data(), static_cast<std::size_t>(length));
+    const std::size_t separator = lastSeparator(current);
+    if (link.front() == '/' || separator == std::string::npos) {
+      current = link;
+    } else {
+      current.resize(separator + 1);
+      current += link;
+    }
+  }
+  return current;
+}
+
+std::size_t lastSeparator(const std::string& path) {
+  return path.rfind('/');
+}
+
+Created createNewFile(const std::string& path, FileHandle& file) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    return errno == EEXIST ? Created::exists : Created::failed;
+  }
+  file = fd;
+  return Created::ok;
+}
+
+bool writeFile(FileHandle file, const char* bytes, std::size_t size) {
+  while (size > 0) {
+    const std::size_t piece = size > 0x40000000 ? 0x40000000 : size;
+    const ssize_t written = write(static_cast<int>(file), bytes, piece);
+    if (written < 0 && errno == EINTR) {
+      continue;
+    }
+    if (written <= 0) {
+      return false;
+    }
+    bytes += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+bool syncFile(FileHandle file) {
+  int result = 0;
+  do {
+    result = fsync(static_cast<int>(file));
+  } while (result != 0 && errno == EINTR);
+  return result == 0;
+}
+
+bool closeFile(FileHandle file) {
+  return close(static_cast<int>(file)) == 0;
+}
+
+void copyOwnerAndPermissions(const std::string& like, FileHandle file) {
+  struct stat st {};
+  if (stat(like.c_str(), &st) != 0) {
+    return;
+  }
+  // Root replacing an image in a shared folder leaves it to its owner and
+  // group; anyone else may not give a file away, and the new file stays
+  // theirs. The owner first: changing it may clear the set-ID bits.
+  const int fd = static_cast<int>(file);
+  if (fchown(fd, st.st_uid, st.st_gid) != 0) {
+    // Not fatal: a user in the file's group may still set it.
+    [[maybe_unused]] const int ignored = fchown(fd, static_cast<uid_t>(-1), st.st_gid);
+  }
+  fchmod(fd, st.st_mode & 07777);
+}
+
+bool replaceFile(const std::string& from, const std::string& to) {
+  return rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool removeFile(const std::string& path) {
+  return unlink(path.c_str()) == 0;
+}
+
+void removeOnInterrupt(const std::string& path) {
+  interruptArmed = 0;
+  if (path.size() >= interruptPath.size()) {
+    return;
+  }
+  std::memcpy(interruptPath.data(), path.c_str(), path.size() + 1);
+  if (!handlersInstalled) {
+    for (std::size_t i = 0; i < kInterrupts.size(); ++i) {
+      sigaction(kInterrupts[i], nullptr, &previousActions[i]);
+      // A signal the caller chose to ignore (nohup, trap '' XFSZ) stays
+      // ignored: a write past a file size limit then fails as a full disk.
+      if (previousActions[i].sa_handler == SIG_IGN) {
+        continue;
+      }
+      struct sigaction action {};
+      action.sa_handler = onInterrupt;
+      sigemptyset(&action.sa_mask);
+      sigaction(kInterrupts[i], &action, nullptr);
+    }
+    handlersInstalled = true;
+  }
+  interruptArmed = 1;
+}
+
+void keepOnInterrupt() {
+  interruptArmed = 0;
+  if (handlersInstalled) {
+    for (std::size_t i = 0; i < kInterrupts.size(); ++i) {
+      sigaction(kInterrupts[i], &previousActions[i], nullptr);
+    }
+    handlersInstalled = false;
+  }
+}
+
+}  // namespace pakforge::platform

@@ -1,0 +1,242 @@
+// The platform interface on Windows: UTF-16 paths and command line, binary
+// standard streams, a console that must be asked for colours.
+//
+// windows.h first: the other system headers need what it defines.
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+#include <shellapi.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+
+#include "platform/platform.h"
+
+namespace pakforge::platform {
+
+namespace {
+
+// The system's own paths are UTF-16.
+std::wstring wide(const std::string& path) {
+  if (path.empty()) {
+    return {};
+  }
+  const int length =
+      MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
+  std::wstring result(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
+  if (length > 0) {
+    MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), result.data(),
+                        length);
+  }
+  return result;
+}
+
+std::string narrow(const wchar_t* text) {
+  const int length = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (length <= 1) {
+    return {};
+  }
+  std::string result(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, result.data(), length, nullptr, nullptr);
+  result.pop_back();  // the terminating zero
+  return result;
+}
+
+HANDLE handleOf(FileHandle file) {
+  return reinterpret_cast<HANDLE>(file);
+}
+
+// The path being written, for the console's Ctrl-C handler, which runs on a
+// thread of its own.
+std::array<wchar_t, 32768> interruptPath{};
+std::atomic<bool> interruptArmed{false};
+
+BOOL WINAPI onConsoleEvent(DWORD /*event*/) {
+  if (interruptArmed.load()) {
+    // The file was opened with FILE_SHARE_DELETE: it goes when the process
+    // ends and its handle is closed.
+    DeleteFileW(interruptPath.data());
+  }
+  return FALSE;  // and the process ends as it would have
+}
+
+}  // namespace
+
+std::vector<std::string> arguments(int argc, char** argv) {
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide == nullptr) {
+    return {argv, argv + argc};
+  }
+  std::vector<std::string> result;
+  result.reserve(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) {
+    result.push_back(narrow(wide[i]));
+  }
+  LocalFree(wide);
+  return result;
+}
+
+void setUpConsole() {
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
+  for (const DWORD stream : {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+    const HANDLE h = GetStdHandle(stream);
+    DWORD mode = 0;
+    // Only a console has a mode; a file or a pipe gets the bytes as they are.
+    if (h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &mode) != 0) {
+      SetConsoleMode(h, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+    }
+  }
+}
+
+std::filesystem::path nativePath(const std::string& path) {
+  return wide(path);
+}
+
+std::uint64_t processId() {
+  return GetCurrentProcessId();
+}
+
+namespace {
+
+// A handle for looking at what `path` names, folders included; none when
+// nothing is there.
+HANDLE openForAttributes(const std::string& path) {
+  return CreateFileW(wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+}  // namespace
+
+FileKind fileKind(const std::string& path) {
+  const HANDLE h = openForAttributes(path);
+  if (h == INVALID_HANDLE_VALUE) {
+    return FileKind::missing;
+  }
+  FileKind kind = FileKind::other;
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (GetFileType(h) == FILE_TYPE_DISK && GetFileInformationByHandle(h, &info) != 0) {
+    kind = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? FileKind::directory
+                                                                   : FileKind::regular;
+  }
+  CloseHandle(h);
+  return kind;
+}
+
+// The read-only attribute is what keeps a file from being written here; a
+// rename over such a file fails anyway, but only after the work is done.
+bool mayWrite(const std::string& path) {
+  const DWORD attributes = GetFileAttributesW(wide(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) == 0;
+}
+
+bool fileId(const std::string& path, FileId& id) {
+  const HANDLE h = openForAttributes(path);
+  if (h == INVALID_HANDLE_VALUE) {
+    return false;
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool known = GetFileInformationByHandle(h, &info) != 0;
+  CloseHandle(h);
+  if (known) {
+    id = {info.dwVolumeSerialNumber,
+          (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+  }
+  return known;
+}
+
+// Links on Windows need rights most users lack; a link is replaced itself.
+std::string resolveLinks(const std::string& path) {
+  return path;
+}
+
+std::size_t lastSeparator(const std::string& path) {
+  return path.find_last_of("/\\");
+}
+
+Created createNewFile(const std::string& path, FileHandle& file) {
+  const HANDLE h =
+      CreateFileW(wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? Created::exists
+                                                                       : Created::failed;
+  }
+  file = reinterpret_cast<FileHandle>(h);
+  return Created::ok;
+}
+
+bool writeFile(FileHandle file, const char* bytes, std::size_t size) {
+  while (size > 0) {
+    const DWORD piece = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
+    DWORD written = 0;
+    if (WriteFile(handleOf(file), bytes, piece, &written, nullptr) == 0 || written == 0) {
+      return false;
+    }
+    bytes += written;
+    size -= written;
+  }
+  return true;
+}
+
+bool syncFile(FileHandle file) {
+  return FlushFileBuffers(handleOf(file)) != 0;
+}
+
+bool closeFile(FileHandle file) {
+  return CloseHandle(handleOf(file)) != 0;
+}
+
+// A new file takes its folder's access rules, as the old one did.
+void copyOwnerAndPermissions(const std::string& /*like*/, FileHandle /*file*/) {}
+
+// A virus scanner, a search indexer or another build reading the old image
+// holds it open for a moment, and the rename fails while it does: try again
+// for a while, as build tools do, before giving up.
+bool replaceFile(const std::string& from, const std::string& to) {
+  const std::wstring source = wide(from);
+  const std::wstring target = wide(to);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  DWORD pause = 1;
+  for (;;) {
+    if (MoveFileExW(source.c_str(), target.c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
+      return true;
+    }
+    const DWORD error = GetLastError();
+    if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION &&
+         error != ERROR_LOCK_VIOLATION) ||
+        std::chrono::steady_clock::now() >= deadline) {
+      return false;
+    }
+    Sleep(pause);
+    pause = pause < 64 ? pause * 2 : 100;
+  }
+}
+
+bool removeFile(const std::string& path) {
+  return DeleteFileW(wide(path).c_str()) != 0;
+}
+
+void removeOnInterrupt(const std::string& path) {
+  static const bool installed = SetConsoleCtrlHandler(onConsoleEvent, TRUE) != 0;
+  const std::wstring w = wide(path);
+  interruptArmed = false;
+  if (!installed || w.size() >= interruptPath.size()) {
+    return;
+  }
+  w.copy(interruptPath.data(), w.size());
+  interruptPath[w.size()] = L'\0';
+  interruptArmed = true;
+}
+
+void keepOnInterrupt() {
+  interruptArmed = false;
+}
+
+}  // namespace pakforge::platform
