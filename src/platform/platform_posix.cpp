@@ -175,9 +175,12 @@ void removeOnInterrupt(const std::string& path) {
   if (!handlersInstalled) {
     for (std::size_t i = 0; i < kInterrupts.size(); ++i) {
       sigaction(kInterrupts[i], nullptr, &previousActions[i]);
-      // A signal the caller chose to ignore (nohup, trap '' XFSZ) stays
-      // ignored: a write past a file size limit then fails as a full disk.
-      if (previousActions[i].sa_handler == SIG_IGN) {
+      // Only signals that would end the process: one the caller chose to
+      // ignore (nohup, trap '' XFSZ) stays ignored, so a write past a file
+      // size limit fails as a full disk; one a host program handles (a test
+      // harness's alarm) stays its own.
+      if ((previousActions[i].sa_flags & SA_SIGINFO) != 0 ||
+          previousActions[i].sa_handler != SIG_DFL) {
         continue;
       }
       struct sigaction action {};
