@@ -23,6 +23,7 @@ std::string hex32(std::uint32_t value) {
 
 const std::string kUsage =
     "usage: aelfdump [--json] [--elf ELF] IMAGE\n"
+    "       aelfdump [--json] --link MAP ELF\n"
     "       aelfdump --help | --version\n";
 
 class Aelfdump : public ExampleBuild {

@@ -6,18 +6,21 @@
 #include <vector>
 
 #include "aelfdump/image_mode.h"
+#include "aelfdump/link_mode.h"
 #include "platform/platform.h"
 
 namespace {
 
 constexpr std::string_view kUsage =
     "usage: aelfdump [--json] [--elf ELF] IMAGE\n"
+    "       aelfdump [--json] --link MAP ELF\n"
     "       aelfdump --help | --version\n";
 
 struct Arguments {
   bool json = false;
   bool help = false;
   bool version = false;
+  bool link = false;
   std::optional<std::string> elf;
   std::vector<std::string> positional;
   std::string error;  // what is wrong with them, if anything
@@ -43,11 +46,20 @@ Arguments parseArguments(const std::vector<std::string>& args) {
       a.elf = args[++i];
     } else if (arg == "--elf") {
       a.error = a.elf ? "--elf is given twice" : "--elf needs the path of an ELF file";
+    } else if (arg == "--link") {
+      a.link = true;
     } else {
       a.error = "unknown option '" + std::string(arg) + "'";
     }
   }
-  if (a.error.empty() && !a.help && !a.version && a.positional.size() != 1) {
+  if (!a.error.empty() || a.help || a.version) {
+    return a;
+  }
+  if (a.link && a.elf) {
+    a.error = "--link takes the ELF file as its second path, not with --elf";
+  } else if (a.link && a.positional.size() != 2) {
+    a.error = "--link needs a map file and an ELF file";
+  } else if (!a.link && a.positional.size() != 1) {
     a.error = a.positional.empty() ? "no image given" : "more than one image given";
   }
   return a;
@@ -69,6 +81,9 @@ int main(int argc, char** argv) {
   if (!a.error.empty()) {
     std::cerr << "aelfdump: " << a.error << "\n" << kUsage;
     return 2;
+  }
+  if (a.link) {
+    return pakforge::aelfdump::dumpLink(a.positional[0], a.positional[1], a.json);
   }
   return pakforge::aelfdump::dumpImage(a.positional.front(), a.json, a.elf);
 }

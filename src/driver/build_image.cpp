@@ -11,6 +11,7 @@
 #include "elf/elf_check.h"
 #include "format/image_header.h"
 #include "format/input_file.h"
+#include "linkdiag/link_diagnosis.h"
 #include "mapfile/map_scan.h"
 #include "output/output_file.h"
 
@@ -20,13 +21,13 @@ namespace {
 constexpr std::string_view kRed = "\033[31m";
 constexpr std::string_view kReset = "\033[0m";
 
-void printFileError(std::string_view what, const std::string& path) {
-  std::cout << kRed << what << " '" << path << "'" << kReset << "\n";
+void printFileError(std::string_view what, const std::string& path, std::ostream& out = std::cout) {
+  out << kRed << what << " '" << path << "'" << kReset << "\n";
 }
 
-void printElfMismatch(const std::string& elfPath, const std::string& problem) {
-  std::cout << kRed << "Elf file '" << elfPath << "' does not match the image: " << problem
-            << kReset << "\n";
+void printElfMismatch(const std::string& elfPath, const std::string& problem, std::ostream& out) {
+  out << kRed << "Elf file '" << elfPath << "' does not match the image: " << problem << kReset
+      << "\n";
 }
 
 struct Buffer {
@@ -100,16 +101,17 @@ BuildResult readResources(const std::string& resourcesPath, Buffer& resources) {
 // and a real ELF file has the last word: the code range must be the flash
 // content it loads, and the code its bytes. Only a file without the ELF
 // magic is taken as flat bytes.
-BuildResult readCode(const std::string& elfPath, const ImageHeader& header, Buffer& code) {
+BuildResult readCode(const std::string& elfPath, const ImageHeader& header, Buffer& code,
+                     std::ostream& out) {
   std::ifstream file;
   if (!openInputFile(elfPath, std::ios::binary, file)) {
-    printFileError("Can't open elf file", elfPath);
+    printFileError("Can't open elf file", elfPath, out);
     return BuildResult::elfNotOpen;
   }
   const std::uint64_t offset = elfCodeOffset(header.addrExe);
   const std::streamoff streamLength = fileLength(file);
   if (streamLength < 0) {
-    printFileError("Can't read elf file", elfPath);
+    printFileError("Can't read elf file", elfPath, out);
     return BuildResult::elfNotOpen;
   }
   const auto length = static_cast<std::uint64_t>(streamLength);
@@ -117,12 +119,12 @@ BuildResult readCode(const std::string& elfPath, const ImageHeader& header, Buff
   // before a code buffer is sized by it.
   ElfCheck check = checkElfAgainstHeader(file, length, header);
   if (check.verdict == ElfVerdict::unreadable) {
-    std::cout << kRed << "Elf file '" << elfPath
-              << "' is not a readable ELF file: " << check.problem << kReset << "\n";
+    out << kRed << "Elf file '" << elfPath << "' is not a readable ELF file: " << check.problem
+        << kReset << "\n";
     return BuildResult::elfNotOpen;
   }
   if (check.verdict == ElfVerdict::disagrees) {
-    printElfMismatch(elfPath, check.problem);
+    printElfMismatch(elfPath, check.problem, out);
     return BuildResult::elfNotOpen;
   }
   if (offset + header.appSize > length) {
@@ -130,14 +132,14 @@ BuildResult readCode(const std::string& elfPath, const ImageHeader& header, Buff
     const std::string problem =
         check.verdict == ElfVerdict::agrees ? describeMisplacedCode(file, length, header) : "";
     if (!problem.empty()) {
-      printElfMismatch(elfPath, problem);
+      printElfMismatch(elfPath, problem, out);
     } else {
-      printFileError("Elf file ends before the application code does:", elfPath);
+      printFileError("Elf file ends before the application code does:", elfPath, out);
     }
     return BuildResult::elfNotOpen;
   }
   if (!readExactly(file, static_cast<std::streamoff>(offset), header.appSize, code)) {
-    printFileError("Can't read elf file", elfPath);
+    printFileError("Can't read elf file", elfPath, out);
     return BuildResult::elfNotOpen;
   }
   if (check.verdict == ElfVerdict::agrees) {
@@ -145,7 +147,7 @@ BuildResult readCode(const std::string& elfPath, const ImageHeader& header, Buff
     check = checkImageAgainstElf(file, length, header,
                                  {code.bytes.get(), static_cast<std::size_t>(code.size)});
     if (check.verdict == ElfVerdict::disagrees) {
-      printElfMismatch(elfPath, check.problem);
+      printElfMismatch(elfPath, check.problem, out);
       return BuildResult::elfNotOpen;
     }
   }
@@ -171,6 +173,14 @@ BuildResult writeImage(const std::string& imagePath, const ImageHeader& header, 
     return BuildResult::imageNotCreated;
   }
   return BuildResult::ok;
+}
+
+// After a refusal whose message says what the map rules miss, one line of
+// what the ELF file shows and what to change, when it is a real ELF file.
+void printLinkHint(const std::string& hint, bool newLineFirst) {
+  if (!hint.empty()) {
+    std::cout << (newLineFirst ? "\n" : "") << hint << std::endl;
+  }
 }
 
 // Standard error is unbuffered: a section printed piece by piece would cost a
@@ -200,14 +210,29 @@ BuildResult buildImage(const std::string& mapPath, const std::string& configPath
   // One read of the map serves both of its checks; what each found is
   // reported at its own step, in the order users have always seen.
   MapFacts map;
-  if (!readMapFile(mapPath, map) || printSection(reportRamBudget, map.ram) != 0) {
+  if (!readMapFile(mapPath, map)) {
+    return BuildResult::ramBudgetFailed;
+  }
+  if (printSection(reportRamBudget, map.ram) != 0) {
+    // The over-budget line ends without a line feed.
+    printLinkHint(ramHint(diagnoseLink(mapPath, elfPath)), true);
     return BuildResult::ramBudgetFailed;
   }
   ImageHeader header;
   if (!readHeader(configPath, header)) {
     return BuildResult::configNotOpen;
   }
-  if (!applyMapSymbols(map.symbols, header, std::cout)) {
+  std::ostringstream scanMessage;
+  if (!applyMapSymbols(map.symbols, header, scanMessage)) {
+    // The message as it always was: "addrExe not found" ends without a line
+    // feed or a flush, the others with both.
+    const std::string text = scanMessage.str();
+    const bool endsLine = !text.empty() && text.back() == '\n';
+    std::cout << text;
+    if (endsLine) {
+      std::cout.flush();
+    }
+    printLinkHint(symbolScanHint(diagnoseLink(mapPath, elfPath)), !endsLine);
     return BuildResult::symbolScanFailed;
   }
   BuildResult result = BuildResult::ok;
@@ -219,7 +244,7 @@ BuildResult buildImage(const std::string& mapPath, const std::string& configPath
     }
     header.resourcesSize = static_cast<std::uint32_t>(resources.size);
     Buffer code;
-    result = readCode(elfPath, header, code);
+    result = readCode(elfPath, header, code, std::cout);
     if (result != BuildResult::ok) {
       return result;
     }
@@ -235,6 +260,56 @@ BuildResult buildImage(const std::string& mapPath, const std::string& configPath
               << "' has been \033[01;38;05;113msuccessfully\033[0m created\n";
   }
   return result;
+}
+
+namespace {
+
+// A message as a preview reports it: one line, no colour sequences.
+std::string plainMessage(std::string text) {
+  for (const std::string_view sequence : {kRed, kReset}) {
+    for (std::size_t at = text.find(sequence); at != std::string::npos; at = text.find(sequence)) {
+      text.erase(at, sequence.size());
+    }
+  }
+  while (!text.empty() && text.back() == '\n') {
+    text.pop_back();
+  }
+  return text;
+}
+
+}  // namespace
+
+BuildPreview previewBuild(const std::string& mapPath, const std::string& elfPath) {
+  BuildPreview preview;
+  std::ifstream mapFile;
+  if (!openInputFile(mapPath, std::ios::binary, mapFile)) {
+    preview = {BuildResult::ramBudgetFailed, "map file not open " + mapPath};
+    return preview;
+  }
+  const MapFacts map = scanMap(mapFile);
+  std::ostringstream report;
+  if (reportRamBudget(map.ram, report) != 0) {
+    preview = {BuildResult::ramBudgetFailed,
+               "Error: Not enough RAM memory on the selected device."};
+    return preview;
+  }
+  ImageHeader header;
+  std::ostringstream messages;
+  if (!applyMapSymbols(map.symbols, header, messages)) {
+    preview = {BuildResult::symbolScanFailed, plainMessage(messages.str())};
+    return preview;
+  }
+  Buffer code;
+  const BuildResult result = readCode(elfPath, header, code, messages);
+  if (result != BuildResult::ok) {
+    preview = {result, plainMessage(messages.str())};
+    return preview;
+  }
+  if (checkRomBudget(header, report) != 0) {
+    preview = {BuildResult::romBudgetExceeded,
+               "Error: Not enough ROM memory on the selected device."};
+  }
+  return preview;
 }
 
 }  // namespace pakforge

@@ -23,4 +23,14 @@ BuildResult buildImage(const std::string& mapPath, const std::string& configPath
                        const std::string& elfPath, const std::string& resourcesPath,
                        const std::string& imagePath);
 
+// What a build from this map and ELF file ends with, run through the same
+// steps with a header template of zeros and no resources, writing and
+// printing nothing: pakforge's own verdict on a link, for aelfdump --link.
+struct BuildPreview {
+  BuildResult result = BuildResult::ok;
+  // The message the build ends with, without colours; empty on success.
+  std::string message;
+};
+BuildPreview previewBuild(const std::string& mapPath, const std::string& elfPath);
+
 }  // namespace pakforge

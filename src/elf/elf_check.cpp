@@ -43,11 +43,40 @@ struct FlashLayout {
   // A segment placed further on in the file than in the flash, at a page
   // boundary: the link lacks -n.
   bool pageAligned = false;
+  // A segment whose flash address is not a multiple of its alignment, which
+  // the file keeps (the initial values of an 8-aligned .data loaded at an
+  // address that is only 4-aligned): it lies a few bytes further on in the
+  // file than in the flash.
+  bool misaligned = false;
+  ElfSegment misalignedSegment;
 };
 
 // Where a one-block layout from the derived offset puts flash address `at`.
 std::uint64_t derivedOffsetOf(const ImageHeader& header, std::uint64_t at) {
   return elfCodeOffset(header.addrExe) + (at - header.addrExe);
+}
+
+// Whether a segment's alignment is the page size rather than that of its
+// sections: GNU ld and LLD align segments to pages in the file unless the
+// link is made with -n. Without section headers, a segment placed further on
+// in the file than a one-block layout puts it, at a page boundary, tells.
+bool pageAlignedSegment(ElfReader& elf, const ElfSegment& s, std::uint64_t further) {
+  const std::uint32_t page = std::min<std::uint32_t>(s.alignment, 0x10000);
+  if (page < 0x1000 || s.offset % page != s.virtualAddress % page) {
+    return false;
+  }
+  if (elf.sectionCount() == 0) {
+    return further > 0;
+  }
+  std::uint32_t largest = 1;
+  ElfSection section;
+  for (std::uint32_t i = 1; i < elf.sectionCount(); ++i) {
+    if (elf.section(i, section) && section.allocated() && section.offset >= s.offset &&
+        section.offset - s.offset < std::max<std::uint32_t>(s.fileSize, 1)) {
+      largest = std::max(largest, section.alignment);
+    }
+  }
+  return s.alignment > largest;
 }
 
 FlashLayout flashLayout(ElfReader& elf, const ImageHeader& header) {
@@ -64,15 +93,20 @@ FlashLayout flashLayout(ElfReader& elf, const ImageHeader& header) {
     layout.any = true;
   }
   for (std::uint32_t i = 0; i < elf.segmentCount(); ++i) {
-    if (!flashPart(elf, i, part) || part.from == layout.first.from) {
+    if (!flashPart(elf, i, part)) {
       continue;
     }
     const ElfSegment& s = part.segment;
-    const std::uint32_t page = std::min<std::uint32_t>(s.alignment, 0x10000);
-    if (page >= 0x1000 && s.physicalAddress >= header.addrExe &&
-        s.offset > derivedOffsetOf(header, s.physicalAddress) &&
-        s.offset % page == s.virtualAddress % page) {
+    const std::uint64_t derived = derivedOffsetOf(header, s.physicalAddress);
+    const std::uint64_t further = s.offset > derived ? s.offset - derived : 0;
+    if (pageAlignedSegment(elf, s, further)) {
       layout.pageAligned = true;
+    } else if (part.from != layout.first.from && s.physicalAddress >= header.addrExe &&
+               further > 0 && s.alignment > 1 && further < s.alignment &&
+               s.physicalAddress % s.alignment != s.virtualAddress % s.alignment &&
+               !layout.misaligned) {
+      layout.misaligned = true;
+      layout.misalignedSegment = s;
     }
   }
   return layout;
@@ -81,7 +115,7 @@ FlashLayout flashLayout(ElfReader& elf, const ImageHeader& header) {
 // What to change so that the file holds the flash content as one block from
 // the derived offset, for the cause the layout shows; empty when it shows
 // none.
-std::string layoutFix(const FlashLayout& layout, const ImageHeader& header) {
+std::string layoutFix(ElfReader& elf, const FlashLayout& layout, const ImageHeader& header) {
   const std::uint32_t derived = elfCodeOffset(header.addrExe);
   const ElfSegment& first = layout.first.segment;
   const bool firstMisplaced = layout.first.from >= header.addrExe &&
@@ -96,54 +130,18 @@ std::string layoutFix(const FlashLayout& layout, const ImageHeader& header) {
     return "link with -n (no page alignment of segments), so that the file holds the flash "
            "content as one block, as the flash does";
   }
-  return {};
-}
-
-// The name of the section whose file bytes go to flash address `at`.
-std::string sectionAt(ElfReader& elf, std::uint64_t at) {
-  ElfSection section;
-  for (std::uint32_t i = 1; i < elf.sectionCount(); ++i) {
-    if (!elf.section(i, section) || !section.allocated() || !section.hasContent() ||
-        section.size == 0) {
-      continue;
-    }
-    FlashPart part;
-    for (std::uint32_t k = 0; k < elf.segmentCount(); ++k) {
-      if (!flashPart(elf, k, part) || section.offset < part.segment.offset ||
-          section.offset - part.segment.offset >= part.segment.fileSize) {
-        continue;
-      }
-      const std::uint64_t loadAt =
-          std::uint64_t{part.segment.physicalAddress} + (section.offset - part.segment.offset);
-      if (at >= loadAt && at < loadAt + section.size) {
-        return section.name;
-      }
-    }
+  if (!firstMisplaced && layout.misaligned) {
+    const ElfSegment& s = layout.misalignedSegment;
+    const std::string name = sectionLoadedAt(elf, s.physicalAddress);
+    const std::string align = std::to_string(s.alignment);
+    return "the flash address of " +
+           (name.empty() ? std::string("a segment") : "the initial values of " + name) + ", " +
+           hexText(s.physicalAddress) + ", is not a multiple of " + align +
+           ", the alignment the file keeps for it: align the location counter (. = ALIGN(" + align +
+           ")) at the end of the last flash section, before the load address of the "
+           "initial values is taken";
   }
   return {};
-}
-
-// GNU ld writes no linker name into the file; LLD does, in .comment.
-bool linkedByLld(ElfReader& elf) {
-  ElfSection section;
-  for (std::uint32_t i = 1; i < elf.sectionCount(); ++i) {
-    if (!elf.section(i, section) || section.name != ".comment") {
-      continue;
-    }
-    std::array<char, 1024> text{};
-    const std::size_t n = std::min<std::size_t>(text.size(), section.size);
-    if (!elf.readAt(section.offset, std::span<char>(text.data(), n))) {
-      return false;
-    }
-    // "Linker: LLD 14.0.6", or with a vendor's word between ("Linker: Debian
-    // LLD 14.0.6"), among the zero-ended strings of the section.
-    const std::string_view comment(text.data(), n);
-    const std::size_t linker = comment.find("Linker: ");
-    return linker != std::string_view::npos &&
-           comment.substr(linker, comment.find('\0', linker) - linker).find("LLD") !=
-               std::string_view::npos;
-  }
-  return false;
 }
 
 // Where the header came from, and why it can disagree with the ELF file.
@@ -180,10 +178,9 @@ bool checkSymbols(ElfReader& elf, const ImageHeader& header, HeaderSource source
 
 // What the flash content the range leaves out at its end is, and the change
 // that brings it in.
-std::string leftOutAtEnd(ElfReader& elf, const FlashPart& part, std::uint64_t start,
-                         std::uint64_t codeEnd) {
+std::string leftOutAtEnd(ElfReader& elf, const FlashPart& part, std::uint64_t start) {
   const ElfSegment& s = part.segment;
-  const std::string name = sectionAt(elf, start);
+  const std::string name = sectionLoadedAt(elf, start);
   if (s.virtualAddress == s.physicalAddress) {
     // A flash section of its own after the end of the range.
     const std::string what = name.empty() ? std::string("it") : name;
@@ -193,15 +190,13 @@ std::string leftOutAtEnd(ElfReader& elf, const FlashPart& part, std::uint64_t st
   std::string fix =
       "; the code range must end after the last flash content, the initial values of ";
   fix += name.empty() || name == ".data" ? ".data" : ".data and " + name;
-  fix += " included";
-  if (start == codeEnd && linkedByLld(elf)) {
+  fix +=
+      " included: end it with a line before .data that moves the location counter past them, in "
+      "an expression that does not name .data (. = _sidata + _data_image_size; _flash_end = .;)";
+  if (linkedByLld(elf)) {
     fix +=
         " (in a map from LLD an assignment line shows the location counter, not the value "
         "assigned: move the location counter there)";
-  } else {
-    fix +=
-        ": end it with a line before .data that moves the location counter past them, in an "
-        "expression that does not name .data (. = _sidata + _data_image_size; _flash_end = .;)";
   }
   return fix;
 }
@@ -222,7 +217,7 @@ bool checkRange(ElfReader& elf, const ImageHeader& header, HeaderSource source,
                 hexText(part.from) + " that the code range " + range +
                 " leaves out; the code range starts at the first line of the map holding .text, "
                 "so nothing may be placed in the flash before it";
-      const std::string name = sectionAt(elf, part.from);
+      const std::string name = sectionLoadedAt(elf, part.from);
       if (!name.empty() && name != ".text") {
         problem += ": move " + name + " into .text, at its start";
       }
@@ -231,8 +226,7 @@ bool checkRange(ElfReader& elf, const ImageHeader& header, HeaderSource source,
     if (part.to > codeEnd) {
       const std::uint64_t start = std::max(part.from, codeEnd);
       problem = "the ELF loads " + std::to_string(part.to - start) + " bytes at " + hexText(start) +
-                " that the code range " + range + " leaves out" +
-                leftOutAtEnd(elf, part, start, codeEnd);
+                " that the code range " + range + " leaves out" + leftOutAtEnd(elf, part, start);
       return false;
     }
   }
@@ -282,7 +276,7 @@ bool checkCodeBytes(ElfReader& elf, const ImageHeader& header, std::span<const c
         if (inFile != used) {
           problem += ": the ELF file holds that byte at offset " + hexText(inFile, 1) + ", not " +
                      hexText(used, 1);
-          const std::string fix = layoutFix(flashLayout(elf, header), header);
+          const std::string fix = layoutFix(elf, flashLayout(elf, header), header);
           if (!fix.empty()) {
             problem += "; " + fix;
           }
@@ -351,13 +345,38 @@ std::string describeMisplacedCode(std::istream& elf, std::uint64_t length,
     }
     std::string problem = "the ELF holds the code at file offset " + hexText(inFile, 1) + ", not " +
                           hexText(derived, 1);
-    const std::string fix = layoutFix(flashLayout(reader, header), header);
+    const std::string fix = layoutFix(reader, flashLayout(reader, header), header);
     if (!fix.empty()) {
       problem += "; " + fix;
     }
     return problem;
   }
   return {};
+}
+
+FileLayout checkFileLayout(std::istream& elf, std::uint64_t length, const ImageHeader& header) {
+  FileLayout result;
+  ElfReader reader(elf, length);
+  std::string reason;
+  if (reader.open(reason) != ElfOpen::ok) {
+    return result;
+  }
+  FlashPart part;
+  for (std::uint32_t i = 0; i < reader.segmentCount(); ++i) {
+    if (!flashPart(reader, i, part) || part.to <= header.addrExe) {
+      continue;
+    }
+    const std::uint64_t from = std::max<std::uint64_t>(part.from, header.addrExe);
+    const std::uint64_t inFile = part.segment.offset + (from - part.segment.physicalAddress);
+    const std::uint64_t derived = derivedOffsetOf(header, from);
+    if (inFile != derived && (result.oneBlock || from < result.address)) {
+      result = {false, from, inFile, derived, ""};
+    }
+  }
+  if (!result.oneBlock) {
+    result.fix = layoutFix(reader, flashLayout(reader, header), header);
+  }
+  return result;
 }
 
 }  // namespace pakforge

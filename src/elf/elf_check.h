@@ -61,4 +61,17 @@ ElfCheck checkImageAgainstElf(std::istream& elf, std::uint64_t length, const Ima
 std::string describeMisplacedCode(std::istream& elf, std::uint64_t length,
                                   const ImageHeader& header);
 
+// Whether the file holds the flash content as one block from the offset
+// derived from addrExe, as pakforge reads it: when not, the lowest flash
+// address whose byte is elsewhere, where the file holds it and where
+// pakforge reads it, and, where the layout shows the cause, what to change.
+struct FileLayout {
+  bool oneBlock = true;
+  std::uint64_t address = 0;
+  std::uint64_t inFile = 0;
+  std::uint64_t derived = 0;
+  std::string fix;
+};
+FileLayout checkFileLayout(std::istream& elf, std::uint64_t length, const ImageHeader& header);
+
 }  // namespace pakforge

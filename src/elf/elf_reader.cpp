@@ -135,6 +135,7 @@ bool ElfReader::section(std::uint32_t index, ElfSection& section) {
   section.address = word(entry, 12);
   section.offset = word(entry, 16);
   section.size = word(entry, 20);
+  section.alignment = word(entry, 32);
   section.name.clear();
   // The name, from the section names' string table, when there is one.
   std::array<char, kSectionHeaderSize> names{};
@@ -239,6 +240,55 @@ bool ElfReader::findSymbols(std::span<const std::string_view> names, std::span<E
     }
   }
   return true;
+}
+
+bool sectionLoadAddress(ElfReader& elf, const ElfSection& section, std::uint64_t& loadAddress) {
+  if (!section.allocated() || !section.hasContent() || section.size == 0) {
+    return false;
+  }
+  ElfSegment segment;
+  for (std::uint32_t i = 0; i < elf.segmentCount(); ++i) {
+    if (elf.loadSegment(i, segment) && section.offset >= segment.offset &&
+        section.offset - segment.offset < segment.fileSize) {
+      loadAddress = std::uint64_t{segment.physicalAddress} + (section.offset - segment.offset);
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string sectionLoadedAt(ElfReader& elf, std::uint64_t address) {
+  ElfSection section;
+  for (std::uint32_t i = 1; i < elf.sectionCount(); ++i) {
+    std::uint64_t loadAt = 0;
+    if (elf.section(i, section) && sectionLoadAddress(elf, section, loadAt) && address >= loadAt &&
+        address < loadAt + section.size) {
+      return section.name;
+    }
+  }
+  return {};
+}
+
+bool linkedByLld(ElfReader& elf) {
+  ElfSection section;
+  for (std::uint32_t i = 1; i < elf.sectionCount(); ++i) {
+    if (!elf.section(i, section) || section.name != ".comment") {
+      continue;
+    }
+    std::array<char, 1024> text{};
+    const std::size_t n = std::min<std::size_t>(text.size(), section.size);
+    if (!elf.readAt(section.offset, std::span<char>(text.data(), n))) {
+      return false;
+    }
+    // "Linker: LLD 14.0.6", or with a vendor's word between ("Linker: Debian
+    // LLD 14.0.6"), among the zero-ended strings of the section.
+    const std::string_view comment(text.data(), n);
+    const std::size_t linker = comment.find("Linker: ");
+    return linker != std::string_view::npos &&
+           comment.substr(linker, comment.find('\0', linker) - linker).find("LLD") !=
+               std::string_view::npos;
+  }
+  return false;
 }
 
 }  // namespace pakforge

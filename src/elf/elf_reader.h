@@ -38,6 +38,7 @@ struct ElfSection {
   std::uint32_t address = 0;
   std::uint32_t offset = 0;
   std::uint32_t size = 0;
+  std::uint32_t alignment = 0;
   bool allocated() const { return (flags & 2) != 0; }  // SHF_ALLOC
   bool hasContent() const { return type != 8; }        // not SHT_NOBITS
 };
@@ -110,5 +111,18 @@ class ElfReader {
   std::size_t stringsWindowStart_ = 0;
   std::size_t stringsWindowSize_ = 0;
 };
+
+// Where a section with content is loaded: the physical address its file
+// bytes go to, from the loadable segment that holds them. False when no
+// segment loads it.
+bool sectionLoadAddress(ElfReader& elf, const ElfSection& section, std::uint64_t& loadAddress);
+
+// The name of the section whose bytes are loaded at `address`; empty when
+// the file has no section headers or none is loaded there.
+std::string sectionLoadedAt(ElfReader& elf, std::uint64_t address);
+
+// Whether LLVM's LLD made the file: LLD names itself in .comment, GNU ld
+// does not.
+bool linkedByLld(ElfReader& elf);
 
 }  // namespace pakforge

@@ -6,6 +6,7 @@
 #include <istream>
 #include <ostream>
 #include <string>
+#include <string_view>
 
 #include "format/image_header.h"
 #include "mapfile/line_reader.h"
@@ -13,6 +14,11 @@
 namespace pakforge {
 
 inline constexpr std::size_t kRequiredSymbolCount = 5;
+
+// The five symbols the header carries, in the order they are looked up.
+inline constexpr std::array<std::string_view, kRequiredSymbolCount> kRequiredSymbolNames = {
+    "__entryPoint__", "loop", "ModbusHGroups_Table", "ModbusIGroups_Table",
+    "ModbusRemoteRegTables"};
 
 // What the symbol scan read from the map, kept until the header it completes
 // has been read from the configuration file.

@@ -1,0 +1,7 @@
+# An STM32CubeIDE project: the vector table in .isr_vector, the stack top
+# _estack, linked with --gc-sections.
+defines=(-DVECTORS_SECTION='".isr_vector"' -DSTACK_TOP=_estack)
+link_flags=(-Wl,--gc-sections)
+linkers=(gnu lld)
+# The recipe's edits, in script.ld.in.
+fixes=(VECTORS OFFSET KEEP END NOLOAD STACK RAMSTART)

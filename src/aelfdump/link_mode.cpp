@@ -1,0 +1,222 @@
+#include "aelfdump/link_mode.h"
+
+#include <iostream>
+#include <string_view>
+
+#include "aelfdump/json_text.h"
+#include "driver/build_image.h"
+#include "format/hex_text.h"
+#include "linkdiag/link_diagnosis.h"
+
+namespace pakforge::aelfdump {
+namespace {
+
+std::string lineText(const MapLine& line) {
+  return line.found() ? "line " + std::to_string(line.number) + " ('" + line.text + "')"
+                      : std::string("no line");
+}
+
+std::string_view placeText(SymbolPlace place) {
+  switch (place) {
+    case SymbolPlace::inRange:
+      return "in the code range";
+    case SymbolPlace::beforeRange:
+      return "before the code range";
+    case SymbolPlace::afterRange:
+      return "after the code range";
+    case SymbolPlace::localOnly:
+      return "only a local symbol";
+    case SymbolPlace::missing:
+      break;
+  }
+  return "not in the ELF file";
+}
+
+std::string spans(const std::vector<FlashSpan>& list) {
+  if (list.empty()) {
+    return "none";
+  }
+  std::string text;
+  for (const FlashSpan& s : list) {
+    text += (text.empty() ? "" : ", ") + (s.section.empty() ? std::string("") : s.section + " ") +
+            hexText(s.start) + "-" + hexText(s.end);
+  }
+  return text;
+}
+
+// pakforge's verdict, as the exit status it would end with.
+int exitStatus(BuildResult result) {
+  return static_cast<int>(result) & 0xFF;
+}
+
+void printText(const LinkDiagnosis& d, const BuildPreview& verdict) {
+  const auto linker = [](bool lld) { return lld ? " (LLD)" : " (GNU ld)"; };
+  std::cout << label("map file") << "'" << d.mapPath << "'" << linker(d.lldMap) << "\n"
+            << label("ELF file") << "'" << d.elfPath << "'" << linker(d.lldElf) << "\n"
+            << "code range\n";
+  const MapOutline& o = d.outline;
+  if (d.haveRange) {
+    std::cout << "  " << label("map rules", 19) << hexText(d.rangeStart) << "-"
+              << hexText(d.rangeEnd) << ": from " << lineText(o.codeStart) << " to "
+              << lineText(o.rangeEnd) << ", before the first line holding .data, "
+              << lineText(o.dataLine) << "\n";
+  } else {
+    std::cout << "  " << label("map rules", 19) << "no code range (" << lineText(o.codeStart)
+              << " is the first holding .text)\n";
+  }
+  std::cout << "  " << label("ELF flash content", 19) << spans(d.flash) << "\n"
+            << "  " << label("outside the range", 19) << spans(d.outside) << "\n"
+            << "  " << label("holes", 19) << spans(d.holes) << "\n"
+            << "symbols\n";
+  for (const SymbolFacts& s : d.symbols) {
+    std::cout << "  " << label(s.name, 22);
+    if (s.elf.defined) {
+      std::cout << "ELF " << hexText(s.elf.value) << (s.elf.weak ? " (weak" : " (global")
+                << (s.section.empty() ? "" : ", in " + s.section) << "), ";
+    } else if (s.elf.local) {
+      std::cout << "ELF " << hexText(s.elf.localValue) << " (local only), ";
+    }
+    std::cout << placeText(s.place) << "; map rules "
+              << (s.mapFinds ? hexText(s.mapAddress) : std::string("miss it"))
+              << (s.mapLine.found() ? ", first at " + lineText(s.mapLine) : "")
+              << (s.discarded.found() ? "; discarded by --gc-sections, " + lineText(s.discarded)
+                                      : "")
+              << "\n";
+  }
+  if (d.haveRange) {
+    std::cout << "file offset\n  " << label("code start", 19) << hexText(d.rangeStart);
+    if (d.haveFileOffset) {
+      std::cout << " at file offset " << hexText(d.fileOffset, 1);
+    }
+    std::cout << "; pakforge reads it from " << hexText(d.derivedOffset, 1) << "\n";
+  }
+  const RamFacts& r = d.ram;
+  const auto used = static_cast<std::int32_t>(r.mapEnd - r.mapStart);
+  const auto limit = static_cast<std::int32_t>(RAM_LIMIT - r.mapStart);
+  std::cout << "RAM\n  " << label("map rule", 19) << hexText(r.mapStart) << "-" << hexText(r.mapEnd)
+            << ": " << used << " of " << limit << " bytes; start from " << lineText(r.startLine)
+            << ", highest address from " << lineText(r.endLine) << "\n";
+  if (r.elfKnown) {
+    std::cout << "  " << label("ELF", 19) << hexText(r.elfStart) << " to the end of .bss, "
+              << hexText(r.elfBssEnd) << ": " << r.elfBssEnd - r.elfStart << " bytes";
+    if (!r.reservations.empty()) {
+      std::string names;
+      for (const std::string& n : r.reservations) {
+        names += (names.empty() ? "" : ", ") + n;
+      }
+      std::cout << "; with " << names << " to " << hexText(r.elfReservedEnd) << ": "
+                << r.elfReservedEnd - r.elfStart << " bytes";
+    }
+    std::cout << "\n";
+  }
+  std::cout << "problems\n";
+  if (d.findings.empty()) {
+    std::cout << "  none\n";
+  }
+  int n = 0;
+  for (const LinkFinding& f : d.findings) {
+    std::cout << "  " << ++n << ". [" << f.topic << "] " << f.what << "\n";
+    if (!f.fix.empty()) {
+      std::cout << "     fix: " << f.fix << "\n";
+    }
+  }
+  std::cout << label("verdict");
+  if (verdict.result == BuildResult::ok) {
+    std::cout << "pakforge builds a correct image from this link\n";
+  } else {
+    std::cout << "pakforge refuses this link (status " << exitStatus(verdict.result)
+              << "): " << verdict.message << "\n";
+  }
+}
+
+std::string jsonLine(const MapLine& line) {
+  return line.found() ? "{\"number\": " + std::to_string(line.number) +
+                            ", \"text\": " + jsonString(line.text) + "}"
+                      : std::string("null");
+}
+
+std::string jsonSpans(const std::vector<FlashSpan>& list) {
+  std::string text = "[";
+  for (const FlashSpan& s : list) {
+    text += (text.size() > 1 ? ", " : "") + std::string("{\"section\": ") + jsonString(s.section) +
+            ", \"start\": " + std::to_string(s.start) + ", \"end\": " + std::to_string(s.end) + "}";
+  }
+  return text + "]";
+}
+
+void printJson(const LinkDiagnosis& d, const BuildPreview& verdict) {
+  const auto linker = [](bool lld) { return lld ? "\"lld\"" : "\"gnu\""; };
+  std::cout << "{\"map\": {\"path\": " << jsonString(d.mapPath)
+            << ", \"linker\": " << linker(d.lldMap)
+            << "}, \"elf\": {\"path\": " << jsonString(d.elfPath)
+            << ", \"linker\": " << linker(d.lldElf)
+            << "}, \"range\": {\"found\": " << (d.haveRange ? "true" : "false")
+            << ", \"start\": " << d.rangeStart << ", \"end\": " << d.rangeEnd
+            << ", \"startLine\": " << jsonLine(d.outline.codeStart)
+            << ", \"endLine\": " << jsonLine(d.outline.rangeEnd)
+            << ", \"dataLine\": " << jsonLine(d.outline.dataLine)
+            << "}, \"flash\": " << jsonSpans(d.flash) << ", \"outside\": " << jsonSpans(d.outside)
+            << ", \"holes\": " << jsonSpans(d.holes) << ", \"symbols\": [";
+  const char* separator = "";
+  for (const SymbolFacts& s : d.symbols) {
+    std::cout << separator << "{\"name\": " << jsonString(s.name)
+              << ", \"elf\": {\"defined\": " << (s.elf.defined ? "true" : "false")
+              << ", \"weak\": " << (s.elf.weak ? "true" : "false") << ", \"value\": " << s.elf.value
+              << ", \"local\": " << (s.elf.local ? "true" : "false")
+              << ", \"section\": " << jsonString(s.section)
+              << "}, \"place\": " << jsonString(placeText(s.place))
+              << ", \"map\": {\"found\": " << (s.mapFinds ? "true" : "false")
+              << ", \"address\": " << s.mapAddress << ", \"line\": " << jsonLine(s.mapLine)
+              << ", \"discarded\": " << jsonLine(s.discarded) << "}}";
+    separator = ", ";
+  }
+  const RamFacts& r = d.ram;
+  std::cout << "], \"fileOffset\": {\"known\": " << (d.haveFileOffset ? "true" : "false")
+            << ", \"inFile\": " << d.fileOffset << ", \"derived\": " << d.derivedOffset
+            << "}, \"ram\": {\"mapStart\": " << r.mapStart << ", \"mapEnd\": " << r.mapEnd
+            << ", \"startLine\": " << jsonLine(r.startLine)
+            << ", \"endLine\": " << jsonLine(r.endLine)
+            << ", \"fits\": " << (r.fits ? "true" : "false") << ", \"elfStart\": " << r.elfStart
+            << ", \"elfBssEnd\": " << r.elfBssEnd << ", \"elfReservedEnd\": " << r.elfReservedEnd
+            << "}, \"findings\": [";
+  separator = "";
+  for (const LinkFinding& f : d.findings) {
+    std::cout << separator << "{\"topic\": " << jsonString(f.topic)
+              << ", \"what\": " << jsonString(f.what) << ", \"fix\": " << jsonString(f.fix) << "}";
+    separator = ", ";
+  }
+  std::cout << "], \"verdict\": {\"correctImage\": "
+            << (verdict.result == BuildResult::ok ? "true" : "false")
+            << ", \"status\": " << exitStatus(verdict.result)
+            << ", \"message\": " << jsonString(verdict.message) << "}}\n";
+}
+
+}  // namespace
+
+int dumpLink(const std::string& mapPath, const std::string& elfPath, bool json) {
+  const LinkDiagnosis d = diagnoseLink(mapPath, elfPath);
+  if (!d.mapOpened) {
+    std::cerr << "aelfdump: can't open '" << mapPath << "'\n";
+    return 1;
+  }
+  if (d.elfState == ElfOpen::notElf) {
+    std::cerr << "aelfdump: '" << elfPath << "' "
+              << (d.elfProblem.empty() ? "is no ELF file" : d.elfProblem)
+              << ": there is nothing to check the map against\n";
+    return d.elfProblem.empty() ? 7 : 1;
+  }
+  if (d.elfState == ElfOpen::unreadable) {
+    std::cerr << "aelfdump: '" << elfPath << "' is not a readable ELF file: " << d.elfProblem
+              << "\n";
+    return 7;
+  }
+  const BuildPreview verdict = previewBuild(mapPath, elfPath);
+  if (json) {
+    printJson(d, verdict);
+  } else {
+    printText(d, verdict);
+  }
+  return verdict.result == BuildResult::ok ? 0 : kLinkRefused;
+}
+
+}  // namespace pakforge::aelfdump

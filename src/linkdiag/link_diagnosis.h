@@ -1,0 +1,115 @@
+// Everything that stands between a link (its map and ELF file) and a
+// correct image, each problem with the change to the linker script or the
+// link flags that fixes it: what pakforge's map rules read beside what the
+// ELF file really loads. aelfdump --link prints all of it; pakforge prints
+// one line of it after a refusal.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "elf/elf_reader.h"
+#include "linkdiag/map_outline.h"
+#include "mapfile/map_scan.h"
+
+namespace pakforge {
+
+// One problem, and the change that fixes it (empty where the fix is named
+// by another finding).
+struct LinkFinding {
+  std::string topic;
+  std::string what;
+  std::string fix;
+};
+
+// A span of what the ELF file loads into the flash, and the section it
+// belongs to.
+struct FlashSpan {
+  std::uint64_t start = 0;
+  std::uint64_t end = 0;
+  std::string section;
+};
+
+enum class SymbolPlace { inRange, beforeRange, afterRange, missing, localOnly };
+
+struct SymbolFacts {
+  std::string_view name;
+  // The ELF file's view.
+  ElfSymbol elf;
+  std::string section;  // the section holding its global definition
+  SymbolPlace place = SymbolPlace::missing;
+  // The map rules' view.
+  bool mapFinds = false;
+  std::uint32_t mapAddress = 0;
+  MapLine mapLine;    // its first symbol line in the map, anywhere
+  MapLine discarded;  // the line of GNU ld's discarded block naming its section
+};
+
+struct RamFacts {
+  // The map rule's figures and the lines that set them.
+  std::uint32_t mapStart = 0;
+  std::uint32_t mapEnd = 0;
+  MapLine startLine;
+  MapLine endLine;
+  bool fits = true;
+  // The ELF file's own: the start of .data, the end of .bss, and the end of
+  // the reservations after it (heap, stacks).
+  bool elfKnown = false;
+  std::uint64_t elfStart = 0;
+  std::uint64_t elfBssEnd = 0;
+  std::uint64_t elfReservedEnd = 0;
+  std::vector<std::string> reservations;
+};
+
+struct LinkDiagnosis {
+  std::string mapPath;
+  std::string elfPath;
+  bool mapOpened = false;
+  ElfOpen elfState = ElfOpen::notElf;
+  std::string elfProblem;  // why an ELF file can't be read
+  bool lldMap = false;
+  bool lldElf = false;
+
+  // The code range the map rules give, and the lines that give it.
+  MapOutline outline;
+  MapSymbols mapSymbols;
+  // When the map's first line holding .text can't give the code start: the
+  // range as it would be once the .text output section's line is the first.
+  bool rangeAssumed = false;
+  MapLine actualCodeStart;
+  std::string actualCodeStartSection;
+  bool haveRange = false;
+  std::uint64_t rangeStart = 0;
+  std::uint64_t rangeEnd = 0;
+  // What the ELF file loads into the flash, and what of it lies outside the
+  // range; holes are stretches inside the flash content that nothing loads.
+  std::vector<FlashSpan> flash;
+  std::vector<FlashSpan> outside;
+  std::vector<FlashSpan> holes;
+
+  std::array<SymbolFacts, kRequiredSymbolCount> symbols;
+
+  // Where the file holds the code start, and where pakforge reads it.
+  bool haveFileOffset = false;
+  std::uint64_t fileOffset = 0;
+  std::uint32_t derivedOffset = 0;
+
+  RamUsage mapRam;
+  RamFacts ram;
+
+  std::vector<LinkFinding> findings;
+};
+
+// Reads both files and says what stands between them and a correct image.
+LinkDiagnosis diagnoseLink(const std::string& mapPath, const std::string& elfPath);
+
+// The one line pakforge prints after its own message when a symbol scan or
+// the RAM check refused a link whose ELF file is a real one: what the ELF
+// file shows, and where to look for the rest. Empty when there is nothing
+// to add (no ELF file, or nothing found).
+std::string symbolScanHint(const LinkDiagnosis& diagnosis);
+std::string ramHint(const LinkDiagnosis& diagnosis);
+
+}  // namespace pakforge

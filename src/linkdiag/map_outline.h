@@ -1,0 +1,106 @@
+// The lines of a linker map that a diagnosis of the link points to: where
+// pakforge's map rules take the code range, the five symbols and the RAM
+// figures from, and the output sections around them. The map is read line
+// by line through a fixed buffer; what a line longer than that holds past
+// it is not looked at.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <istream>
+#include <string>
+#include <vector>
+
+#include "mapfile/symbol_scan.h"
+
+namespace pakforge {
+
+struct MapLine {
+  std::uint64_t number = 0;  // from 1; 0 when there is no such line
+  std::string text;          // without its line end, cut to kMaxText characters
+  bool found() const { return number != 0; }
+  static constexpr std::size_t kMaxText = 120;
+};
+
+// Where a line stands against the code range the map rules read.
+enum class MapPhase { beforeCode, inRange, afterData };
+
+// An output section as the map lists it.
+struct MapSection {
+  MapLine line;
+  std::string name;
+  bool haveAddress = false;
+  std::uint64_t address = 0;
+  std::uint64_t size = 0;
+  MapPhase phase = MapPhase::beforeCode;
+};
+
+// A symbol line of one of the five names, and the address the symbol scan
+// reads from it.
+struct MapMention {
+  MapLine line;
+  MapPhase phase = MapPhase::beforeCode;
+  std::uint32_t value = 0;
+};
+
+struct MapOutline {
+  // LLD's map (columns VMA LMA Size Align Out In Symbol), not GNU ld's.
+  bool lld = false;
+  // The first line holding ".text", and whether it is the .text output
+  // section's own line.
+  MapLine codeStart;
+  bool codeStartIsText = false;
+  // The addresses the symbol scan reads from the code start line and the
+  // range end line (the seven characters from their first '8').
+  bool codeStartHasValue = false;
+  std::uint32_t codeStartValue = 0;
+  std::uint32_t rangeEndValue = 0;
+  // The output section the code start line lies in, when it is not one.
+  std::string codeStartSection;
+  // The first line holding ".data" after the code start, whether it is the
+  // .data output section's own line, and the section it lies in otherwise.
+  MapLine dataLine;
+  bool dataLineIsData = false;
+  std::string dataLineSection;
+  // With section lines only: the first line in the range that holds .data
+  // but is not the .data output section's, which the symbol scan would take
+  // for the data line, and the output section it lies in.
+  MapLine strayDataLine;
+  std::string strayDataSection;
+  // The last line with an address before the data line: the end of the
+  // code range.
+  MapLine rangeEnd;
+  // The address the range end line shows in its own columns (0x... in GNU
+  // ld's map, the first column in LLD's), when it shows one.
+  bool rangeEndHasAddress = false;
+  std::uint64_t rangeEndAddress = 0;
+  // The range end line is an assignment (NAME = EXPRESSION).
+  bool rangeEndIsAssignment = false;
+  // The last line before the data line whose own address is a flash one,
+  // and that address: where the range would end if lines of RAM sections
+  // did not stand after it.
+  MapLine lastFlashLine;
+  std::uint64_t lastFlashAddress = 0;
+  // Output sections, in map order, at most kMaxSections.
+  std::vector<MapSection> sections;
+  static constexpr std::size_t kMaxSections = 512;
+  // GNU ld's block of discarded input sections (--gc-sections), and for
+  // each of the five symbols the line there that names its section.
+  bool discardedBlock = false;
+  std::array<MapLine, kRequiredSymbolCount> discarded;
+  // Symbol lines of the five names, at most kMaxMentions each.
+  std::array<std::vector<MapMention>, kRequiredSymbolCount> mentions;
+  static constexpr std::size_t kMaxMentions = 4;
+  // The lines that set the RAM rule's start of the RAM data and its highest
+  // RAM address.
+  MapLine ramStart;
+  MapLine ramEnd;
+};
+
+// With `sectionLinesOnly`, the code start is the .text output section's own
+// line and the data line the .data output section's, as they are once the
+// lines before them that hold .text or .data are fixed: for telling what
+// stands behind those.
+MapOutline outlineMap(std::istream& map, bool sectionLinesOnly = false);
+
+}  // namespace pakforge
