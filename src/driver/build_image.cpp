@@ -97,12 +97,22 @@ BuildResult readResources(const std::string& resourcesPath, Buffer& resources) {
   return BuildResult::ok;
 }
 
+// After a refusal whose message says what the map rules miss, one line of
+// what the ELF file shows and what to change, when it is a real ELF file.
+void printLinkHint(const std::string& hint, bool newLineFirst) {
+  if (!hint.empty()) {
+    std::cout << (newLineFirst ? "\n" : "") << hint << std::endl;
+  }
+}
+
 // A device boots whatever code the image holds, so the code is never padded
 // and a real ELF file has the last word: the code range must be the flash
 // content it loads, and the code its bytes. Only a file without the ELF
 // magic is taken as flat bytes.
+// `mapPath`, when given, is read again after a refusal of the code range
+// whose cause only the map shows, to say it on a line of its own.
 BuildResult readCode(const std::string& elfPath, const ImageHeader& header, Buffer& code,
-                     std::ostream& out) {
+                     std::ostream& out, const std::string& mapPath = {}) {
   std::ifstream file;
   if (!openInputFile(elfPath, std::ios::binary, file)) {
     printFileError("Can't open elf file", elfPath, out);
@@ -125,6 +135,9 @@ BuildResult readCode(const std::string& elfPath, const ImageHeader& header, Buff
   }
   if (check.verdict == ElfVerdict::disagrees) {
     printElfMismatch(elfPath, check.problem, out);
+    if (!mapPath.empty()) {
+      printLinkHint(elfCheckHint(diagnoseLink(mapPath, elfPath), check.problem), false);
+    }
     return BuildResult::elfNotOpen;
   }
   if (offset + header.appSize > length) {
@@ -173,14 +186,6 @@ BuildResult writeImage(const std::string& imagePath, const ImageHeader& header, 
     return BuildResult::imageNotCreated;
   }
   return BuildResult::ok;
-}
-
-// After a refusal whose message says what the map rules miss, one line of
-// what the ELF file shows and what to change, when it is a real ELF file.
-void printLinkHint(const std::string& hint, bool newLineFirst) {
-  if (!hint.empty()) {
-    std::cout << (newLineFirst ? "\n" : "") << hint << std::endl;
-  }
 }
 
 // Standard error is unbuffered: a section printed piece by piece would cost a
@@ -244,7 +249,7 @@ BuildResult buildImage(const std::string& mapPath, const std::string& configPath
     }
     header.resourcesSize = static_cast<std::uint32_t>(resources.size);
     Buffer code;
-    result = readCode(elfPath, header, code, std::cout);
+    result = readCode(elfPath, header, code, std::cout, mapPath);
     if (result != BuildResult::ok) {
       return result;
     }

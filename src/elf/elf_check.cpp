@@ -178,22 +178,82 @@ bool checkSymbols(ElfReader& elf, const ImageHeader& header, HeaderSource source
 
 // What the flash content the range leaves out at its end is, and the change
 // that brings it in.
+// The recipe's way to end the code range after the flash content.
+constexpr std::string_view kEndFix =
+    "end it with a line before .data that moves the location counter past them, in an expression "
+    "that does not name .data (. = _sidata + _data_image_size; _flash_end = .;)";
+
 std::string leftOutAtEnd(ElfReader& elf, const FlashPart& part, std::uint64_t start) {
   const ElfSegment& s = part.segment;
-  const std::string name = sectionLoadedAt(elf, start);
+  ElfSection section;
+  std::uint64_t loadAddress = 0;
+  bool named = findSectionLoadedAt(elf, start, section, loadAddress);
+  // Bytes a segment loads for a section without content of its own (.bss
+  // between .data and a reservation): the first section loaded after them.
+  for (std::uint64_t at = start; !named && at < part.to;) {
+    ElfSection next;
+    std::uint64_t nextLoad = 0;
+    std::uint64_t nearest = part.to;
+    for (std::uint32_t i = 1; i < elf.sectionCount(); ++i) {
+      if (elf.section(i, next) && sectionLoadAddress(elf, next, nextLoad) && nextLoad > at &&
+          nextLoad < nearest) {
+        nearest = nextLoad;
+        section = next;
+        loadAddress = nextLoad;
+        named = true;
+      }
+    }
+    at = nearest;
+  }
+  const bool lld = linkedByLld(elf);
+  if (named && loadAddress < start && section.address != loadAddress) {
+    // The range ends inside the initial values of a RAM section: its end
+    // line counts them from an address before the one they are loaded at,
+    // which the linker aligned to the section's alignment.
+    const std::string align = std::to_string(section.alignment);
+    return " (the last " + std::to_string(loadAddress + section.size - start) +
+           " bytes of the "
+           "initial values of " +
+           section.name + ", which the linker loads at " + hexText(loadAddress) + ", aligned to " +
+           align +
+           "); the line that ends the code range counts them from a lower address: align the "
+           "location counter (. = ALIGN(" +
+           align +
+           ")) at the end of the last flash section, before the load address of the initial "
+           "values is taken";
+  }
+  if (named && loadAddress < start) {
+    // The range ends inside a section: its last line stops short.
+    std::string fix =
+        " (the last " + std::to_string(loadAddress + section.size - start) + " bytes of " +
+        section.name +
+        "); the code range must end after the last flash content: " + std::string(kEndFix);
+    if (lld) {
+      fix +=
+          " (in a map from LLD an alignment line shows the location counter before it is "
+          "aligned)";
+    }
+    return fix;
+  }
   if (s.virtualAddress == s.physicalAddress) {
     // A flash section of its own after the end of the range.
-    const std::string what = name.empty() ? std::string("it") : name;
-    return " (" + (name.empty() ? std::string("flash content") : "section " + name) + "); place " +
+    const std::string what = named ? section.name : std::string("it");
+    return " (" + (named ? "section " + section.name : std::string("flash content")) + "); place " +
            what + " inside .text, or in the flash before the line that ends the code range";
+  }
+  ElfSection bss;
+  if (named && findSectionNamed(elf, ".bss", bss) && section.address >= bss.address &&
+      section.name != ".bss") {
+    // A RAM reservation after .bss that the linker gave load bytes.
+    return " (" + section.name + ", a RAM section after .bss); mark " + section.name +
+           " (NOLOAD): under LLD a RAM section after one placed with AT() gets load bytes in the "
+           "flash unless it is NOLOAD";
   }
   std::string fix =
       "; the code range must end after the last flash content, the initial values of ";
-  fix += name.empty() || name == ".data" ? ".data" : ".data and " + name;
-  fix +=
-      " included: end it with a line before .data that moves the location counter past them, in "
-      "an expression that does not name .data (. = _sidata + _data_image_size; _flash_end = .;)";
-  if (linkedByLld(elf)) {
+  fix += !named || section.name == ".data" ? ".data" : ".data and " + section.name;
+  fix += " included: " + std::string(kEndFix);
+  if (lld) {
     fix +=
         " (in a map from LLD an assignment line shows the location counter, not the value "
         "assigned: move the location counter there)";
@@ -234,6 +294,14 @@ bool checkRange(ElfReader& elf, const ImageHeader& header, HeaderSource source,
   if (!layout.any) {
     problem = "the ELF loads nothing into the flash (" + hexText(FLASH_BASE) + "-" +
               hexText(ROM_LIMIT) + "), but the code range is " + range;
+    return false;
+  }
+  if (codeEnd > ROM_LIMIT) {
+    problem = "the code range " + range +
+              " does not end in the flash: the line that ends it, the last line of the map with "
+              "an address before the first line holding .data, gives no flash address; RAM "
+              "sections that stand between the flash sections and .data do that: place them "
+              "after .bss";
     return false;
   }
   if (codeEnd > layout.end) {

@@ -257,16 +257,30 @@ bool sectionLoadAddress(ElfReader& elf, const ElfSection& section, std::uint64_t
   return false;
 }
 
-std::string sectionLoadedAt(ElfReader& elf, std::uint64_t address) {
-  ElfSection section;
+bool findSectionLoadedAt(ElfReader& elf, std::uint64_t address, ElfSection& section,
+                         std::uint64_t& loadAddress) {
   for (std::uint32_t i = 1; i < elf.sectionCount(); ++i) {
-    std::uint64_t loadAt = 0;
-    if (elf.section(i, section) && sectionLoadAddress(elf, section, loadAt) && address >= loadAt &&
-        address < loadAt + section.size) {
-      return section.name;
+    if (elf.section(i, section) && sectionLoadAddress(elf, section, loadAddress) &&
+        address >= loadAddress && address < loadAddress + section.size) {
+      return true;
     }
   }
-  return {};
+  return false;
+}
+
+std::string sectionLoadedAt(ElfReader& elf, std::uint64_t address) {
+  ElfSection section;
+  std::uint64_t loadAddress = 0;
+  return findSectionLoadedAt(elf, address, section, loadAddress) ? section.name : std::string();
+}
+
+bool findSectionNamed(ElfReader& elf, std::string_view name, ElfSection& section) {
+  for (std::uint32_t i = 1; i < elf.sectionCount(); ++i) {
+    if (elf.section(i, section) && section.name == name) {
+      return true;
+    }
+  }
+  return false;
 }
 
 bool linkedByLld(ElfReader& elf) {

@@ -117,9 +117,13 @@ class ElfReader {
 // segment loads it.
 bool sectionLoadAddress(ElfReader& elf, const ElfSection& section, std::uint64_t& loadAddress);
 
-// The name of the section whose bytes are loaded at `address`; empty when
-// the file has no section headers or none is loaded there.
+// The section whose bytes are loaded at `address`, and where it is loaded;
+// false when the file has no section headers or none is loaded there.
+bool findSectionLoadedAt(ElfReader& elf, std::uint64_t address, ElfSection& section,
+                         std::uint64_t& loadAddress);
+// Its name, or empty.
 std::string sectionLoadedAt(ElfReader& elf, std::uint64_t address);
+bool findSectionNamed(ElfReader& elf, std::string_view name, ElfSection& section);
 
 // Whether LLVM's LLD made the file: LLD names itself in .comment, GNU ld
 // does not.

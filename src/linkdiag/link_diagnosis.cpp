@@ -230,6 +230,30 @@ bool assignsLocationCounter(std::string_view line) {
   return target == "." || value == "." || value == "ABSOLUTE(.)";
 }
 
+// Under LLD, RAM sections after .bss that have file bytes (reservations made
+// by moving the location counter) are loaded into the flash as soon as a
+// section before them is placed with AT(), as the recipe places .data.
+void lldReservationFindings(LinkDiagnosis& d, const ElfFacts& facts,
+                            const std::vector<FlashSpan>& leftOut) {
+  const Section* bss = sectionNamed(facts, ".bss");
+  if (!d.lldElf || bss == nullptr) {
+    return;
+  }
+  for (const Section& s : facts.sections) {
+    const bool alreadySaid =
+        std::any_of(leftOut.begin(), leftOut.end(),
+                    [&](const FlashSpan& span) { return span.section == s.header.name; });
+    if (&s != bss && s.header.allocated() && s.header.hasContent() && inRam(s.header.address) &&
+        s.header.address >= bss->header.address && !alreadySaid) {
+      add(d, "range end",
+          s.header.name +
+              " is a RAM section after .bss with bytes in the file: once .data is "
+              "placed with AT(), LLD loads it into the flash after .data",
+          "mark " + s.header.name + " (NOLOAD)");
+    }
+  }
+}
+
 // Why the range ends before the flash content does, told from the map.
 void rangeEndFindings(LinkDiagnosis& d, const ElfFacts& facts) {
   const MapOutline& o = d.outline;
@@ -292,6 +316,9 @@ void rangeEndFindings(LinkDiagnosis& d, const ElfFacts& facts) {
     const bool assignmentDataLine =
         o.dataLine.found() && !o.dataLineIsData &&
         std::string_view(o.dataLine.text).find(" = ") != std::string_view::npos;
+    if (initialValues) {
+      lldReservationFindings(d, facts, after);
+    }
     if (initialValues && !assignmentDataLine) {
       if (d.lldMap && o.rangeEndIsAssignment && !assignsLocationCounter(o.rangeEnd.text)) {
         add(d, "range end",
@@ -726,6 +753,21 @@ std::string ramHint(const LinkDiagnosis& d) {
     f = findingAbout(d, "RAM", "the RAM report reads");
   }
   return f == nullptr ? std::string() : findingLine(*f) + seeAlso(d);
+}
+
+std::string elfCheckHint(const LinkDiagnosis& d, const std::string& problem) {
+  if (d.elfState != ElfOpen::ok || !d.mapOpened ||
+      (problem.find("leaves out") == std::string::npos &&
+       problem.find("does not end in the flash") == std::string::npos)) {
+    return {};
+  }
+  for (const std::string_view cause :
+       {"the first line holding .data after the code start", "RAM sections ("}) {
+    if (const LinkFinding* f = findingAbout(d, "range end", cause)) {
+      return findingLine(*f) + seeAlso(d);
+    }
+  }
+  return {};
 }
 
 }  // namespace pakforge

@@ -111,5 +111,9 @@ LinkDiagnosis diagnoseLink(const std::string& mapPath, const std::string& elfPat
 // to add (no ELF file, or nothing found).
 std::string symbolScanHint(const LinkDiagnosis& diagnosis);
 std::string ramHint(const LinkDiagnosis& diagnosis);
+// The same after the ELF check refused the code range (`problem`), for a
+// cause only the map shows: a line before .data that holds .data, or RAM
+// sections placed before .data.
+std::string elfCheckHint(const LinkDiagnosis& diagnosis, const std::string& problem);
 
 }  // namespace pakforge

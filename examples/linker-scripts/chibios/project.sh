@@ -8,3 +8,6 @@ defines=(-DVECTORS_SECTION='".vectors"' -DSTACK_TOP=__main_stack_end__
 link_flags=(-Wl,--gc-sections)
 linkers=(gnu lld)
 fixes=(BANKS VECTORS OFFSET KEEP END RAMSECTIONS RAMSTART)
+# The edits aelfdump --link must name for the stock form, by linker.
+named_gnu=(BANKS VECTORS OFFSET KEEP END RAMSECTIONS)
+named_lld=(VECTORS OFFSET KEEP END RAMSECTIONS RAMSTART)

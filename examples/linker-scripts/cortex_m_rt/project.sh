@@ -8,3 +8,6 @@ defines=(-DSPLIT_VECTORS -DDATA_LOAD=__sidata -DDATA_START=__sdata -DDATA_END=__
 link_flags=(-Wl,--gc-sections)
 linkers=(gnu lld)
 fixes=(VECTORS OFFSET KEEP END STACK RAMSTART)
+# The edits aelfdump --link must name for the stock form, by linker.
+named_gnu=(VECTORS OFFSET KEEP END STACK)
+named_lld=(VECTORS OFFSET KEEP END RAMSTART)

@@ -6,3 +6,6 @@ defines=(-DVECTORS_SECTION='".vectors"' -DSTACK_TOP=_stack -DDATA_LOAD=_data_loa
 link_flags=(-Wl,--gc-sections)
 linkers=(gnu lld)
 fixes=(OFFSET KEEP END STACK RAMSTART)
+# The edits aelfdump --link must name for the stock form, by linker.
+named_gnu=(OFFSET KEEP END STACK)
+named_lld=(OFFSET KEEP END RAMSTART)

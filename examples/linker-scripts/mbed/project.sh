@@ -8,3 +8,5 @@ link_flags=(-Wl,--gc-sections)
 # Mbed builds with GNU ld: LLD would place its COPY sections at address 0.
 linkers=(gnu)
 fixes=(OFFSET KEEP ALIGN END NOLOAD STACK RAMSTART)
+# The edits aelfdump --link must name for the stock form, by linker.
+named_gnu=(OFFSET KEEP ALIGN END STACK)

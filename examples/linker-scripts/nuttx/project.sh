@@ -5,3 +5,6 @@
 defines=(-DVECTORS_SECTION='".vectors"' -DSTACK_TOP=_ebss -DDATA_LOAD=_eronly)
 linkers=(gnu lld)
 fixes=(OFFSET END RAMSTART)
+# The edits aelfdump --link must name for the stock form, by linker.
+named_gnu=(OFFSET END RAMSTART)
+named_lld=(OFFSET END RAMSTART)

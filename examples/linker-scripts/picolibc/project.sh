@@ -12,14 +12,19 @@ link_flags=(-Wl,--defsym=__flash=0x08020000 -Wl,--defsym=__flash_size=0x1FE00
 # LLD 14 does not know ALIGN_WITH_INPUT, which the script uses.
 linkers=(gnu)
 fixes=(TEXTFIRST DATANAME OFFSET END RAMSECTIONS RAMSTART)
+# The edits aelfdump --link must name for the stock form, by linker.
+named_gnu=(TEXTFIRST DATANAME OFFSET END RAMSECTIONS)
 
 # make_script OUT FIX...: the installed script with the recipe's edits.
 make_script() {
   local out=$1
   shift
   cp "$picolibc_ld" "$out"
-  local fix
-  for fix in "$@"; do
+  # In the recipe's order, whatever order they are asked for in: later
+  # edits match what earlier ones wrote.
+  local fix asked=" $* "
+  for fix in "${fixes[@]}"; do
+    [[ "$asked" == *" $fix "* ]] || continue
     case $fix in
       TEXTFIRST)  # the start-up code of .init at the start of .text
         perl -0pi -e 's/\t\.init : \{\n(.*?)\n\t\} >flash AT>flash :text\n\n\t\.text : \{\n/\t.text : {\n$1\n/s' "$out" ;;

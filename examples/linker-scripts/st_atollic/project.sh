@@ -4,3 +4,6 @@
 defines=(-DVECTORS_SECTION='".isr_vector"' -DSTACK_TOP=_estack -DEIGHT_BYTE_DATA)
 linkers=(gnu lld)
 fixes=(VECTORS OFFSET ALIGN END NOLOAD STACK RAMSTART)
+# The edits aelfdump --link must name for the stock form, by linker.
+named_gnu=(VECTORS OFFSET ALIGN END STACK)
+named_lld=(VECTORS OFFSET ALIGN END NOLOAD STACK RAMSTART)

@@ -5,3 +5,5 @@ link_flags=(-Wl,--gc-sections)
 linkers=(gnu lld)
 # The recipe's edits, in script.ld.in.
 fixes=(VECTORS OFFSET KEEP END NOLOAD STACK RAMSTART)
+# The edits aelfdump --link must name for the stock form, by linker.
+named_gnu=(VECTORS OFFSET KEEP END STACK)
