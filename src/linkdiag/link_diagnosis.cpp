@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <initializer_list>
 
 #include "elf/elf_check.h"
 #include "format/hex_text.h"
@@ -28,6 +29,14 @@ std::string_view firstWordOf(std::string_view text) {
   }
   text.remove_prefix(start);
   return text.substr(0, text.find_first_of(" \t"));
+}
+
+std::string join(std::initializer_list<std::string_view> parts) {
+  std::string text;
+  for (const std::string_view part : parts) {
+    text += part;
+  }
+  return text;
 }
 
 std::string quoted(const MapLine& line) {
@@ -387,20 +396,18 @@ void symbolFindings(LinkDiagnosis& d, const ElfFacts& facts) {
       } else if (s.discarded.found()) {
         const std::string section = std::string(firstWordOf(s.discarded.text));
         add(d, "symbols",
-            name + " is not in the ELF file: --gc-sections discarded its section, " +
-                quoted(s.discarded),
-            "keep it: KEEP(*(" + section +
-                ")) in the linker script, or link with "
-                "-Wl,--undefined=" +
-                name);
+            join({name, " is not in the ELF file: --gc-sections discarded its section, ",
+                  quoted(s.discarded)}),
+            join({"keep it: KEEP(*(", section,
+                  ")) in the linker script, or link with -Wl,--undefined=", name}));
       } else {
         add(d, "symbols",
-            name +
-                " is not in the ELF file: the firmware does not define it, or --gc-sections "
-                "discarded it",
-            "define " + name + " as a global symbol, and keep its section (KEEP(*(.text." + name +
-                ")) or KEEP(*(.rodata." + name +
-                ")) in the linker script, or -Wl,--undefined=" + name + ")");
+            join({name,
+                  " is not in the ELF file: the firmware does not define it, or "
+                  "--gc-sections discarded it"}),
+            join({"define ", name, " as a global symbol, and keep its section (KEEP(*(.text.", name,
+                  ")) or KEEP(*(.rodata.", name,
+                  ")) in the linker script, or -Wl,--undefined=", name, ")"}));
       }
       continue;
     }
@@ -408,15 +415,10 @@ void symbolFindings(LinkDiagnosis& d, const ElfFacts& facts) {
     if (const Section* section = sectionHolding(facts, at)) {
       s.section = section->header.name;
     }
-    if (!d.haveRange) {
-      s.place = SymbolPlace::inRange;
-    } else if (at < d.rangeStart) {
-      s.place = SymbolPlace::beforeRange;
-    } else if (at >= d.rangeEnd) {
-      s.place = SymbolPlace::afterRange;
-    } else {
-      s.place = SymbolPlace::inRange;
-    }
+    s.place = !d.haveRange        ? SymbolPlace::inRange
+              : at < d.rangeStart ? SymbolPlace::beforeRange
+              : at >= d.rangeEnd  ? SymbolPlace::afterRange
+                                  : SymbolPlace::inRange;
     const std::string where = name + " is at " + hexText(s.elf.value) + " in the ELF file" +
                               (s.section.empty() ? "" : ", in " + s.section);
     if (s.place == SymbolPlace::beforeRange && !s.mapFinds) {
@@ -488,14 +490,13 @@ void alignmentFindings(LinkDiagnosis& d, const ElfFacts& facts) {
     }
     const std::string n = std::to_string(align);
     add(d, "file offset",
-        "the initial values of " + s.header.name + " are loaded at " + hexText(s.loadAddress) +
-            ", which is not a multiple of " + n + ", the section's alignment: the file keeps " +
-            s.header.name + " " + n +
-            "-aligned, so with -n they lie further on in the file "
-            "than in the flash",
-        "align the location counter (. = ALIGN(" + n +
-            ")) at the end of the last flash section, before the load address of the initial "
-            "values is taken");
+        join({"the initial values of ", s.header.name, " are loaded at ", hexText(s.loadAddress),
+              ", which is not a multiple of ", n, ", the section's alignment: the file keeps ",
+              s.header.name, " ", n,
+              "-aligned, so with -n they lie further on in the file than in the flash"}),
+        join({"align the location counter (. = ALIGN(", n,
+              ")) at the end of the last flash section, before the load address of the initial "
+              "values is taken"}));
   }
 }
 
