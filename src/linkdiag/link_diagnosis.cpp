@@ -144,7 +144,14 @@ void codeStartFindings(LinkDiagnosis& d, const MapOutline& o) {
                        ", holds no address, so the code start can't be read from it";
     std::string fix =
         "make the .text output section's own line the first line of the map that holds .text";
-    if (!o.codeStartSection.empty()) {
+    if (o.codeStartIsSection && o.codeStartName.size() >= 16) {
+      what += ": it is the line of the output section " + o.codeStartName + ", whose name of " +
+              std::to_string(o.codeStartName.size()) +
+              " characters puts its address on the next line of GNU ld's map";
+      fix =
+          "name the code's output section .text (a name shorter than 16 characters keeps the "
+          "address on its line)";
+    } else if (!o.codeStartSection.empty()) {
       what += " (it lies in the output section " + o.codeStartSection + ")";
       fix = "move what " + o.codeStartSection +
             " holds into .text, at its start, and drop that output section: the .text output "

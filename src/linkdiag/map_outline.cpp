@@ -228,6 +228,8 @@ MapOutline outlineMap(std::istream& map, bool sectionLinesOnly) {
       haveCodeStart = true;
       outline.codeStart = mapLine(number, line);
       outline.codeStartIsText = textSection;
+      outline.codeStartIsSection = sectionLine;
+      outline.codeStartName = sectionLine ? std::string(columns.name) : std::string();
       outline.codeStartSection = sectionLine ? std::string() : currentSection;
       outline.codeStartHasValue = windowValue(line, outline.codeStartValue);
     } else if (haveCodeStart && !haveDataLine && holdsData && (!sectionLinesOnly || dataSection)) {

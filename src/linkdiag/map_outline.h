@@ -50,6 +50,9 @@ struct MapOutline {
   // section's own line.
   MapLine codeStart;
   bool codeStartIsText = false;
+  // It is an output section's own line, whose name is codeStartName.
+  bool codeStartIsSection = false;
+  std::string codeStartName;
   // The addresses the symbol scan reads from the code start line and the
   // range end line (the seven characters from their first '8').
   bool codeStartHasValue = false;
