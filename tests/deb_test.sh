@@ -24,7 +24,8 @@ for program in pakforge aelfdump; do
 done
 contents=$(dpkg-deb --contents "$deb")
 for file in ./usr/bin/pakforge ./usr/bin/aelfdump ./usr/share/man/man1/pakforge.1 \
-  ./usr/share/man/man1/aelfdump.1 ./usr/lib/cmake/pakforge/pakforgeConfig.cmake; do
+  ./usr/share/man/man1/aelfdump.1 ./usr/lib/cmake/pakforge/pakforgeConfig.cmake \
+  ./usr/share/pakforge/link.ld; do
   grep -q " $file\$" <<<"$contents" || fail "$file is not in the package"
 done
 

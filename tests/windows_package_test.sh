@@ -13,7 +13,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 zip=$(ls "$work"/pakforge-*.zip)
 (cd "$work" && cmake -E tar xf "$zip")
 root=$(ls -d "$work"/pakforge-*/)
-for file in bin/pakforge.exe bin/aelfdump.exe share/doc/pakforge/README.md \
+for file in bin/pakforge.exe bin/aelfdump.exe share/doc/pakforge/README.md share/pakforge/link.ld \
   lib/cmake/pakforge/pakforgeConfig.cmake lib/cmake/pakforge/pakforgeConfigVersion.cmake \
   lib/cmake/pakforge/pakforgeTargets.cmake; do
   [ -f "$root/$file" ] || fail "$file is not in the package"
