@@ -141,4 +141,37 @@ TEST_F(Aelfdump, DamagedImagesFailClearly) {
   }
 }
 
+// Help and version on standard output; options before or after the paths.
+TEST_F(Aelfdump, HelpVersionAndOptionsAnywhere) {
+  ASSERT_EQ(run({}).status, 0);
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string out;  // the start of standard output
+    std::string err;
+  };
+  const std::vector<Case> cases = {
+      {{"--help"}, 0, kUsage, ""},
+      {{"-h", "../prog.alf"}, 0, kUsage, ""},
+      {{"--version"}, 0, "aelfdump v1.0.2\n", ""},
+      {{"../prog.alf", "--json"}, 0, "{\"image\": \"../prog.alf\"", ""},
+      {{"--", "../prog.alf"}, 0, "image                '../prog.alf'", ""},
+      {{"--link", "../output.map"},
+       2,
+       "",
+       "aelfdump: --link needs a map file and an ELF file\n" + kUsage},
+      {{"--link", "../output.map", "../output.elf", "--elf", "x"},
+       2,
+       "",
+       "aelfdump: --link takes the ELF file as its second path, not with --elf\n" + kUsage},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.front());
+    const Outcome r = dump(c.args);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.out.substr(0, c.out.size()), c.out);
+    EXPECT_EQ(r.err, c.err);
+  }
+}
+
 }  // namespace

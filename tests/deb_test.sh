@@ -16,11 +16,14 @@ info=$(dpkg-deb --info "$deb")
 for field in "Package: pakforge" "Version: 1.0.2" "Section: devel" "Architecture: $(dpkg --print-architecture)"; do
   grep -q "^ $field\$" <<<"$info" || fail "no '$field' in the package's control file"
 done
-# The programs carry their runtime: nothing for the package to depend on.
+# The programs carry their runtime, stripped: nothing for the package to
+# depend on.
 dpkg-deb -x "$deb" "$work/tree"
 for program in pakforge aelfdump; do
   LC_ALL=C readelf -d "$work/tree/usr/bin/$program" | grep -q "no dynamic section" ||
     fail "$program is not linked statically"
+  ! LC_ALL=C readelf -S "$work/tree/usr/bin/$program" | grep -qE "\.symtab|\.debug_" ||
+    fail "$program is not stripped"
 done
 contents=$(dpkg-deb --contents "$deb")
 for file in ./usr/bin/pakforge ./usr/bin/aelfdump ./usr/share/man/man1/pakforge.1 \

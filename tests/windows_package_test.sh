@@ -24,8 +24,12 @@ for program in pakforge aelfdump; do
   if grep -qiE 'libstdc|libgcc|libwinpthread' <<<"$imports"; then
     fail "$program.exe needs the MinGW runtime: $imports"
   fi
+  ! x86_64-w64-mingw32-objdump -h "$root/bin/$program.exe" | grep -q "\.debug_" ||
+    fail "$program.exe is not stripped"
 done
 status=0
 WINEDEBUG=-all wine "$root/bin/aelfdump.exe" >/dev/null 2>&1 || status=$?
 [ "$status" -eq 2 ] || fail "the unpacked aelfdump.exe gave status $status, not its usage status 2"
+[ "$(WINEDEBUG=-all wine "$root/bin/aelfdump.exe" --version 2>/dev/null | tr -d '\r')" = "aelfdump v1.0.2" ] ||
+  fail "the unpacked aelfdump.exe does not say its version"
 echo "Windows package: OK"

@@ -169,10 +169,12 @@ MapOutline outlineMap(std::istream& map, bool sectionLinesOnly) {
     }
     if (inDiscarded) {
       const std::string_view section = firstWord(line);
+      // The section of a symbol NAME is named ".text.NAME" or ".rodata.NAME".
       for (std::size_t i = 0; i < kRequiredSymbolNames.size(); ++i) {
-        const std::string suffix = "." + std::string(kRequiredSymbolNames[i]);
-        if (!outline.discarded[i].found() && section.size() > suffix.size() &&
-            section.substr(section.size() - suffix.size()) == suffix) {
+        const std::string_view name = kRequiredSymbolNames[i];
+        if (!outline.discarded[i].found() && section.size() > name.size() + 1 &&
+            section.substr(section.size() - name.size()) == name &&
+            section[section.size() - name.size() - 1] == '.') {
           outline.discarded[i] = mapLine(number, line);
         }
       }
