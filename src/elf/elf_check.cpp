@@ -79,7 +79,8 @@ bool pageAlignedSegment(ElfReader& elf, const ElfSegment& s, std::uint64_t furth
   return s.alignment > largest;
 }
 
-FlashLayout flashLayout(ElfReader& elf, const ImageHeader& header) {
+// Where the flash content starts and ends; reads the program headers alone.
+FlashLayout flashExtent(ElfReader& elf) {
   FlashLayout layout;
   FlashPart part;
   for (std::uint32_t i = 0; i < elf.segmentCount(); ++i) {
@@ -92,6 +93,14 @@ FlashLayout flashLayout(ElfReader& elf, const ImageHeader& header) {
     layout.end = std::max(layout.end, part.to);
     layout.any = true;
   }
+  return layout;
+}
+
+// The extent and, for a hint, how the segments are aligned in the file:
+// this reads the section headers too, so only after a refusal.
+FlashLayout flashLayout(ElfReader& elf, const ImageHeader& header) {
+  FlashLayout layout = flashExtent(elf);
+  FlashPart part;
   for (std::uint32_t i = 0; i < elf.segmentCount(); ++i) {
     if (!flashPart(elf, i, part)) {
       continue;
@@ -290,7 +299,7 @@ bool checkRange(ElfReader& elf, const ImageHeader& header, HeaderSource source,
       return false;
     }
   }
-  const FlashLayout layout = flashLayout(elf, header);
+  const FlashLayout layout = flashExtent(elf);
   if (!layout.any) {
     problem = "the ELF loads nothing into the flash (" + hexText(FLASH_BASE) + "-" +
               hexText(ROM_LIMIT) + "), but the code range is " + range;
