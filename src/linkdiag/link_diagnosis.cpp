@@ -235,8 +235,8 @@ bool assignsLocationCounter(std::string_view line) {
   if (equals == std::string_view::npos) {
     return false;
   }
-  std::string target(firstWordOf(line.substr(0, equals).substr(
-      std::min(line.size(), line.substr(0, equals).find_last_of(' ') + 1))));
+  const std::string_view left = line.substr(0, equals);
+  const std::string_view target = left.substr(left.find_last_of(' ') + 1);
   std::string value;
   for (const char c : line.substr(equals + 3)) {
     if (c != ' ') {
@@ -294,6 +294,7 @@ void rangeEndFindings(LinkDiagnosis& d, const ElfFacts& facts) {
     // The RAM data's own section: the one whose initial values are left out.
     std::string ramDataSection;
     bool initialValues = false;
+    std::string shortEnd;
     const Section* bss = sectionNamed(facts, ".bss");
     for (const FlashSpan& span : after) {
       const Section* s = nullptr;
@@ -302,14 +303,24 @@ void rangeEndFindings(LinkDiagnosis& d, const ElfFacts& facts) {
           s = &candidate;
         }
       }
-      if (s == nullptr || !inRam(s->header.address)) {
-        if (!span.section.empty()) {
+      if ((s == nullptr || !inRam(s->header.address)) && !span.section.empty()) {
+        if (s != nullptr && s->loaded && s->loadAddress < span.start) {
+          // The range ends inside this section: its end line stops short.
+          shortEnd = ends + ": the line that ends the code range stops " +
+                     bytes(span.end - span.start) + " before the end of " + span.section +
+                     (d.lldMap ? " (in a map from LLD an alignment line shows the location "
+                                 "counter before it is aligned)"
+                               : "");
+        } else {
           add(d, "range end",
               span.section + " is a flash section after the end of the code range, " +
                   quoted(o.rangeEnd),
               "place " + span.section +
                   " inside .text, or in the flash before the line that ends the code range");
         }
+        continue;
+      }
+      if (s == nullptr || !inRam(s->header.address)) {
         continue;
       }
       if (bss != nullptr && s->header.address >= bss->header.address && s != bss) {
@@ -334,6 +345,10 @@ void rangeEndFindings(LinkDiagnosis& d, const ElfFacts& facts) {
         std::string_view(o.dataLine.text).find(" = ") != std::string_view::npos;
     if (initialValues) {
       lldReservationFindings(d, facts, after);
+    } else if (!shortEnd.empty()) {
+      add(d, "range end", shortEnd,
+          "end the code range with a line after the last flash section that moves the location "
+          "counter past it (. = _sidata + _data_image_size; _flash_end = .;)");
     }
     if (initialValues && !assignmentDataLine) {
       if (d.lldMap && o.rangeEndIsAssignment && !assignsLocationCounter(o.rangeEnd.text)) {
