@@ -1,14 +1,17 @@
 // The ELF reader and the image check on any bytes, against elfutils' libelf
 // reading the same bytes: the same loadable segments and the same global
 // definitions of the five header symbols, and never a crash or a read past
-// the file.
+// the file; and the link diagnosis of the bytes beside a real map.
 #include <gelf.h>
 #include <libelf.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -16,6 +19,7 @@
 
 #include "elf/elf_check.h"
 #include "elf/elf_reader.h"
+#include "linkdiag/link_diagnosis.h"
 
 namespace {
 
@@ -93,6 +97,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                       check.verdict == pakforge::ElfVerdict::disagrees;
   if (judged != readable ||
       (check.verdict == pakforge::ElfVerdict::unreadable && check.problem.empty())) {
+    std::abort();
+  }
+  // The diagnosis reads files: the bytes go to one of this process's own.
+  static const std::string elfPath = (std::filesystem::temp_directory_path() /
+                                      ("pakforge-elf-fuzz-" + std::to_string(getpid()) + ".elf"))
+                                         .string();
+  {
+    std::ofstream out(elfPath, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
+  const pakforge::LinkDiagnosis diagnosis = pakforge::diagnoseLink(PAKFORGE_RECIPE_MAP, elfPath);
+  if ((diagnosis.elfState == pakforge::ElfOpen::ok) != readable) {
     std::abort();
   }
   if (!readable) {
