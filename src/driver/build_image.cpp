@@ -108,9 +108,9 @@ void printLinkHint(const std::string& hint, bool newLineFirst) {
 // A device boots whatever code the image holds, so the code is never padded
 // and a real ELF file has the last word: the code range must be the flash
 // content it loads, and the code its bytes. Only a file without the ELF
-// magic is taken as flat bytes.
-// `mapPath`, when given, is read again after a refusal of the code range
-// whose cause only the map shows, to say it on a line of its own.
+// magic is taken as flat bytes. The map at `mapPath`, when given, is read
+// again after a refusal of the code range, to say on a line of its own a
+// cause that only the map shows.
 BuildResult readCode(const std::string& elfPath, const ImageHeader& header, Buffer& code,
                      std::ostream& out, const std::string& mapPath = {}) {
   std::ifstream file;
