@@ -6,13 +6,11 @@
 
 #include "elf/elf_reader.h"
 #include "format/hex_text.h"
+#include "mapfile/symbol_scan.h"
 
 namespace pakforge {
 namespace {
 
-constexpr std::array<std::string_view, 5> kSymbolNames = {
-    "__entryPoint__", "loop", "ModbusHGroups_Table", "ModbusIGroups_Table",
-    "ModbusRemoteRegTables"};
 constexpr std::array<std::uint32_t ImageHeader::*, 5> kSymbolFields = {
     &ImageHeader::entryPointAddr, &ImageHeader::loopAddr, &ImageHeader::hGroupsTableAddr,
     &ImageHeader::iGroupsTableAddr, &ImageHeader::remoteRegTablesAddr};
@@ -165,17 +163,17 @@ std::string_view staleText(HeaderSource source) {
 bool checkSymbols(ElfReader& elf, const ImageHeader& header, HeaderSource source,
                   std::string& problem) {
   std::array<ElfSymbol, 5> found{};
-  if (!elf.findSymbols(kSymbolNames, found)) {
+  if (!elf.findSymbols(kRequiredSymbolNames, found)) {
     return true;
   }
-  for (std::size_t i = 0; i < kSymbolNames.size(); ++i) {
+  for (std::size_t i = 0; i < kRequiredSymbolNames.size(); ++i) {
     const std::uint32_t inHeader = header.*kSymbolFields[i];
     // Thumb code addresses carry bit 0 in the symbol table, not in GNU ld's
     // map; either way they name the same instruction.
     if (found[i].defined && ((found[i].value ^ inHeader) & ~std::uint32_t{1}) != 0) {
       problem =
-          std::string(kSymbolNames[i]) + " is " + hexText(found[i].value) + " in the ELF but " +
-          hexText(inHeader) + " in " + std::string(sourceText(source)) + " (" +
+          std::string(kRequiredSymbolNames[i]) + " is " + hexText(found[i].value) +
+          " in the ELF but " + hexText(inHeader) + " in " + std::string(sourceText(source)) + " (" +
           std::string(staleText(source)) +
           (source == HeaderSource::mapFile ? ", or give the address of a local symbol of that name)"
                                            : ")");
@@ -199,12 +197,12 @@ std::string leftOutAtEnd(ElfReader& elf, const FlashPart& part, std::uint64_t st
   bool named = findSectionLoadedAt(elf, start, section, loadAddress);
   // Bytes a segment loads for a section without content of its own (.bss
   // between .data and a reservation): the first section loaded after them.
-  for (std::uint64_t at = start; !named && at < part.to;) {
+  if (!named) {
+    std::uint64_t nearest = part.to;
     ElfSection next;
     std::uint64_t nextLoad = 0;
-    std::uint64_t nearest = part.to;
     for (std::uint32_t i = 1; i < elf.sectionCount(); ++i) {
-      if (elf.section(i, next) && sectionLoadAddress(elf, next, nextLoad) && nextLoad > at &&
+      if (elf.section(i, next) && sectionLoadAddress(elf, next, nextLoad) && nextLoad > start &&
           nextLoad < nearest) {
         nearest = nextLoad;
         section = next;
@@ -212,7 +210,6 @@ std::string leftOutAtEnd(ElfReader& elf, const FlashPart& part, std::uint64_t st
         named = true;
       }
     }
-    at = nearest;
   }
   const bool lld = linkedByLld(elf);
   if (named && loadAddress < start && section.address != loadAddress) {
