@@ -39,13 +39,14 @@ std::size_t sectionHeader(const Bytes& elf, std::uint32_t type) {
   }
   return 0;
 }
-std::size_t symbolEntry(const Bytes& elf, const std::string& name) {
+// The entry of the symbol `name` of binding `bind` (global by default).
+std::size_t symbolEntry(const Bytes& elf, const std::string& name, unsigned bind = 1) {
   const std::size_t symtab = sectionHeader(elf, 2);
   const std::size_t strings = word(elf, word(elf, 32) + 40 * word(elf, symtab + 24) + 16);
   for (std::size_t at = word(elf, symtab + 16);
        at < word(elf, symtab + 16) + word(elf, symtab + 20); at += 16) {
     const char* text = reinterpret_cast<const char*>(&elf[strings + word(elf, at)]);
-    if (name == text && (elf[at + 12] >> 4) == 1) {
+    if (name == text && (elf[at + 12] >> 4) == bind) {
       return at;
     }
   }
@@ -79,6 +80,16 @@ TEST(ElfCheck, DamagedAndAlteredCopiesOfARealLink) {
     setHalf(e, 48, 0);
   };
   const auto longer = [](std::uint32_t by) { return [by](ImageHeader& h) { h.appSize += by; }; };
+  const auto earlier = [](std::uint32_t by) {
+    return [by](ImageHeader& h) {
+      h.addrExe -= by;
+      h.appSize += by;
+    };
+  };
+  const auto localize = [](Bytes& e, const std::string& name) {
+    const std::size_t at = symbolEntry(e, name);
+    e[at + 12] = static_cast<std::uint8_t>(e[at + 12] & 0x0F);
+  };
   // A map from an earlier link whose loop did one thing more: the code range
   // 4 bytes longer and the symbols after loop 4 bytes further on.
   const auto stale = [](ImageHeader& h) {
@@ -166,17 +177,25 @@ TEST(ElfCheck, DamagedAndAlteredCopiesOfARealLink) {
        ElfVerdict::unreadable,
        {"loadable segment 1"},
        false},
+      // A symbol table that is there but can't be read would turn the
+      // symbol check off without a word.
       {"symbols linked to no string table",
        [](Bytes& e) { putWord(e, sectionHeader(e, 2) + 24, 0); },
        same,
-       ElfVerdict::agrees,
-       {},
+       ElfVerdict::unreadable,
+       {"its symbol table (section 6) is linked to section 0, which is no string table"},
        false},
       {"symbol table past the end",
        [](Bytes& e) { putWord(e, sectionHeader(e, 2) + 20, 0xFFFFFFF0u); },
        same,
-       ElfVerdict::agrees,
-       {},
+       ElfVerdict::unreadable,
+       {"its symbol table (section 6) runs past the end of the file"},
+       false},
+      {"symbol entries of 24 bytes",
+       [](Bytes& e) { putWord(e, sectionHeader(e, 2) + 36, 24); },
+       same,
+       ElfVerdict::unreadable,
+       {"has entries of 24 bytes, not 16"},
        false},
       {"stripped", strip, same, ElfVerdict::agrees, {}, false},
       {"loop elsewhere",
@@ -184,13 +203,65 @@ TEST(ElfCheck, DamagedAndAlteredCopiesOfARealLink) {
        same,
        ElfVerdict::disagrees,
        {"loop is 0x08020091 in the ELF but 0x08020044 in the map file"}},
+      // Without a global definition a local one decides; with none at all
+      // the map is from another link.
       {"loop a local symbol elsewhere",
-       [](Bytes& e) {
-         const std::size_t at = symbolEntry(e, "loop");
-         putWord(e, at + 4, 0x08020091);
-         e[at + 12] = static_cast<std::uint8_t>(e[at + 12] & 0x0F);
+       [&](Bytes& e) {
+         localize(e, "loop");
+         putWord(e, symbolEntry(e, "loop", 0) + 4, 0x08020091);
        },
        same,
+       ElfVerdict::disagrees,
+       {"loop is only a local symbol in the ELF, at 0x08020091, but 0x08020044 in the map file "
+        "(the map file may be from an earlier link)"},
+       true,
+       true},
+      {"loop a local symbol where the map says",
+       [&](Bytes& e) { localize(e, "loop"); },
+       same,
+       ElfVerdict::agrees,
+       {}},
+      {"loop a local symbol, the map's loop 4 bytes on",
+       [&](Bytes& e) { localize(e, "loop"); },
+       [](ImageHeader& h) { h.loopAddr += 4; },
+       ElfVerdict::disagrees,
+       {"loop is only a local symbol in the ELF, at 0x08020045, but 0x08020048 in the map file"}},
+      {"loop in no symbol",
+       [](Bytes& e) { putWord(e, symbolEntry(e, "loop"), 0); },
+       same,
+       ElfVerdict::disagrees,
+       {"loop is not in the ELF's symbol table but 0x08020044 in the map file (the map file is "
+        "from another link)"},
+       true,
+       true},
+      // Bit 0 is the Thumb bit of a function alone: a table one byte off is
+      // read one byte off.
+      {"a function's Thumb bit in the map, as LLD writes it",
+       linked,
+       [](ImageHeader& h) {
+         h.loopAddr |= 1;
+         h.entryPointAddr |= 1;
+       },
+       ElfVerdict::agrees,
+       {}},
+      {"a table one byte on in the map",
+       linked,
+       [](ImageHeader& h) { h.hGroupsTableAddr += 1; },
+       ElfVerdict::disagrees,
+       {"ModbusHGroups_Table is 0x080200C4 in the ELF but 0x080200C5 in the map file"}},
+      {"a table one byte back in the map",
+       linked,
+       [](ImageHeader& h) { h.iGroupsTableAddr -= 1; },
+       ElfVerdict::disagrees,
+       {"ModbusIGroups_Table is 0x080200B4 in the ELF but 0x080200B3 in the map file"}},
+      {"a table one byte on in the ELF",
+       [](Bytes& e) { putWord(e, symbolEntry(e, "ModbusRemoteRegTables") + 4, 0x080200A9); },
+       same,
+       ElfVerdict::disagrees,
+       {"ModbusRemoteRegTables is 0x080200A9 in the ELF but 0x080200A8 in the map file"}},
+      {"a table with bit 0 set in both",
+       [](Bytes& e) { putWord(e, symbolEntry(e, "ModbusRemoteRegTables") + 4, 0x080200A9); },
+       [](ImageHeader& h) { h.remoteRegTablesAddr |= 1; },
        ElfVerdict::agrees,
        {}},
       {"loop only weak, elsewhere",
@@ -253,6 +324,42 @@ TEST(ElfCheck, DamagedAndAlteredCopiesOfARealLink) {
        ElfVerdict::disagrees,
        {"runs 4 bytes past the end of the flash content"},
        false},
+      // Content the image can't carry: past the application's flash, or two
+      // segments' bytes at one address.
+      {"initial values at 0x0803FE00",
+       [&](Bytes& e) { putWord(e, data(e) + 12, 0x0803FE00); },
+       same,
+       ElfVerdict::disagrees,
+       {"bytes at 0x0803FE00 (section .data), past the end of the application's flash, "
+        "0x0803FE00: no image can carry them"}},
+      {"initial values at 0x0803FF00",
+       [&](Bytes& e) { putWord(e, data(e) + 12, 0x0803FF00); },
+       same,
+       ElfVerdict::disagrees,
+       {"bytes at 0x0803FF00 (section .data), past the end"}},
+      {"initial values over the code",
+       [&](Bytes& e) { putWord(e, data(e) + 12, 0x08020010); },
+       same,
+       ElfVerdict::disagrees,
+       {"loadable segments 0 and 1 both load bytes at 0x08020010"}},
+      // A range that starts before the flash content would put the file's
+      // own bytes below the application.
+      {"a code range 4 bytes early",
+       linked,
+       earlier(4),
+       ElfVerdict::disagrees,
+       {"the code range 0x0801FFFC-0x0802010C starts 4 bytes before the flash content the ELF "
+        "loads, 0x08020000 (the map file may be from an earlier link)"}},
+      {"a code range 64 KiB early",
+       linked,
+       earlier(0x10000),
+       ElfVerdict::disagrees,
+       {"starts 65536 bytes before the flash content"}},
+      {"a code range 128 KiB early",
+       linked,
+       earlier(0x20000),
+       ElfVerdict::disagrees,
+       {"the code range 0x08000000-0x0802010C starts 131072 bytes before"}},
       {"loading nothing into the flash",
        [](Bytes& e) {
          putWord(e, programHeader(e, 0) + 12, 0x20004000);

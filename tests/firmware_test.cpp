@@ -59,12 +59,21 @@ TEST_F(Firmware, EachLinkGivesItsVerdict) {
     std::fill_n(elf.begin() + 32, 4, 0);
     std::fill_n(elf.begin() + 48, 2, 0);
   };
+  // The map's first line holding .text from another link, one that starts
+  // the range before the flash content: the image would carry the ELF
+  // file's own first bytes (its headers, zeros) below the application.
+  const auto codeStartAt = [](const std::string& address) {
+    return [address](std::string& map, Bytes&) {
+      map.replace(map.find(".text           0x08020000"), 26, ".text           " + address);
+    };
+  };
   // Every refused link here was made with -n but "pagesize", and with .text
   // aligned to 0x20000 but "small".
   const std::vector<std::string> aligned = {"link with -n", "align .text"};
   const std::vector<Case> cases = {
-      {"recipe", 0, {"successfully"}, {}},
+      {"recipe", 0, {"successfully"}, {"unchecked"}},
       {"static_loop", 0, {"successfully"}, {}},
+      {"reordered", 0, {"successfully"}, {}},
       {"gc_first", 0, {"successfully"}, {}},
       {"gc_last", 0, {"successfully"}, {}},
       {"lld", 0, {"successfully"}, {}},
@@ -104,7 +113,36 @@ TEST_F(Firmware, EachLinkGivesItsVerdict) {
        {"runs 4096 bytes past the end of the flash content"},
        aligned,
        flashEndLater(0x1000)},
-      {"recipe", 0, {"successfully"}, {}, stripped},
+      {"recipe",
+       0,
+       {"\nThe five symbol addresses were taken from the map file unchecked: the ELF file "
+        "'./../output.elf' has no symbol table\nAELF file",
+        "successfully"},
+       {},
+       stripped},
+      {"recipe",
+       252,
+       {"the code range 0x08000000-0x0802010C starts 131072 bytes before the flash content the "
+        "ELF loads, 0x08020000 (the map file may be from an earlier link)"},
+       aligned,
+       codeStartAt("0x08000000")},
+      {"recipe",
+       252,
+       {"starts 65536 bytes before the flash content"},
+       aligned,
+       codeStartAt("0x08010000")},
+      {"recipe",
+       252,
+       {"starts 4 bytes before the flash content"},
+       aligned,
+       codeStartAt("0x0801fffc")},
+      // Another link's map with an ELF file of the same flash length: the
+      // symbol table tells.
+      {"reordered",
+       252,
+       {"ModbusHGroups_Table is 0x080200A8 in the ELF but 0x080200C4 in the map file"},
+       aligned,
+       [](std::string& map, Bytes&) { map = text(readFile(kFirmware / "recipe/output.map")); }},
       {"stale", 252, {"the code range 0x08020000-0x08020110 runs 4 bytes past"}, aligned, stripped},
       {"stale",
        252,
@@ -183,6 +221,33 @@ TEST_F(Firmware, EachLinkGivesItsVerdict) {
         "/32768 Bytes";
     EXPECT_NE(r.err.find(ram), std::string::npos) << r.err;
   }
+}
+
+// A stripped ELF file can't vouch for the symbols: the map of another link
+// of the same flash length still builds (a stripped file is a fair input),
+// but the output says that the five addresses went unchecked.
+TEST_F(Firmware, AStrippedElfFileSaysTheSymbolsWentUnchecked) {
+  fs::copy_file(kFirmware / "recipe/output.map", path("output.map"),
+                fs::copy_options::overwrite_existing);
+  Bytes elf = readFile(kFirmware / "reordered/output.elf");
+  std::fill_n(elf.begin() + 32, 4, 0);
+  std::fill_n(elf.begin() + 48, 2, 0);
+  writeFile(path("output.elf"), elf);
+  const Outcome r = run({});
+  EXPECT_EQ(r.status, 0) << r.out;
+  const std::string line =
+      "The five symbol addresses were taken from the map file unchecked: the ELF file "
+      "'./../output.elf' has no symbol table\n";
+  const std::size_t at = r.out.find(line);
+  ASSERT_NE(at, std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find(line, at + 1), std::string::npos);
+  EXPECT_LT(at, r.out.find("successfully"));
+  // The code is the ELF file's; the symbols are the map's, as said.
+  const Bytes image = readFile(path("prog.alf"));
+  const Bytes flash = readFile(kFirmware / "reordered/output.bin");
+  ASSERT_EQ(image.size(), 76 + flash.size() + readFile(path("output_RES.bin")).size());
+  EXPECT_EQ(Bytes(image.begin() + 76, image.begin() + 76 + static_cast<long>(flash.size())), flash);
+  EXPECT_EQ(wordAt(image, 4 + 8), 0x080200C4u);
 }
 
 // aelfdump --elf checks a stored image against an ELF file.

@@ -21,6 +21,8 @@
 #   lld_forward  the same with the end of the block written the way that
 #                suits GNU ld alone (_flash_end = _sidata + _data_image_size):
 #                LLD's map shows the location counter there, not the end
+#   reordered    the recipe with input sections sorted by name (--sort-section):
+#                the same flash length, every symbol elsewhere
 #   small        the recipe without the 128 KiB alignment (and with
 #                static_loop.c): the code is at file offset 0x74, not 0x20000;
 #                a small ELF file that also seeds the ELF reader's fuzz target
@@ -93,6 +95,9 @@ expect static_loop
 link earlier link.ld -Wl,-n -- obj/app_earlier.o obj/modbus.o
 mkdir -p stale && cp recipe/output.elf stale/
 keep stale earlier
+link reordered link.ld -Wl,-n -Wl,--sort-section=name -- obj/app.o obj/modbus.o
+keep reordered
+expect reordered
 link gc_first link.ld -Wl,-n -Wl,--gc-sections -- obj/unused8.o obj/app.o obj/modbus.o
 keep gc_first
 expect gc_first

@@ -26,6 +26,8 @@ std::string_view placeText(SymbolPlace place) {
       return "after the code range";
     case SymbolPlace::localOnly:
       return "only a local symbol";
+    case SymbolPlace::unchecked:
+      return "not checked";
     case SymbolPlace::missing:
       break;
   }
@@ -68,13 +70,16 @@ void printText(const LinkDiagnosis& d, const BuildPreview& verdict) {
             << "  " << label("outside the range", 19) << spans(d.outside) << "\n"
             << "  " << label("holes", 19) << spans(d.holes) << "\n"
             << "symbols\n";
+  if (!d.symbolsChecked) {
+    std::cout << "  the symbols could not be checked: the ELF file has no symbol table\n";
+  }
   for (const SymbolFacts& s : d.symbols) {
     std::cout << "  " << label(s.name, 22);
     if (s.elf.defined) {
       std::cout << "ELF " << hexText(s.elf.value) << (s.elf.weak ? " (weak" : " (global")
                 << (s.section.empty() ? "" : ", in " + s.section) << "), ";
-    } else if (s.elf.local) {
-      std::cout << "ELF " << hexText(s.elf.localValue) << " (local only), ";
+    } else if (s.elf.local()) {
+      std::cout << "ELF " << hexText(s.elf.localValue()) << " (local only), ";
     }
     std::cout << placeText(s.place) << "; map rules "
               << (s.mapFinds ? hexText(s.mapAddress) : std::string("miss it"))
@@ -156,13 +161,15 @@ void printJson(const LinkDiagnosis& d, const BuildPreview& verdict) {
             << ", \"endLine\": " << jsonLine(d.outline.rangeEnd)
             << ", \"dataLine\": " << jsonLine(d.outline.dataLine)
             << "}, \"flash\": " << jsonSpans(d.flash) << ", \"outside\": " << jsonSpans(d.outside)
-            << ", \"holes\": " << jsonSpans(d.holes) << ", \"symbols\": [";
+            << ", \"holes\": " << jsonSpans(d.holes)
+            << ", \"symbolsChecked\": " << (d.symbolsChecked ? "true" : "false")
+            << ", \"symbols\": [";
   const char* separator = "";
   for (const SymbolFacts& s : d.symbols) {
     std::cout << separator << "{\"name\": " << jsonString(s.name)
               << ", \"elf\": {\"defined\": " << (s.elf.defined ? "true" : "false")
               << ", \"weak\": " << (s.elf.weak ? "true" : "false") << ", \"value\": " << s.elf.value
-              << ", \"local\": " << (s.elf.local ? "true" : "false")
+              << ", \"local\": " << (s.elf.local() ? "true" : "false")
               << ", \"section\": " << jsonString(s.section)
               << "}, \"place\": " << jsonString(placeText(s.place))
               << ", \"map\": {\"found\": " << (s.mapFinds ? "true" : "false")

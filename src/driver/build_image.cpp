@@ -163,6 +163,12 @@ BuildResult readCode(const std::string& elfPath, const ImageHeader& header, Buff
       printElfMismatch(elfPath, check.problem, out);
       return BuildResult::elfNotOpen;
     }
+    if (!check.symbolsChecked) {
+      // A stripped file is a fair input, but nothing vouches for the five
+      // addresses then: say so rather than let success imply it.
+      out << "The five symbol addresses were taken from the map file unchecked: the ELF file '"
+          << elfPath << "' has no symbol table\n";
+    }
   }
   return BuildResult::ok;
 }

@@ -11,6 +11,11 @@
 namespace pakforge {
 namespace {
 
+// The flash window of the device's address map: what is loaded in it past
+// ROM_LIMIT is flash the application may not use; above it lie system
+// memory, option bytes and external memories, which are not its concern.
+constexpr std::uint64_t kFlashWindowEnd = 0x10000000;
+
 constexpr std::array<std::uint32_t ImageHeader::*, 5> kSymbolFields = {
     &ImageHeader::entryPointAddr, &ImageHeader::loopAddr, &ImageHeader::hGroupsTableAddr,
     &ImageHeader::iGroupsTableAddr, &ImageHeader::remoteRegTablesAddr};
@@ -22,7 +27,7 @@ struct FlashPart {
   std::uint64_t to = 0;
 };
 
-bool flashPart(ElfReader& elf, std::uint32_t index, FlashPart& part) {
+bool flashPart(const ElfReader& elf, std::uint32_t index, FlashPart& part) {
   if (!elf.loadSegment(index, part.segment)) {
     return false;
   }
@@ -58,7 +63,7 @@ std::uint64_t derivedOffsetOf(const ImageHeader& header, std::uint64_t at) {
 // sections: GNU ld and LLD align segments to pages in the file unless the
 // link is made with -n. Without section headers, a segment placed further on
 // in the file than a one-block layout puts it, at a page boundary, tells.
-bool pageAlignedSegment(ElfReader& elf, const ElfSegment& s, std::uint64_t further) {
+bool pageAlignedSegment(const ElfReader& elf, const ElfSegment& s, std::uint64_t further) {
   const std::uint32_t page = std::min<std::uint32_t>(s.alignment, 0x10000);
   if (page < 0x1000 || s.offset % page != s.virtualAddress % page) {
     return false;
@@ -66,19 +71,11 @@ bool pageAlignedSegment(ElfReader& elf, const ElfSegment& s, std::uint64_t furth
   if (elf.sectionCount() == 0) {
     return further > 0;
   }
-  std::uint32_t largest = 1;
-  ElfSection section;
-  for (std::uint32_t i = 1; i < elf.sectionCount(); ++i) {
-    if (elf.section(i, section) && section.allocated() && section.offset >= s.offset &&
-        section.offset - s.offset < std::max<std::uint32_t>(s.fileSize, 1)) {
-      largest = std::max(largest, section.alignment);
-    }
-  }
-  return s.alignment > largest;
+  return s.alignment > s.sectionAlignment;
 }
 
 // Where the flash content starts and ends; reads the program headers alone.
-FlashLayout flashExtent(ElfReader& elf) {
+FlashLayout flashExtent(const ElfReader& elf) {
   FlashLayout layout;
   FlashPart part;
   for (std::uint32_t i = 0; i < elf.segmentCount(); ++i) {
@@ -96,7 +93,7 @@ FlashLayout flashExtent(ElfReader& elf) {
 
 // The extent and, for a hint, how the segments are aligned in the file:
 // this reads the section headers too, so only after a refusal.
-FlashLayout flashLayout(ElfReader& elf, const ImageHeader& header) {
+FlashLayout flashLayout(const ElfReader& elf, const ImageHeader& header) {
   FlashLayout layout = flashExtent(elf);
   FlashPart part;
   for (std::uint32_t i = 0; i < elf.segmentCount(); ++i) {
@@ -122,7 +119,7 @@ FlashLayout flashLayout(ElfReader& elf, const ImageHeader& header) {
 // What to change so that the file holds the flash content as one block from
 // the derived offset, for the cause the layout shows; empty when it shows
 // none.
-std::string layoutFix(ElfReader& elf, const FlashLayout& layout, const ImageHeader& header) {
+std::string layoutFix(const ElfReader& elf, const FlashLayout& layout, const ImageHeader& header) {
   const std::uint32_t derived = elfCodeOffset(header.addrExe);
   const ElfSegment& first = layout.first.segment;
   const bool firstMisplaced = layout.first.from >= header.addrExe &&
@@ -159,6 +156,10 @@ std::string_view staleText(HeaderSource source) {
   return source == HeaderSource::mapFile ? "the map file may be from an earlier link"
                                          : "the image may be from an earlier link";
 }
+std::string_view otherLinkText(HeaderSource source) {
+  return source == HeaderSource::mapFile ? "the map file is from another link"
+                                         : "the image is from another link";
+}
 
 bool checkSymbols(ElfReader& elf, const ImageHeader& header, HeaderSource source,
                   std::string& problem) {
@@ -168,16 +169,35 @@ bool checkSymbols(ElfReader& elf, const ImageHeader& header, HeaderSource source
   }
   for (std::size_t i = 0; i < kRequiredSymbolNames.size(); ++i) {
     const std::uint32_t inHeader = header.*kSymbolFields[i];
-    // Thumb code addresses carry bit 0 in the symbol table, not in GNU ld's
-    // map; either way they name the same instruction.
-    if (found[i].defined && ((found[i].value ^ inHeader) & ~std::uint32_t{1}) != 0) {
-      problem =
-          std::string(kRequiredSymbolNames[i]) + " is " + hexText(found[i].value) +
-          " in the ELF but " + hexText(inHeader) + " in " + std::string(sourceText(source)) + " (" +
-          std::string(staleText(source)) +
-          (source == HeaderSource::mapFile ? ", or give the address of a local symbol of that name)"
-                                           : ")");
-      return false;
+    const ElfSymbol& s = found[i];
+    const std::string name(kRequiredSymbolNames[i]);
+    const std::string given = hexText(inHeader) + " in " + std::string(sourceText(source));
+    switch (compareSymbol(s, inHeader)) {
+      case SymbolAgreement::agrees:
+        continue;
+      case SymbolAgreement::differs:
+        problem = name + " is " + hexText(s.value) + " in the ELF but " + given + " (" +
+                  std::string(staleText(source)) +
+                  (source == HeaderSource::mapFile
+                       ? ", or give the address of a local symbol of that name)"
+                       : ")");
+        return false;
+      case SymbolAgreement::localDiffers: {
+        std::string values;
+        for (std::size_t k = 0; k < s.locals.size() && k < 3; ++k) {
+          values += (k == 0 ? "" : ", ") + hexText(s.locals[k].value);
+        }
+        if (s.locals.size() > 3) {
+          values += ", ...";
+        }
+        problem = name + " is only a local symbol in the ELF, at " + values + ", but " + given +
+                  " (" + std::string(staleText(source)) + ")";
+        return false;
+      }
+      case SymbolAgreement::absent:
+        problem = name + " is not in the ELF's symbol table but " + given + " (" +
+                  std::string(otherLinkText(source)) + ")";
+        return false;
     }
   }
   return true;
@@ -192,35 +212,29 @@ constexpr std::string_view kEndFix =
 
 std::string leftOutAtEnd(ElfReader& elf, const FlashPart& part, std::uint64_t start) {
   const ElfSegment& s = part.segment;
-  ElfSection section;
-  std::uint64_t loadAddress = 0;
-  bool named = findSectionLoadedAt(elf, start, section, loadAddress);
+  const ElfSection* section = findSectionLoadedAt(elf, start);
   // Bytes a segment loads for a section without content of its own (.bss
   // between .data and a reservation): the first section loaded after them.
-  if (!named) {
-    std::uint64_t nearest = part.to;
-    ElfSection next;
-    std::uint64_t nextLoad = 0;
-    for (std::uint32_t i = 1; i < elf.sectionCount(); ++i) {
-      if (elf.section(i, next) && sectionLoadAddress(elf, next, nextLoad) && nextLoad > start &&
-          nextLoad < nearest) {
-        nearest = nextLoad;
-        section = next;
-        loadAddress = nextLoad;
-        named = true;
+  if (section == nullptr) {
+    for (const ElfSection& next : elf.sections()) {
+      if (next.loaded && next.loadAddress > start && next.loadAddress < part.to &&
+          (section == nullptr || next.loadAddress < section->loadAddress)) {
+        section = &next;
       }
     }
   }
+  const bool named = section != nullptr;
+  const std::uint64_t loadAddress = named ? section->loadAddress : 0;
   const bool lld = linkedByLld(elf);
-  if (named && loadAddress < start && section.address != loadAddress) {
+  if (named && loadAddress < start && section->address != loadAddress) {
     // The range ends inside the initial values of a RAM section: its end
     // line counts them from an address before the one they are loaded at,
     // which the linker aligned to the section's alignment.
-    const std::string align = std::to_string(section.alignment);
-    return " (the last " + std::to_string(loadAddress + section.size - start) +
+    const std::string align = std::to_string(section->alignment);
+    return " (the last " + std::to_string(loadAddress + section->size - start) +
            " bytes of the "
            "initial values of " +
-           section.name + ", which the linker loads at " + hexText(loadAddress) + ", aligned to " +
+           section->name + ", which the linker loads at " + hexText(loadAddress) + ", aligned to " +
            align +
            "); the line that ends the code range counts them from a lower address: align the "
            "location counter (. = ALIGN(" +
@@ -231,8 +245,8 @@ std::string leftOutAtEnd(ElfReader& elf, const FlashPart& part, std::uint64_t st
   if (named && loadAddress < start) {
     // The range ends inside a section: its last line stops short.
     std::string fix =
-        " (the last " + std::to_string(loadAddress + section.size - start) + " bytes of " +
-        section.name +
+        " (the last " + std::to_string(loadAddress + section->size - start) + " bytes of " +
+        section->name +
         "); the code range must end after the last flash content: " + std::string(kEndFix);
     if (lld) {
       fix +=
@@ -243,21 +257,22 @@ std::string leftOutAtEnd(ElfReader& elf, const FlashPart& part, std::uint64_t st
   }
   if (s.virtualAddress == s.physicalAddress) {
     // A flash section of its own after the end of the range.
-    const std::string what = named ? section.name : std::string("it");
-    return " (" + (named ? "section " + section.name : std::string("flash content")) + "); place " +
-           what + " inside .text, or in the flash before the line that ends the code range";
+    const std::string what = named ? section->name : std::string("it");
+    return " (" + (named ? "section " + section->name : std::string("flash content")) +
+           "); place " + what +
+           " inside .text, or in the flash before the line that ends the "
+           "code range";
   }
-  ElfSection bss;
-  if (named && findSectionNamed(elf, ".bss", bss) && section.address >= bss.address &&
-      section.name != ".bss") {
+  const ElfSection* bss = findSectionNamed(elf, ".bss");
+  if (named && bss != nullptr && section->address >= bss->address && section->name != ".bss") {
     // A RAM reservation after .bss that the linker gave load bytes.
-    return " (" + section.name + ", a RAM section after .bss); mark " + section.name +
+    return " (" + section->name + ", a RAM section after .bss); mark " + section->name +
            " (NOLOAD): under LLD a RAM section after one placed with AT() gets load bytes in the "
            "flash unless it is NOLOAD";
   }
   std::string fix =
       "; the code range must end after the last flash content, the initial values of ";
-  fix += !named || section.name == ".data" ? ".data" : ".data and " + section.name;
+  fix += !named || section->name == ".data" ? ".data" : ".data and " + section->name;
   fix += " included: " + std::string(kEndFix);
   if (lld) {
     fix +=
@@ -267,11 +282,76 @@ std::string leftOutAtEnd(ElfReader& elf, const FlashPart& part, std::uint64_t st
   return fix;
 }
 
+// File bytes loaded into the flash window past the application's flash:
+// no image can carry them, and the device would run without them.
+bool checkPastFlashEnd(const ElfReader& elf, std::string& problem) {
+  for (std::uint32_t i = 0; i < elf.segmentCount(); ++i) {
+    ElfSegment s;
+    if (!elf.loadSegment(i, s)) {
+      continue;
+    }
+    const std::uint64_t from = std::max<std::uint64_t>(s.physicalAddress, ROM_LIMIT);
+    const std::uint64_t to =
+        std::min<std::uint64_t>(std::uint64_t{s.physicalAddress} + s.fileSize, kFlashWindowEnd);
+    if (from >= to) {
+      continue;
+    }
+    const std::string name = sectionLoadedAt(elf, from);
+    problem = "the ELF loads " + std::to_string(to - from) + " bytes at " + hexText(from) + " (" +
+              (name.empty() ? "segment " + std::to_string(i) : "section " + name) +
+              "), past the end of the application's flash, " + hexText(ROM_LIMIT) +
+              ": no image can carry them; end the flash region of the linker script at " +
+              hexText(ROM_LIMIT);
+    return false;
+  }
+  return true;
+}
+
+// Two segments that load file bytes at the same flash address: the device
+// can hold only one of them, and which one is not the ELF file's to say.
+// Refusing them also bounds the code comparison by the flash's size.
+bool checkOverlaps(const ElfReader& elf, std::string& problem) {
+  struct Load {
+    std::uint64_t from;
+    std::uint64_t to;
+    std::uint32_t index;
+  };
+  std::vector<Load> loads;
+  for (std::uint32_t i = 0; i < elf.segmentCount(); ++i) {
+    ElfSegment s;
+    if (elf.loadSegment(i, s) && s.fileSize > 0 && s.physicalAddress >= FLASH_BASE &&
+        s.physicalAddress < kFlashWindowEnd) {
+      loads.push_back({s.physicalAddress, std::uint64_t{s.physicalAddress} + s.fileSize, i});
+    }
+  }
+  std::sort(loads.begin(), loads.end(), [](const Load& a, const Load& b) {
+    return a.from != b.from ? a.from < b.from : a.index < b.index;
+  });
+  std::size_t reach = 0;  // the load that reaches furthest so far
+  for (std::size_t k = 1; k < loads.size(); ++k) {
+    if (loads[k].from < loads[reach].to) {
+      const std::uint32_t first = std::min(loads[k].index, loads[reach].index);
+      const std::uint32_t second = std::max(loads[k].index, loads[reach].index);
+      problem = "loadable segments " + std::to_string(first) + " and " + std::to_string(second) +
+                " both load bytes at " + hexText(loads[k].from) +
+                ": the flash can hold only one of them";
+      return false;
+    }
+    if (loads[k].to > loads[reach].to) {
+      reach = k;
+    }
+  }
+  return true;
+}
+
 bool checkRange(ElfReader& elf, const ImageHeader& header, HeaderSource source,
                 std::string& problem) {
   const std::uint64_t codeStart = header.addrExe;
   const std::uint64_t codeEnd = codeStart + header.appSize;
   const std::string range = hexText(codeStart) + "-" + hexText(codeEnd);
+  if (!checkFlashLoads(elf, problem)) {
+    return false;
+  }
   FlashPart part;
   for (std::uint32_t i = 0; i < elf.segmentCount(); ++i) {
     if (!flashPart(elf, i, part)) {
@@ -300,6 +380,15 @@ bool checkRange(ElfReader& elf, const ImageHeader& header, HeaderSource source,
   if (!layout.any) {
     problem = "the ELF loads nothing into the flash (" + hexText(FLASH_BASE) + "-" +
               hexText(ROM_LIMIT) + "), but the code range is " + range;
+    return false;
+  }
+  // Bytes before the flash content would go to the device below the
+  // application: whatever the file holds there (its own headers, zeros).
+  if (codeStart < layout.first.from) {
+    problem = "the code range " + range + " starts " +
+              std::to_string(layout.first.from - codeStart) +
+              " bytes before the flash content the ELF loads, " + hexText(layout.first.from) +
+              " (" + std::string(staleText(source)) + ")";
     return false;
   }
   if (codeEnd > ROM_LIMIT) {
@@ -382,6 +471,33 @@ ElfCheck checkBeforeCode(ElfReader& reader, const ImageHeader& header, HeaderSou
 }
 
 }  // namespace
+
+bool checkFlashLoads(const ElfReader& elf, std::string& problem) {
+  return checkPastFlashEnd(elf, problem) && checkOverlaps(elf, problem);
+}
+
+SymbolAgreement compareSymbol(const ElfSymbol& symbol, std::uint32_t value) {
+  // A Thumb function's symbol carries bit 0, which GNU ld's map leaves out
+  // and LLD's keeps; either way it names the same instruction. Data has no
+  // such bit: a table one byte off is read one byte off.
+  const auto agrees = [value](std::uint32_t elfValue, bool function) {
+    const std::uint32_t ignored = function ? 1u : 0u;
+    return ((elfValue ^ value) & ~ignored) == 0;
+  };
+  if (symbol.defined) {
+    return agrees(symbol.value, symbol.function) ? SymbolAgreement::agrees
+                                                 : SymbolAgreement::differs;
+  }
+  if (symbol.locals.empty()) {
+    return SymbolAgreement::absent;
+  }
+  for (const ElfDefinition& local : symbol.locals) {
+    if (agrees(local.value, local.function)) {
+      return SymbolAgreement::agrees;
+    }
+  }
+  return SymbolAgreement::localDiffers;
+}
 
 ElfCheck checkElfAgainstHeader(std::istream& elf, std::uint64_t length, const ImageHeader& header,
                                HeaderSource source) {

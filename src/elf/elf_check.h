@@ -11,6 +11,7 @@
 #include <span>
 #include <string>
 
+#include "elf/elf_reader.h"
 #include "format/image_header.h"
 
 namespace pakforge {
@@ -38,13 +39,28 @@ struct ElfCheck {
 // pakforge's header from the map file, aelfdump's from a stored image.
 enum class HeaderSource { mapFile, image };
 
+// How a header value stands to what the symbol table defines under the
+// symbol's name: its global (else weak) definition decides; without one,
+// any local definition may; with no definition at all the header's value
+// can't be from this link. A function's value may differ in bit 0, the
+// Thumb bit; data must be equal.
+enum class SymbolAgreement { agrees, differs, localDiffers, absent };
+SymbolAgreement compareSymbol(const ElfSymbol& symbol, std::uint32_t value);
+
+// That the flash content the ELF file loads can be an image's code: nothing
+// is loaded in the flash window past the application's flash (ROM_LIMIT up
+// to 0x10000000), and no two segments load bytes at the same address. On
+// false, `problem` says what and where.
+bool checkFlashLoads(const ElfReader& elf, std::string& problem);
+
 // What can be checked before the code is read: that the file can be read,
-// that each of the five header symbols the ELF file defines globally has
-// the address the header holds (bit 0, the Thumb bit, aside), and that the
-// code range is the span of the flash content the ELF loads: nothing of that
-// content lies outside the range, and the range ends where it ends. Bytes
-// inside the range that no segment loads (holes) are not firmware and are
-// not compared.
+// that each of the five header symbols agrees with the ELF file's symbol
+// table (compareSymbol), and that the code range is the span of the flash
+// content the ELF loads: it starts where that content starts and ends where
+// it ends, and nothing of it lies outside the range or past the
+// application's flash (ROM_LIMIT), where no image can carry it. Bytes inside
+// the range that no segment loads (holes) are not firmware and are not
+// compared.
 ElfCheck checkElfAgainstHeader(std::istream& elf, std::uint64_t length, const ImageHeader& header,
                                HeaderSource source = HeaderSource::mapFile);
 

@@ -1,6 +1,8 @@
 #include "elf/elf_reader.h"
 
 #include <algorithm>
+#include <functional>
+#include <queue>
 
 #include "format/hex_text.h"
 
@@ -17,6 +19,7 @@ constexpr std::uint32_t kStringTable = 3;  // SHT_STRTAB
 constexpr unsigned kBindLocal = 0;
 constexpr unsigned kBindGlobal = 1;
 constexpr unsigned kBindWeak = 2;
+constexpr unsigned kFunction = 2;  // STT_FUNC
 
 std::uint32_t word(std::span<const char> bytes, std::size_t at) {
   std::uint32_t value = 0;
@@ -65,13 +68,12 @@ ElfOpen ElfReader::open(std::string& reason) {
     reason = "it is not little-endian (data byte " + std::to_string(header[5]) + ")";
     return ElfOpen::unreadable;
   }
-  programOffset_ = word(header, 28);
-  sectionOffset_ = word(header, 32);
+  const std::uint32_t programOffset = word(header, 28);
+  const std::uint32_t sectionOffset = word(header, 32);
   const std::uint32_t programEntry = half(header, 42);
-  programCount_ = half(header, 44);
+  const std::uint32_t programCount = half(header, 44);
   const std::uint32_t sectionEntry = half(header, 46);
-  sectionCount_ = half(header, 48);
-  sectionNamesIndex_ = half(header, 50);
+  const std::uint32_t sectionCount = half(header, 48);
   const auto table = [&](const char* what, std::uint32_t count, std::uint32_t entry,
                          std::uint32_t standard, std::uint32_t offset) {
     if (count == 0) {
@@ -90,21 +92,34 @@ ElfOpen ElfReader::open(std::string& reason) {
     }
     return true;
   };
-  if (!table("program header", programCount_, programEntry, kProgramHeaderSize, programOffset_) ||
-      !table("section header", sectionCount_, sectionEntry, kSectionHeaderSize, sectionOffset_) ||
-      !checkSegments(reason)) {
+  // Both tables fit the file, so their entries can be held: at most 65535
+  // of each.
+  if (!table("program header", programCount, programEntry, kProgramHeaderSize, programOffset) ||
+      !table("section header", sectionCount, sectionEntry, kSectionHeaderSize, sectionOffset) ||
+      !readPrograms(programOffset, programCount, reason) ||
+      !readSections(sectionOffset, sectionCount, half(header, 50))) {
     return ElfOpen::unreadable;
   }
-  haveSymbols_ = findSymbolTable();
-  return ElfOpen::ok;
+  placeSections();
+  return findSymbolTable(reason) ? ElfOpen::ok : ElfOpen::unreadable;
 }
 
-bool ElfReader::checkSegments(std::string& reason) {
-  for (std::uint32_t i = 0; i < programCount_; ++i) {
-    ElfSegment s;
-    if (loadSegment(i, s) && !fits(s.offset, s.fileSize)) {
-      reason = "its loadable segment " + std::to_string(i) + " (" + std::to_string(s.fileSize) +
-               " bytes at offset " + hexText(s.offset, 1) + ") runs past the end of the file (" +
+bool ElfReader::readPrograms(std::uint32_t offset, std::uint32_t count, std::string& reason) {
+  programs_.assign(count, Program{});
+  std::array<char, kProgramHeaderSize> entry{};
+  for (std::uint32_t i = 0; i < count; ++i) {
+    if (!readAt(offset + std::uint64_t{i} * kProgramHeaderSize, entry)) {
+      reason = "its program header table can't be read";
+      return false;
+    }
+    Program& p = programs_[i];
+    p.load = word(entry, 0) == kLoadSegment;
+    p.segment = {word(entry, 4), word(entry, 12), word(entry, 16),
+                 word(entry, 8), word(entry, 20), word(entry, 28)};
+    if (p.load && !fits(p.segment.offset, p.segment.fileSize)) {
+      reason = "its loadable segment " + std::to_string(i) + " (" +
+               std::to_string(p.segment.fileSize) + " bytes at offset " +
+               hexText(p.segment.offset, 1) + ") runs past the end of the file (" +
                std::to_string(length_) + " bytes); the file may have been cut short";
       return false;
     }
@@ -112,72 +127,151 @@ bool ElfReader::checkSegments(std::string& reason) {
   return true;
 }
 
-bool ElfReader::loadSegment(std::uint32_t index, ElfSegment& segment) {
-  std::array<char, kProgramHeaderSize> entry{};
-  if (index >= programCount_ ||
-      !readAt(programOffset_ + std::uint64_t{index} * kProgramHeaderSize, entry) ||
-      word(entry, 0) != kLoadSegment) {
-    return false;
-  }
-  segment = {word(entry, 4), word(entry, 12), word(entry, 16),
-             word(entry, 8), word(entry, 20), word(entry, 28)};
-  return true;
-}
-
-bool ElfReader::section(std::uint32_t index, ElfSection& section) {
+bool ElfReader::readSections(std::uint32_t offset, std::uint32_t count, std::uint32_t namesIndex) {
+  sections_.assign(count, ElfSection{});
+  std::vector<std::uint32_t> nameOffsets(count);
   std::array<char, kSectionHeaderSize> entry{};
-  if (index >= sectionCount_ ||
-      !readAt(sectionOffset_ + std::uint64_t{index} * kSectionHeaderSize, entry)) {
-    return false;
-  }
-  section.type = word(entry, 4);
-  section.flags = word(entry, 8);
-  section.address = word(entry, 12);
-  section.offset = word(entry, 16);
-  section.size = word(entry, 20);
-  section.alignment = word(entry, 32);
-  section.name.clear();
-  // The name, from the section names' string table, when there is one.
-  std::array<char, kSectionHeaderSize> names{};
-  if (sectionNamesIndex_ == 0 || sectionNamesIndex_ >= sectionCount_ ||
-      !readAt(sectionOffset_ + std::uint64_t{sectionNamesIndex_} * kSectionHeaderSize, names)) {
-    return true;
-  }
-  const std::uint32_t nameAt = word(entry, 0);
-  const std::uint32_t tableSize = word(names, 20);
-  if (nameAt >= tableSize) {
-    return true;
-  }
-  std::array<char, ElfSection::kMaxSectionName> text{};
-  const std::size_t take = std::min<std::size_t>(text.size(), tableSize - nameAt);
-  if (readAt(std::uint64_t{word(names, 16)} + nameAt, std::span<char>(text.data(), take))) {
-    section.name.assign(text.data(), std::find(text.data(), text.data() + take, '\0'));
-  }
-  return true;
-}
-
-bool ElfReader::findSymbolTable() {
-  std::array<char, kSectionHeaderSize> entry{};
-  // Section 0 is reserved: never a table, whatever it holds.
-  for (std::uint32_t i = 1; i < sectionCount_; ++i) {
-    if (!readAt(sectionOffset_ + std::uint64_t{i} * kSectionHeaderSize, entry) ||
-        word(entry, 4) != kSymbolTable) {
-      continue;
-    }
-    symbolsOffset_ = word(entry, 16);
-    symbolsSize_ = word(entry, 20);
-    const std::uint32_t link = word(entry, 24);
-    if (word(entry, 36) != kSymbolSize || !fits(symbolsOffset_, symbolsSize_) ||
-        link >= sectionCount_ ||
-        !readAt(sectionOffset_ + std::uint64_t{link} * kSectionHeaderSize, entry) ||
-        word(entry, 4) != kStringTable) {
+  for (std::uint32_t i = 0; i < count; ++i) {
+    if (!readAt(offset + std::uint64_t{i} * kSectionHeaderSize, entry)) {
       return false;
     }
-    stringsOffset_ = word(entry, 16);
-    stringsSize_ = word(entry, 20);
-    return fits(stringsOffset_, stringsSize_);
+    ElfSection& s = sections_[i];
+    s.type = word(entry, 4);
+    s.flags = word(entry, 8);
+    s.address = word(entry, 12);
+    s.offset = word(entry, 16);
+    s.size = word(entry, 20);
+    s.link = word(entry, 24);
+    s.alignment = word(entry, 32);
+    s.entrySize = word(entry, 36);
+    nameOffsets[i] = word(entry, 0);
   }
-  return false;
+  // The names, from the section names' string table, when there is one;
+  // each cut to kMaxSectionName bytes.
+  const bool haveNames = namesIndex != 0 && namesIndex < count;
+  const std::uint32_t namesOffset = haveNames ? sections_[namesIndex].offset : 0;
+  const std::uint32_t namesSize = haveNames ? sections_[namesIndex].size : 0;
+  std::array<char, ElfSection::kMaxSectionName> text{};
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const std::uint32_t nameAt = nameOffsets[i];
+    if (nameAt >= namesSize) {
+      continue;
+    }
+    const std::size_t take = std::min<std::size_t>(text.size(), namesSize - nameAt);
+    if (readAt(std::uint64_t{namesOffset} + nameAt, std::span<char>(text.data(), take))) {
+      sections_[i].name.assign(text.data(), std::find(text.data(), text.data() + take, '\0'));
+    }
+  }
+  return true;
+}
+
+// Each allocated section belongs to the first loadable segment (by index)
+// whose file bytes hold its first byte. One sweep in file order: segments
+// that have begun wait in a heap by index, and those that ended before the
+// section are dropped from its top, so the top is the first that holds it.
+void ElfReader::placeSections() {
+  std::vector<std::uint32_t> bySegmentOffset;
+  std::vector<std::uint32_t> bySectionOffset;
+  for (std::uint32_t i = 0; i < programs_.size(); ++i) {
+    if (programs_[i].load && programs_[i].segment.fileSize > 0) {
+      bySegmentOffset.push_back(i);
+    }
+  }
+  for (std::uint32_t i = 1; i < sections_.size(); ++i) {
+    if (sections_[i].allocated()) {
+      bySectionOffset.push_back(i);
+    }
+  }
+  const auto segmentOffset = [&](std::uint32_t i) { return programs_[i].segment.offset; };
+  std::sort(bySegmentOffset.begin(), bySegmentOffset.end(),
+            [&](std::uint32_t a, std::uint32_t b) { return segmentOffset(a) < segmentOffset(b); });
+  std::sort(bySectionOffset.begin(), bySectionOffset.end(), [&](std::uint32_t a, std::uint32_t b) {
+    return sections_[a].offset < sections_[b].offset;
+  });
+  std::priority_queue<std::uint32_t, std::vector<std::uint32_t>, std::greater<>> begun;
+  std::size_t next = 0;
+  for (const std::uint32_t index : bySectionOffset) {
+    ElfSection& section = sections_[index];
+    while (next < bySegmentOffset.size() &&
+           segmentOffset(bySegmentOffset[next]) <= section.offset) {
+      begun.push(bySegmentOffset[next++]);
+    }
+    while (!begun.empty()) {
+      const ElfSegment& top = programs_[begun.top()].segment;
+      if (std::uint64_t{top.offset} + top.fileSize > section.offset) {
+        break;
+      }
+      begun.pop();
+    }
+    if (begun.empty()) {
+      continue;
+    }
+    ElfSegment& segment = programs_[begun.top()].segment;
+    segment.sectionAlignment = std::max(segment.sectionAlignment, section.alignment);
+    if (section.hasContent() && section.size > 0) {
+      section.loaded = true;
+      section.loadAddress =
+          std::uint64_t{segment.physicalAddress} + (section.offset - segment.offset);
+    }
+  }
+}
+
+bool ElfReader::loadSegment(std::uint32_t index, ElfSegment& segment) const {
+  if (index >= programs_.size() || !programs_[index].load) {
+    return false;
+  }
+  segment = programs_[index].segment;
+  return true;
+}
+
+bool ElfReader::section(std::uint32_t index, ElfSection& section) const {
+  if (index >= sections_.size()) {
+    return false;
+  }
+  section = sections_[index];
+  return true;
+}
+
+bool ElfReader::findSymbolTable(std::string& reason) {
+  // Section 0 is reserved: never a table, whatever it holds.
+  for (std::size_t i = 1; i < sections_.size(); ++i) {
+    const ElfSection& table = sections_[i];
+    if (table.type != kSymbolTable) {
+      continue;
+    }
+    // A symbol table that is there but can't be read would turn the check
+    // of the header's symbols off without a word: the file is refused.
+    const std::string what = "its symbol table (section " + std::to_string(i) + ")";
+    if (table.entrySize != kSymbolSize) {
+      reason = what + " has entries of " + std::to_string(table.entrySize) + " bytes, not " +
+               std::to_string(kSymbolSize);
+      return false;
+    }
+    if (!fits(table.offset, table.size)) {
+      reason = what + " runs past the end of the file (" + std::to_string(length_) +
+               " bytes); the file may have been cut short";
+      return false;
+    }
+    if (table.link == 0 || table.link >= sections_.size() ||
+        sections_[table.link].type != kStringTable) {
+      reason = what + " is linked to section " + std::to_string(table.link) +
+               ", which is no string table";
+      return false;
+    }
+    const ElfSection& strings = sections_[table.link];
+    if (!fits(strings.offset, strings.size)) {
+      reason = "the string table of " + what + " runs past the end of the file (" +
+               std::to_string(length_) + " bytes); the file may have been cut short";
+      return false;
+    }
+    symbolsOffset_ = table.offset;
+    symbolsSize_ = table.size;
+    stringsOffset_ = strings.offset;
+    stringsSize_ = strings.size;
+    haveSymbols_ = true;
+    return true;
+  }
+  return true;
 }
 
 bool ElfReader::findSymbols(std::span<const std::string_view> names, std::span<ElfSymbol> found) {
@@ -226,15 +320,17 @@ bool ElfReader::findSymbols(std::span<const std::string_view> names, std::span<E
           continue;
         }
         ElfSymbol& s = found[i];
+        const ElfDefinition definition{word(symbol, 4),
+                                       (static_cast<unsigned char>(symbol[12]) & 0xF) == kFunction};
         if (bind == kBindLocal) {
-          s.local = true;
-          s.localValue = word(symbol, 4);
+          s.locals.push_back(definition);
         } else if (!(s.defined && !s.weak)) {
           // The first global definition; weak ones count only where no
           // global one is found.
           s.defined = true;
           s.weak = bind == kBindWeak;
-          s.value = word(symbol, 4);
+          s.value = definition.value;
+          s.function = definition.function;
         }
       }
     }
@@ -242,51 +338,34 @@ bool ElfReader::findSymbols(std::span<const std::string_view> names, std::span<E
   return true;
 }
 
-bool sectionLoadAddress(ElfReader& elf, const ElfSection& section, std::uint64_t& loadAddress) {
-  if (!section.allocated() || !section.hasContent() || section.size == 0) {
-    return false;
-  }
-  ElfSegment segment;
-  for (std::uint32_t i = 0; i < elf.segmentCount(); ++i) {
-    if (elf.loadSegment(i, segment) && section.offset >= segment.offset &&
-        section.offset - segment.offset < segment.fileSize) {
-      loadAddress = std::uint64_t{segment.physicalAddress} + (section.offset - segment.offset);
-      return true;
+const ElfSection* findSectionLoadedAt(const ElfReader& elf, std::uint64_t address) {
+  for (const ElfSection& section : elf.sections()) {
+    if (section.loaded && address >= section.loadAddress &&
+        address < section.loadAddress + section.size) {
+      return &section;
     }
   }
-  return false;
+  return nullptr;
 }
 
-bool findSectionLoadedAt(ElfReader& elf, std::uint64_t address, ElfSection& section,
-                         std::uint64_t& loadAddress) {
-  for (std::uint32_t i = 1; i < elf.sectionCount(); ++i) {
-    if (elf.section(i, section) && sectionLoadAddress(elf, section, loadAddress) &&
-        address >= loadAddress && address < loadAddress + section.size) {
-      return true;
+std::string sectionLoadedAt(const ElfReader& elf, std::uint64_t address) {
+  const ElfSection* section = findSectionLoadedAt(elf, address);
+  return section != nullptr ? section->name : std::string();
+}
+
+const ElfSection* findSectionNamed(const ElfReader& elf, std::string_view name) {
+  for (std::size_t i = 1; i < elf.sections().size(); ++i) {
+    if (elf.sections()[i].name == name) {
+      return &elf.sections()[i];
     }
   }
-  return false;
-}
-
-std::string sectionLoadedAt(ElfReader& elf, std::uint64_t address) {
-  ElfSection section;
-  std::uint64_t loadAddress = 0;
-  return findSectionLoadedAt(elf, address, section, loadAddress) ? section.name : std::string();
-}
-
-bool findSectionNamed(ElfReader& elf, std::string_view name, ElfSection& section) {
-  for (std::uint32_t i = 1; i < elf.sectionCount(); ++i) {
-    if (elf.section(i, section) && section.name == name) {
-      return true;
-    }
-  }
-  return false;
+  return nullptr;
 }
 
 bool linkedByLld(ElfReader& elf) {
-  ElfSection section;
   for (std::uint32_t i = 1; i < elf.sectionCount(); ++i) {
-    if (!elf.section(i, section) || section.name != ".comment") {
+    const ElfSection& section = elf.sections()[i];
+    if (section.name != ".comment") {
       continue;
     }
     std::array<char, 1024> text{};

@@ -4,7 +4,10 @@
 // file's length, in 64-bit arithmetic, before it is used, and nothing is
 // allocated from a field that was not checked. A file that begins with the
 // ELF magic but can't be read so is "unreadable", with the reason; it is
-// never guessed at.
+// never guessed at. The header tables are read once, when the file is
+// opened, and every later question is answered from memory: a file with
+// tens of thousands of segments and sections costs a sort, never a seek per
+// pair of them.
 #pragma once
 
 #include <array>
@@ -13,6 +16,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace pakforge {
 
@@ -27,6 +31,9 @@ struct ElfSegment {
   std::uint32_t virtualAddress = 0;
   std::uint32_t memorySize = 0;
   std::uint32_t alignment = 0;
+  // The largest alignment of the allocated sections whose file bytes start
+  // in it (1 when none does).
+  std::uint32_t sectionAlignment = 1;
 };
 
 // A section header, with its name (cut to kMaxSectionName bytes).
@@ -38,19 +45,34 @@ struct ElfSection {
   std::uint32_t address = 0;
   std::uint32_t offset = 0;
   std::uint32_t size = 0;
+  std::uint32_t link = 0;
   std::uint32_t alignment = 0;
+  std::uint32_t entrySize = 0;
+  // Where its file bytes go: the physical address from the first loadable
+  // segment that holds them (an allocated section with content only).
+  bool loaded = false;
+  std::uint64_t loadAddress = 0;
   bool allocated() const { return (flags & 2) != 0; }  // SHF_ALLOC
   bool hasContent() const { return type != 8; }        // not SHT_NOBITS
 };
 
+// One definition of a symbol: its value, and whether it is a function
+// (STT_FUNC), whose value carries the Thumb bit.
+struct ElfDefinition {
+  std::uint32_t value = 0;
+  bool function = false;
+};
+
 // What the symbol table defines under one name: its global (or, failing
-// that, weak) definition, and separately a local one.
+// that, weak) definition, and separately every local one.
 struct ElfSymbol {
   bool defined = false;
   bool weak = false;
   std::uint32_t value = 0;
-  bool local = false;
-  std::uint32_t localValue = 0;
+  bool function = false;
+  std::vector<ElfDefinition> locals;
+  bool local() const { return !locals.empty(); }
+  std::uint32_t localValue() const { return locals.empty() ? 0 : locals.front().value; }
 };
 
 enum class ElfOpen { ok, notElf, unreadable };
@@ -60,22 +82,26 @@ class ElfReader {
   // `file` holds `length` bytes from its start.
   ElfReader(std::istream& file, std::uint64_t length) : file_(file), length_(length) {}
 
-  // Reads the ELF header and checks the program and section header tables
-  // and every loadable segment's bytes. `notElf` when the file does not
-  // begin with the ELF magic; `unreadable`, with `reason` set, when it does
-  // but is no 32-bit little-endian ELF file that can be read whole: another
-  // class or byte order, a table or a segment running past the end of the
-  // file (a file cut short), an entry size other than the standard one.
+  // Reads the ELF header and the program and section header tables, and
+  // checks every loadable segment's bytes and the symbol table. `notElf`
+  // when the file does not begin with the ELF magic; `unreadable`, with
+  // `reason` set, when it does but is no 32-bit little-endian ELF file that
+  // can be read whole: another class or byte order, a table, a segment or
+  // the symbol table running past the end of the file (a file cut short), an
+  // entry size other than the standard one, a symbol table linked to no
+  // string table.
   ElfOpen open(std::string& reason);
 
-  std::uint32_t segmentCount() const { return programCount_; }
+  std::uint32_t segmentCount() const { return static_cast<std::uint32_t>(programs_.size()); }
   // Segment `index`, when it is a loadable one.
-  bool loadSegment(std::uint32_t index, ElfSegment& segment);
+  bool loadSegment(std::uint32_t index, ElfSegment& segment) const;
 
-  std::uint32_t sectionCount() const { return sectionCount_; }
-  bool section(std::uint32_t index, ElfSection& section);
+  // Every section header, section 0 (reserved) included.
+  const std::vector<ElfSection>& sections() const { return sections_; }
+  std::uint32_t sectionCount() const { return static_cast<std::uint32_t>(sections_.size()); }
+  bool section(std::uint32_t index, ElfSection& section) const;
 
-  // Whether the file has a symbol table that can be read.
+  // Whether the file has a symbol table (a stripped one has none).
   bool hasSymbols() const { return haveSymbols_; }
 
   // Reads `out.size()` bytes from `offset`; false unless all are there.
@@ -90,16 +116,20 @@ class ElfReader {
   bool fits(std::uint64_t offset, std::uint64_t size) const {
     return offset <= length_ && size <= length_ - offset;
   }
-  bool checkSegments(std::string& reason);
-  bool findSymbolTable();
+  bool readPrograms(std::uint32_t offset, std::uint32_t count, std::string& reason);
+  bool readSections(std::uint32_t offset, std::uint32_t count, std::uint32_t namesIndex);
+  void placeSections();
+  bool findSymbolTable(std::string& reason);
+
+  struct Program {
+    bool load = false;
+    ElfSegment segment;
+  };
 
   std::istream& file_;
   std::uint64_t length_;
-  std::uint32_t programOffset_ = 0;
-  std::uint32_t programCount_ = 0;
-  std::uint32_t sectionOffset_ = 0;
-  std::uint32_t sectionCount_ = 0;
-  std::uint32_t sectionNamesIndex_ = 0;
+  std::vector<Program> programs_;
+  std::vector<ElfSection> sections_;
   // The symbol table and its strings, when the file has them.
   bool haveSymbols_ = false;
   std::uint32_t symbolsOffset_ = 0;
@@ -112,18 +142,12 @@ class ElfReader {
   std::size_t stringsWindowSize_ = 0;
 };
 
-// Where a section with content is loaded: the physical address its file
-// bytes go to, from the loadable segment that holds them. False when no
-// segment loads it.
-bool sectionLoadAddress(ElfReader& elf, const ElfSection& section, std::uint64_t& loadAddress);
-
-// The section whose bytes are loaded at `address`, and where it is loaded;
-// false when the file has no section headers or none is loaded there.
-bool findSectionLoadedAt(ElfReader& elf, std::uint64_t address, ElfSection& section,
-                         std::uint64_t& loadAddress);
+// The section whose bytes are loaded at `address`; null when the file has
+// no section headers or none is loaded there.
+const ElfSection* findSectionLoadedAt(const ElfReader& elf, std::uint64_t address);
 // Its name, or empty.
-std::string sectionLoadedAt(ElfReader& elf, std::uint64_t address);
-bool findSectionNamed(ElfReader& elf, std::string_view name, ElfSection& section);
+std::string sectionLoadedAt(const ElfReader& elf, std::uint64_t address);
+const ElfSection* findSectionNamed(const ElfReader& elf, std::string_view name);
 
 // Whether LLVM's LLD made the file: LLD names itself in .comment, GNU ld
 // does not.

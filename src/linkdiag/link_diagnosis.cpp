@@ -61,26 +61,24 @@ struct Section {
 
 struct ElfFacts {
   std::vector<Section> sections;
+  bool symbolsChecked = false;
   std::array<ElfSymbol, kRequiredSymbolCount> symbols{};
 };
 
 constexpr std::size_t kMaxSections = 1024;
 
 void readElf(ElfReader& reader, ElfFacts& facts) {
-  ElfSection section;
   for (std::uint32_t i = 1; i < reader.sectionCount() && facts.sections.size() < kMaxSections;
        ++i) {
     // Allocated sections, and those in RAM that are not (GNU ld's COPY
     // sections: a heap or a stack the startup code does not touch).
-    if (!reader.section(i, section) ||
-        (!section.allocated() && !(inRam(section.address) && section.size > 0))) {
+    const ElfSection& section = reader.sections()[i];
+    if (!section.allocated() && !(inRam(section.address) && section.size > 0)) {
       continue;
     }
-    Section s{section, false, 0};
-    s.loaded = sectionLoadAddress(reader, section, s.loadAddress);
-    facts.sections.push_back(s);
+    facts.sections.push_back({section, section.loaded, section.loadAddress});
   }
-  reader.findSymbols(kRequiredSymbolNames, facts.symbols);
+  facts.symbolsChecked = reader.findSymbols(kRequiredSymbolNames, facts.symbols);
 }
 
 // What the ELF file loads into the flash, by section where it names them,
@@ -408,11 +406,28 @@ void symbolFindings(LinkDiagnosis& d, const ElfFacts& facts) {
     s.mapLine = d.outline.mentions[i].empty() ? MapLine{} : d.outline.mentions[i].front().line;
     s.discarded = d.outline.discarded[i];
     const std::string name(s.name);
+    if (!facts.symbolsChecked) {
+      // A stripped file: nothing to say of the symbols.
+      s.place = SymbolPlace::unchecked;
+      continue;
+    }
+    const std::string mapGives = s.mapFinds
+                                     ? ", but the map gives " + hexText(s.mapAddress) +
+                                           (s.mapLine.found() ? " (" + quoted(s.mapLine) + ")" : "")
+                                     : "";
     if (!s.elf.defined) {
-      s.place = s.elf.local ? SymbolPlace::localOnly : SymbolPlace::missing;
-      if (s.elf.local) {
+      s.place = s.elf.local() ? SymbolPlace::localOnly : SymbolPlace::missing;
+      if (s.mapFinds && compareSymbol(s.elf, s.mapAddress) != SymbolAgreement::agrees) {
         add(d, "symbols",
-            name + " is only a local symbol in the ELF file (at " + hexText(s.elf.localValue) +
+            name +
+                (s.elf.local() ? " is only a local symbol in the ELF file (at " +
+                                     hexText(s.elf.localValue()) + ")"
+                               : " is not in the ELF file's symbol table") +
+                mapGives,
+            "link again, so that the map and the ELF file are from the same link");
+      } else if (s.elf.local()) {
+        add(d, "symbols",
+            name + " is only a local symbol in the ELF file (at " + hexText(s.elf.localValue()) +
                 "): the loader needs a global one",
             "make " + name + " global (not static)");
       } else if (s.discarded.found()) {
@@ -448,10 +463,8 @@ void symbolFindings(LinkDiagnosis& d, const ElfFacts& facts) {
     } else if (s.place == SymbolPlace::afterRange && !s.mapFinds) {
       add(d, "symbols",
           where + ", after the code range, which ends at " + quoted(d.outline.rangeEnd), "");
-    } else if (s.mapFinds && ((s.mapAddress ^ s.elf.value) & ~std::uint32_t{1}) != 0) {
-      add(d, "symbols",
-          where + ", but the map gives " + hexText(s.mapAddress) +
-              (s.mapLine.found() ? " (" + quoted(s.mapLine) + ")" : ""),
+    } else if (s.mapFinds && compareSymbol(s.elf, s.mapAddress) != SymbolAgreement::agrees) {
+      add(d, "symbols", where + mapGives,
           "link again, so that the map and the ELF file are from the same link");
     } else if (!s.mapFinds && s.place == SymbolPlace::inRange && d.haveRange) {
       add(d, "symbols",
@@ -675,7 +688,12 @@ LinkDiagnosis diagnoseLink(const std::string& mapPath, const std::string& elfPat
       d.holes.push_back({d.flash[i].end, d.flash[i + 1].start, ""});
     }
   }
+  d.symbolsChecked = facts.symbolsChecked;
   codeStartFindings(d, actual);
+  std::string loadProblem;
+  if (!checkFlashLoads(reader, loadProblem)) {
+    add(d, "flash", loadProblem, "");
+  }
   if (d.haveRange) {
     for (const FlashSpan& span : d.flash) {
       if (span.start < d.rangeStart) {
@@ -686,6 +704,14 @@ LinkDiagnosis diagnoseLink(const std::string& mapPath, const std::string& elfPat
       }
     }
     flashBeforeRangeFindings(d);
+    if (!d.rangeAssumed && !d.flash.empty() && d.rangeStart < d.flash.front().start) {
+      add(d, "code range",
+          "the code range starts at " + hexText(d.rangeStart) + ", at " +
+              quoted(d.outline.codeStart) + ", " + bytes(d.flash.front().start - d.rangeStart) +
+              " before the flash content the ELF loads, " + spanText(d.flash.front()) +
+              ": the image would carry whatever the ELF file holds before it",
+          "link again, so that the map and the ELF file are from the same link");
+    }
   }
   symbolFindings(d, facts);
   if (d.haveRange) {

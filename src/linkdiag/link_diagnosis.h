@@ -32,7 +32,9 @@ struct FlashSpan {
   std::string section;
 };
 
-enum class SymbolPlace { inRange, beforeRange, afterRange, missing, localOnly };
+// Where a symbol's ELF definition lies; `unchecked` when the ELF file has no
+// symbol table.
+enum class SymbolPlace { inRange, beforeRange, afterRange, missing, localOnly, unchecked };
 
 struct SymbolFacts {
   std::string_view name;
@@ -89,6 +91,8 @@ struct LinkDiagnosis {
   std::vector<FlashSpan> outside;
   std::vector<FlashSpan> holes;
 
+  // False when the ELF file has no symbol table (stripped).
+  bool symbolsChecked = false;
   std::array<SymbolFacts, kRequiredSymbolCount> symbols;
 
   // Where the file holds the code start, and where pakforge reads it.
