@@ -20,6 +20,7 @@ constexpr unsigned kBindLocal = 0;
 constexpr unsigned kBindGlobal = 1;
 constexpr unsigned kBindWeak = 2;
 constexpr unsigned kFunction = 2;  // STT_FUNC
+constexpr std::size_t kMaxLocals = 4096;
 
 std::uint32_t word(std::span<const char> bytes, std::size_t at) {
   std::uint32_t value = 0;
@@ -104,63 +105,99 @@ ElfOpen ElfReader::open(std::string& reason) {
   return findSymbolTable(reason) ? ElfOpen::ok : ElfOpen::unreadable;
 }
 
-bool ElfReader::readPrograms(std::uint32_t offset, std::uint32_t count, std::string& reason) {
-  programs_.assign(count, Program{});
-  std::array<char, kProgramHeaderSize> entry{};
-  for (std::uint32_t i = 0; i < count; ++i) {
-    if (!readAt(offset + std::uint64_t{i} * kProgramHeaderSize, entry)) {
-      reason = "its program header table can't be read";
+template <typename Entry>
+bool ElfReader::forEachEntry(std::uint64_t offset, std::uint32_t count, std::uint32_t size,
+                             Entry entry) {
+  std::array<char, 16384> batch{};
+  const std::uint32_t perBatch = static_cast<std::uint32_t>(batch.size()) / size;
+  for (std::uint32_t first = 0; first < count; first += perBatch) {
+    const std::uint32_t n = std::min(perBatch, count - first);
+    const std::span<char> entries(batch.data(), std::size_t{n} * size);
+    if (!readAt(offset + std::uint64_t{first} * size, entries)) {
       return false;
     }
-    Program& p = programs_[i];
-    p.load = word(entry, 0) == kLoadSegment;
-    p.segment = {word(entry, 4), word(entry, 12), word(entry, 16),
-                 word(entry, 8), word(entry, 20), word(entry, 28)};
-    if (p.load && !fits(p.segment.offset, p.segment.fileSize)) {
-      reason = "its loadable segment " + std::to_string(i) + " (" +
-               std::to_string(p.segment.fileSize) + " bytes at offset " +
-               hexText(p.segment.offset, 1) + ") runs past the end of the file (" +
-               std::to_string(length_) + " bytes); the file may have been cut short";
-      return false;
+    for (std::uint32_t k = 0; k < n; ++k) {
+      if (!entry(first + k, std::span<const char>(entries.subspan(std::size_t{k} * size, size)))) {
+        return false;
+      }
     }
   }
   return true;
 }
 
+std::string_view ElfReader::stringAt(std::uint64_t tableOffset, std::uint32_t tableSize,
+                                     std::uint32_t at, std::size_t longest) {
+  if (at >= tableSize) {
+    return {};
+  }
+  const std::size_t take = std::min<std::size_t>(longest, tableSize - at);
+  const std::uint64_t start = tableOffset + at;
+  if (start < windowStart_ || start + take > windowStart_ + windowSize_) {
+    windowStart_ = start;
+    windowSize_ = std::min<std::size_t>(window_.size(), tableSize - at);
+    if (!readAt(start, std::span<char>(window_.data(), windowSize_))) {
+      windowSize_ = 0;
+      return {};
+    }
+  }
+  return {window_.data() + (start - windowStart_), take};
+}
+
+bool ElfReader::readPrograms(std::uint32_t offset, std::uint32_t count, std::string& reason) {
+  programs_.assign(count, Program{});
+  const bool read =
+      forEachEntry(offset, count, kProgramHeaderSize, [&](std::uint32_t i, auto entry) {
+        Program& p = programs_[i];
+        p.load = word(entry, 0) == kLoadSegment;
+        p.segment = {word(entry, 4), word(entry, 12), word(entry, 16),
+                     word(entry, 8), word(entry, 20), word(entry, 28)};
+        if (p.load && !fits(p.segment.offset, p.segment.fileSize)) {
+          reason = "its loadable segment " + std::to_string(i) + " (" +
+                   std::to_string(p.segment.fileSize) + " bytes at offset " +
+                   hexText(p.segment.offset, 1) + ") runs past the end of the file (" +
+                   std::to_string(length_) + " bytes); the file may have been cut short";
+          return false;
+        }
+        return true;
+      });
+  if (!read && reason.empty()) {
+    reason = "its program header table can't be read";
+  }
+  return read;
+}
+
 bool ElfReader::readSections(std::uint32_t offset, std::uint32_t count, std::uint32_t namesIndex) {
   sections_.assign(count, ElfSection{});
   std::vector<std::uint32_t> nameOffsets(count);
-  std::array<char, kSectionHeaderSize> entry{};
-  for (std::uint32_t i = 0; i < count; ++i) {
-    if (!readAt(offset + std::uint64_t{i} * kSectionHeaderSize, entry)) {
-      return false;
-    }
-    ElfSection& s = sections_[i];
-    s.type = word(entry, 4);
-    s.flags = word(entry, 8);
-    s.address = word(entry, 12);
-    s.offset = word(entry, 16);
-    s.size = word(entry, 20);
-    s.link = word(entry, 24);
-    s.alignment = word(entry, 32);
-    s.entrySize = word(entry, 36);
-    nameOffsets[i] = word(entry, 0);
+  const bool read = forEachEntry(offset, count, kSectionHeaderSize,
+                                 [&](std::uint32_t i, std::span<const char> entry) {
+                                   ElfSection& s = sections_[i];
+                                   nameOffsets[i] = word(entry, 0);
+                                   s.type = word(entry, 4);
+                                   s.flags = word(entry, 8);
+                                   s.address = word(entry, 12);
+                                   s.offset = word(entry, 16);
+                                   s.size = word(entry, 20);
+                                   s.link = word(entry, 24);
+                                   s.alignment = word(entry, 32);
+                                   s.entrySize = word(entry, 36);
+                                   return true;
+                                 });
+  if (!read) {
+    return false;
   }
   // The names, from the section names' string table, when there is one;
   // each cut to kMaxSectionName bytes.
-  const bool haveNames = namesIndex != 0 && namesIndex < count;
-  const std::uint32_t namesOffset = haveNames ? sections_[namesIndex].offset : 0;
-  const std::uint32_t namesSize = haveNames ? sections_[namesIndex].size : 0;
-  std::array<char, ElfSection::kMaxSectionName> text{};
+  if (namesIndex == 0 || namesIndex >= count) {
+    return true;
+  }
+  const ElfSection& names = sections_[namesIndex];
+  const std::uint64_t namesOffset = names.offset;
+  const std::uint32_t namesSize = names.size;
   for (std::uint32_t i = 0; i < count; ++i) {
-    const std::uint32_t nameAt = nameOffsets[i];
-    if (nameAt >= namesSize) {
-      continue;
-    }
-    const std::size_t take = std::min<std::size_t>(text.size(), namesSize - nameAt);
-    if (readAt(std::uint64_t{namesOffset} + nameAt, std::span<char>(text.data(), take))) {
-      sections_[i].name.assign(text.data(), std::find(text.data(), text.data() + take, '\0'));
-    }
+    const std::string_view text =
+        stringAt(namesOffset, namesSize, nameOffsets[i], ElfSection::kMaxSectionName);
+    sections_[i].name.assign(text.substr(0, text.find('\0')));
   }
   return true;
 }
@@ -283,59 +320,47 @@ bool ElfReader::findSymbols(std::span<const std::string_view> names, std::span<E
   for (const std::string_view name : names) {
     longest = std::max(longest, name.size());
   }
-  constexpr std::uint32_t kBatch = 256;
-  std::array<char, std::size_t{kBatch} * kSymbolSize> batch{};
-  const std::uint32_t count = symbolsSize_ / kSymbolSize;
-  for (std::uint32_t first = 0; first < count; first += kBatch) {
-    const std::uint32_t n = std::min(kBatch, count - first);
-    const std::span<char> entries(batch.data(), std::size_t{n} * kSymbolSize);
-    if (!readAt(symbolsOffset_ + std::uint64_t{first} * kSymbolSize, entries)) {
-      return false;
-    }
-    for (std::uint32_t k = 0; k < n; ++k) {
-      const std::span<const char> symbol = entries.subspan(std::size_t{k} * kSymbolSize);
-      const unsigned bind = static_cast<unsigned char>(symbol[12]) >> 4;
-      const std::uint32_t nameAt = word(symbol, 0);
-      // Undefined symbols define nothing.
-      if ((bind != kBindGlobal && bind != kBindWeak && bind != kBindLocal) ||
-          half(symbol, 14) == 0 || nameAt >= stringsSize_) {
-        continue;
-      }
-      // The name with its terminating zero, or as much as the table holds.
-      const std::size_t take = std::min<std::size_t>(longest + 1, stringsSize_ - nameAt);
-      if (nameAt < stringsWindowStart_ ||
-          nameAt + take > stringsWindowStart_ + stringsWindowSize_) {
-        stringsWindowStart_ = nameAt;
-        stringsWindowSize_ = std::min<std::size_t>(stringsWindow_.size(), stringsSize_ - nameAt);
-        if (!readAt(std::uint64_t{stringsOffset_} + nameAt,
-                    std::span<char>(stringsWindow_.data(), stringsWindowSize_))) {
+  return forEachEntry(
+      symbolsOffset_, symbolsSize_ / kSymbolSize, kSymbolSize,
+      [&](std::uint32_t, std::span<const char> symbol) {
+        const unsigned bind = static_cast<unsigned char>(symbol[12]) >> 4;
+        const std::uint32_t nameAt = word(symbol, 0);
+        // Undefined symbols define nothing.
+        if ((bind != kBindGlobal && bind != kBindWeak && bind != kBindLocal) ||
+            half(symbol, 14) == 0 || nameAt >= stringsSize_) {
+          return true;
+        }
+        // The name with its terminating zero, or as much as the table holds.
+        const std::string_view name = stringAt(stringsOffset_, stringsSize_, nameAt, longest + 1);
+        if (name.empty()) {
           return false;
         }
-      }
-      const std::string_view name(stringsWindow_.data() + (nameAt - stringsWindowStart_), take);
-      for (std::size_t i = 0; i < names.size() && i < found.size(); ++i) {
-        const std::string_view wanted = names[i];
-        if (take <= wanted.size() || name[wanted.size()] != '\0' ||
-            name.substr(0, wanted.size()) != wanted) {
-          continue;
+        for (std::size_t i = 0; i < names.size() && i < found.size(); ++i) {
+          const std::string_view wanted = names[i];
+          if (name.size() <= wanted.size() || name[wanted.size()] != '\0' ||
+              name.substr(0, wanted.size()) != wanted) {
+            continue;
+          }
+          ElfSymbol& s = found[i];
+          const ElfDefinition definition{
+              word(symbol, 4), (static_cast<unsigned char>(symbol[12]) & 0xF) == kFunction};
+          if (bind == kBindLocal) {
+            // Bounded, so that no file can make this allocation fail; no
+            // real link has more local definitions of one name.
+            if (s.locals.size() < kMaxLocals) {
+              s.locals.push_back(definition);
+            }
+          } else if (!(s.defined && !s.weak)) {
+            // The first global definition; weak ones count only where no
+            // global one is found.
+            s.defined = true;
+            s.weak = bind == kBindWeak;
+            s.value = definition.value;
+            s.function = definition.function;
+          }
         }
-        ElfSymbol& s = found[i];
-        const ElfDefinition definition{word(symbol, 4),
-                                       (static_cast<unsigned char>(symbol[12]) & 0xF) == kFunction};
-        if (bind == kBindLocal) {
-          s.locals.push_back(definition);
-        } else if (!(s.defined && !s.weak)) {
-          // The first global definition; weak ones count only where no
-          // global one is found.
-          s.defined = true;
-          s.weak = bind == kBindWeak;
-          s.value = definition.value;
-          s.function = definition.function;
-        }
-      }
-    }
-  }
-  return true;
+        return true;
+      });
 }
 
 const ElfSection* findSectionLoadedAt(const ElfReader& elf, std::uint64_t address) {

@@ -136,10 +136,20 @@ class ElfReader {
   std::uint32_t symbolsSize_ = 0;
   std::uint32_t stringsOffset_ = 0;
   std::uint32_t stringsSize_ = 0;
-  // Names are read a window of the string table at a time.
-  std::array<char, 16384> stringsWindow_{};
-  std::size_t stringsWindowStart_ = 0;
-  std::size_t stringsWindowSize_ = 0;
+  // Up to `longest` bytes of the string at `at` in the string table of
+  // `tableSize` bytes at `tableOffset`, served from a window of the table
+  // that is read again only when the string lies outside it; empty when it
+  // can't be read.
+  std::string_view stringAt(std::uint64_t tableOffset, std::uint32_t tableSize, std::uint32_t at,
+                            std::size_t longest);
+  // Calls `entry` with each of `count` entries of `size` bytes from
+  // `offset`, read a batch at a time; false when they can't be read.
+  template <typename Entry>
+  bool forEachEntry(std::uint64_t offset, std::uint32_t count, std::uint32_t size, Entry entry);
+
+  std::array<char, 16384> window_{};
+  std::uint64_t windowStart_ = 0;
+  std::size_t windowSize_ = 0;
 };
 
 // The section whose bytes are loaded at `address`; null when the file has
