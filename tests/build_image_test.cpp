@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "example_build.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -188,6 +189,14 @@ TEST_F(BuildImage, ImageReplacementTable) {
   const auto previous = [&](const std::string& name) { writeFile(path(name), pattern(10, 3)); };
   const std::string longName(250, 'n');
   const std::string longest(255, 'N');
+  // A name that makes the image's full path 259 characters long, as long as
+  // Windows lets a path be without its long form; the temporary file's
+  // path beside it is longer.
+  const std::string absolute = fs::absolute(path("x")).string();
+  const std::string nearLimit(std::max<std::size_t>(259 - absolute.size() + 1, 1), 'L');
+  // "C:name": the current folder of a drive, here the drive of the folder
+  // the build runs in, whose current folder that is.
+  const std::string driveRelative = absolute.substr(0, 2) + "drive.alf";
   // Root may write a read-only file, so it may replace one too.
   const bool mayReplaceReadOnly = isPosix() && isRoot();
   const std::string replaceInput = "': it is the input file ";
@@ -200,6 +209,7 @@ TEST_F(BuildImage, ImageReplacementTable) {
     std::string said;               // for a refusal: in the red line
     std::optional<fs::perms> mode;  // of the image, on POSIX systems
     bool posixOnly = false;
+    bool windowsOnly = false;
   };
   const unsigned umaskBefore = setUmask(027);
   const std::vector<Case> cases = {
@@ -222,6 +232,10 @@ TEST_F(BuildImage, ImageReplacementTable) {
       {"a name of 250 bytes", "../" + longName, [] {}, path(longName), 0, "", posixPerms},
       {"a name of 255 bytes", "../" + longest, [&] { previous(longest); }, path(longest), 0, "",
        posixPerms},
+      {"a full path of 259 characters", "../" + nearLimit, [&] { previous(nearLimit); },
+       path(nearLimit), 0, "", posixPerms},
+      {"a drive-relative path", driveRelative, [] {}, path("work/drive.alf"), 0, "", posixPerms,
+       false, true},
       {"the ELF file by another path", "../output.elf", [] {}, path("output.elf"), 251,
        "Can't create output file '../output.elf" + replaceInput + "'./../output.elf'",
        std::nullopt},
@@ -253,9 +267,12 @@ TEST_F(BuildImage, ImageReplacementTable) {
       std::cout << "[ SKIPPED  ] " << c.what << ": symbolic links are not followed here\n";
       continue;
     }
+    if (c.windowsOnly && isPosix()) {
+      continue;
+    }
     SCOPED_TRACE(c.what);
     c.setUp();
-    const bool link = fs::is_symlink(path(c.output.substr(3)));
+    const bool link = !c.windowsOnly && fs::is_symlink(path(c.output.substr(3)));
     const fs::path linkTarget = link ? fs::read_symlink(path(c.output.substr(3))) : fs::path();
     std::error_code ec;  // a loop of links can't be followed
     const Bytes before = fs::is_regular_file(c.at, ec) ? readFile(c.at) : Bytes();
@@ -286,8 +303,25 @@ TEST_F(BuildImage, ImageReplacementTable) {
   for (const fs::path& folder : {dir_, path("elsewhere"), path("work")}) {
     for (const auto& entry : fs::directory_iterator(folder)) {
       EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos) << entry.path();
+      // Nothing but the image where the build ran (no ".C" of a stream).
+      EXPECT_TRUE(folder != path("work") || entry.path().filename() == "drive.alf") << entry.path();
     }
   }
+}
+
+// Where a path's folder part ends, which is where the temporary image goes:
+// on Windows "C:img.alf" is img.alf in drive C:'s current folder, never a
+// file ".C:img.alf..." (on NTFS, a stream of a file named ".C").
+TEST(OutputPath, FolderPartOfAPath) {
+  using pakforge::platform::lastSeparator;
+  const std::size_t none = std::string::npos;
+  EXPECT_EQ(lastSeparator("img.alf"), none);
+  EXPECT_EQ(lastSeparator("build/img.alf"), 5u);
+  EXPECT_EQ(lastSeparator("build/C:img.alf"), 5u);
+  EXPECT_EQ(lastSeparator("C:img.alf"), isPosix() ? none : 1u);
+  EXPECT_EQ(lastSeparator("z:img.alf"), isPosix() ? none : 1u);
+  EXPECT_EQ(lastSeparator("C:\\out\\img.alf"), isPosix() ? none : 6u);
+  EXPECT_EQ(lastSeparator("1:img.alf"), none);
 }
 
 // The same bytes on every system: paths in any script, and a map holding a

@@ -2,8 +2,6 @@
 
 #include <random>
 
-#include "platform/platform.h"
-
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -51,9 +49,10 @@ std::wstring quoted(const std::wstring& arg) {
   return q + L"\"";
 }
 
-// Arguments are UTF-8, as pakforge takes them.
+// Arguments are UTF-8, as pakforge takes them, and go as they are: not as
+// the paths the program would open (relative ones stay relative).
 std::wstring wide(const std::string& s) {
-  return platform::nativePath(s).wstring();
+  return std::filesystem::path(std::u8string(s.begin(), s.end())).wstring();
 }
 
 HANDLE openForChild(const std::filesystem::path& path) {

@@ -53,7 +53,8 @@ bool fileId(const std::string& path, FileId& id);
 // yet); `path` itself when it is no link.
 std::string resolveLinks(const std::string& path);
 
-// Where the last folder separator of `path` stands, or npos.
+// Where the folder part of `path` ends: its last separator, or on Windows
+// the colon of a drive-relative path ("C:name"); npos when it has none.
 std::size_t lastSeparator(const std::string& path);
 
 enum class Created { ok, exists, failed };

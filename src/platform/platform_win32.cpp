@@ -19,6 +19,29 @@ namespace pakforge::platform {
 
 namespace {
 
+// A path the file functions take whatever its length: they refuse one whose
+// full form reaches MAX_PATH (260) characters unless it is given whole,
+// behind the \\?\ prefix. A shorter one is left as it was given.
+std::wstring longForm(std::wstring path) {
+  const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (needed <= MAX_PATH) {  // the length with its terminating zero, or 0
+    return path;
+  }
+  std::wstring full(std::size_t{needed}, L'\0');
+  const DWORD length = GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
+  if (length == 0 || length >= needed) {
+    return path;
+  }
+  full.resize(length);
+  if (full.rfind(L"\\\\?\\", 0) == 0 || full.rfind(L"\\\\.\\", 0) == 0) {
+    return full;
+  }
+  if (full.rfind(L"\\\\", 0) == 0) {
+    return L"\\\\?\\UNC\\" + full.substr(2);  // \\server\share\...
+  }
+  return L"\\\\?\\" + full;
+}
+
 // The system's own paths are UTF-16.
 std::wstring wide(const std::string& path) {
   if (path.empty()) {
@@ -31,7 +54,7 @@ std::wstring wide(const std::string& path) {
     MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), result.data(),
                         length);
   }
-  return result;
+  return longForm(std::move(result));
 }
 
 std::string narrow(const wchar_t* text) {
@@ -155,7 +178,16 @@ std::string resolveLinks(const std::string& path) {
 }
 
 std::size_t lastSeparator(const std::string& path) {
-  return path.find_last_of("/\\");
+  const std::size_t separator = path.find_last_of("/\\");
+  // "C:img.alf" names a file in the current folder of drive C: the drive is
+  // its folder part. Taken for a name, it would put a temporary file
+  // ".C:img.alf..." here: on NTFS a stream of a file named ".C".
+  const bool drive = path.size() >= 2 && path[1] == ':' &&
+                     ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+  if (drive && separator == std::string::npos) {
+    return 1;
+  }
+  return separator;
 }
 
 Created createNewFile(const std::string& path, FileHandle& file) {
