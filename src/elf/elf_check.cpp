@@ -20,6 +20,12 @@ constexpr std::array<std::uint32_t ImageHeader::*, 5> kSymbolFields = {
     &ImageHeader::entryPointAddr, &ImageHeader::loopAddr, &ImageHeader::hGroupsTableAddr,
     &ImageHeader::iGroupsTableAddr, &ImageHeader::remoteRegTablesAddr};
 
+// A change to the link, and the rule it answers.
+struct Advice {
+  Rule rule = Rule::none;
+  std::string text;
+};
+
 // The part of a loadable segment's file bytes that goes to the flash.
 struct FlashPart {
   ElfSegment segment;
@@ -119,31 +125,32 @@ FlashLayout flashLayout(const ElfReader& elf, const ImageHeader& header) {
 // What to change so that the file holds the flash content as one block from
 // the derived offset, for the cause the layout shows; empty when it shows
 // none.
-std::string layoutFix(const ElfReader& elf, const FlashLayout& layout, const ImageHeader& header) {
+Advice layoutFix(const ElfReader& elf, const FlashLayout& layout, const ImageHeader& header) {
   const std::uint32_t derived = elfCodeOffset(header.addrExe);
   const ElfSegment& first = layout.first.segment;
   const bool firstMisplaced = layout.first.from >= header.addrExe &&
                               first.offset + (layout.first.from - first.physicalAddress) !=
                                   derivedOffsetOf(header, layout.first.from);
   if (firstMisplaced && derived != 0) {
-    return "align .text to " + hexText(derived, 1) + " (ALIGN(" + hexText(derived, 1) +
-           ")) so that the file holds it from offset " + hexText(derived, 1) +
-           (layout.pageAligned ? ", and link with -n (no page alignment of segments)" : "");
+    return {
+        Rule::textNotAtOffset,
+        fixText(Rule::textNotAtOffset,
+                {hexText(derived, 1),
+                 layout.pageAligned ? ", and link with -n (no page alignment of segments)" : ""})};
   }
   if (!firstMisplaced && layout.pageAligned) {
-    return "link with -n (no page alignment of segments), so that the file holds the flash "
-           "content as one block, as the flash does";
+    return {Rule::pageAlignedSegments, fixText(Rule::pageAlignedSegments)};
   }
   if (!firstMisplaced && layout.misaligned) {
     const ElfSegment& s = layout.misalignedSegment;
     const std::string name = sectionLoadedAt(elf, s.physicalAddress);
     const std::string align = std::to_string(s.alignment);
-    return "the flash address of " +
-           (name.empty() ? std::string("a segment") : "the initial values of " + name) + ", " +
-           hexText(s.physicalAddress) + ", is not a multiple of " + align +
-           ", the alignment the file keeps for it: align the location counter (. = ALIGN(" + align +
-           ")) at the end of the last flash section, before the load address of the "
-           "initial values is taken";
+    return {Rule::initialValuesMisaligned,
+            "the flash address of " +
+                (name.empty() ? std::string("a segment") : "the initial values of " + name) + ", " +
+                hexText(s.physicalAddress) + ", is not a multiple of " + align +
+                ", the alignment the file keeps for it: " +
+                fixText(Rule::initialValuesMisaligned, {align})};
   }
   return {};
 }
@@ -161,8 +168,9 @@ std::string_view otherLinkText(HeaderSource source) {
                                          : "the image is from another link";
 }
 
-bool checkSymbols(ElfReader& elf, const ImageHeader& header, HeaderSource source,
-                  std::string& problem) {
+bool checkSymbols(ElfReader& elf, const ImageHeader& header, HeaderSource source, ElfCheck& check) {
+  std::string& problem = check.problem;
+  check.cause = Rule::symbolStale;
   std::array<ElfSymbol, 5> found{};
   if (!elf.findSymbols(kRequiredSymbolNames, found)) {
     return true;
@@ -200,17 +208,13 @@ bool checkSymbols(ElfReader& elf, const ImageHeader& header, HeaderSource source
         return false;
     }
   }
+  check.cause = Rule::none;
   return true;
 }
 
 // What the flash content the range leaves out at its end is, and the change
 // that brings it in.
-// The recipe's way to end the code range after the flash content.
-constexpr std::string_view kEndFix =
-    "end it with a line before .data that moves the location counter past them, in an expression "
-    "that does not name .data (. = _sidata + _data_image_size; _flash_end = .;)";
-
-std::string leftOutAtEnd(ElfReader& elf, const FlashPart& part, std::uint64_t start) {
+Advice leftOutAtEnd(ElfReader& elf, const FlashPart& part, std::uint64_t start) {
   const ElfSegment& s = part.segment;
   const ElfSection* section = findSectionLoadedAt(elf, start);
   // Bytes a segment loads for a section without content of its own (.bss
@@ -231,55 +235,37 @@ std::string leftOutAtEnd(ElfReader& elf, const FlashPart& part, std::uint64_t st
     // line counts them from an address before the one they are loaded at,
     // which the linker aligned to the section's alignment.
     const std::string align = std::to_string(section->alignment);
-    return " (the last " + std::to_string(loadAddress + section->size - start) +
-           " bytes of the "
-           "initial values of " +
-           section->name + ", which the linker loads at " + hexText(loadAddress) + ", aligned to " +
-           align +
-           "); the line that ends the code range counts them from a lower address: align the "
-           "location counter (. = ALIGN(" +
-           align +
-           ")) at the end of the last flash section, before the load address of the initial "
-           "values is taken";
+    return {Rule::initialValuesMisaligned,
+            " (the last " + std::to_string(loadAddress + section->size - start) +
+                " bytes of the initial values of " + section->name +
+                ", which the linker loads at " + hexText(loadAddress) + ", aligned to " + align +
+                "); the line that ends the code range counts them from a lower address: " +
+                fixText(Rule::initialValuesMisaligned, {align})};
   }
   if (named && loadAddress < start) {
     // The range ends inside a section: its last line stops short.
-    std::string fix =
-        " (the last " + std::to_string(loadAddress + section->size - start) + " bytes of " +
-        section->name +
-        "); the code range must end after the last flash content: " + std::string(kEndFix);
-    if (lld) {
-      fix +=
-          " (in a map from LLD an alignment line shows the location counter before it is "
-          "aligned)";
-    }
-    return fix;
+    return {Rule::endInsideSection,
+            " (the last " + std::to_string(loadAddress + section->size - start) + " bytes of " +
+                section->name + "); " + fixText(Rule::endInsideSection) +
+                std::string(lld ? kLldAlignmentNote : "")};
   }
   if (s.virtualAddress == s.physicalAddress) {
     // A flash section of its own after the end of the range.
     const std::string what = named ? section->name : std::string("it");
-    return " (" + (named ? "section " + section->name : std::string("flash content")) +
-           "); place " + what +
-           " inside .text, or in the flash before the line that ends the "
-           "code range";
+    return {Rule::flashSectionAfterRange,
+            " (" + (named ? "section " + section->name : std::string("flash content")) + "); " +
+                fixText(Rule::flashSectionAfterRange, {what})};
   }
   const ElfSection* bss = findSectionNamed(elf, ".bss");
   if (named && bss != nullptr && section->address >= bss->address && section->name != ".bss") {
     // A RAM reservation after .bss that the linker gave load bytes.
-    return " (" + section->name + ", a RAM section after .bss); mark " + section->name +
-           " (NOLOAD): under LLD a RAM section after one placed with AT() gets load bytes in the "
-           "flash unless it is NOLOAD";
+    return {Rule::reservationLoaded, " (" + section->name + ", a RAM section after .bss); " +
+                                         fixText(Rule::reservationLoaded, {section->name})};
   }
-  std::string fix =
-      "; the code range must end after the last flash content, the initial values of ";
-  fix += !named || section->name == ".data" ? ".data" : ".data and " + section->name;
-  fix += " included: " + std::string(kEndFix);
-  if (lld) {
-    fix +=
-        " (in a map from LLD an assignment line shows the location counter, not the value "
-        "assigned: move the location counter there)";
-  }
-  return fix;
+  const std::string which =
+      !named || section->name == ".data" ? ".data" : ".data and " + section->name;
+  return {lld ? Rule::lldAssignmentEnd : Rule::noEndLine,
+          "; " + fixText(Rule::noEndLine, {which}) + std::string(lld ? kLldAssignmentNote : "")};
 }
 
 // File bytes loaded into the flash window past the application's flash:
@@ -300,8 +286,7 @@ bool checkPastFlashEnd(const ElfReader& elf, std::string& problem) {
     problem = "the ELF loads " + std::to_string(to - from) + " bytes at " + hexText(from) + " (" +
               (name.empty() ? "segment " + std::to_string(i) : "section " + name) +
               "), past the end of the application's flash, " + hexText(ROM_LIMIT) +
-              ": no image can carry them; end the flash region of the linker script at " +
-              hexText(ROM_LIMIT);
+              ": no image can carry them; " + fixText(Rule::flashPastLimit, {hexText(ROM_LIMIT)});
     return false;
   }
   return true;
@@ -344,12 +329,13 @@ bool checkOverlaps(const ElfReader& elf, std::string& problem) {
   return true;
 }
 
-bool checkRange(ElfReader& elf, const ImageHeader& header, HeaderSource source,
-                std::string& problem) {
+bool checkRange(ElfReader& elf, const ImageHeader& header, HeaderSource source, ElfCheck& check) {
+  std::string& problem = check.problem;
+  Rule& cause = check.cause;
   const std::uint64_t codeStart = header.addrExe;
   const std::uint64_t codeEnd = codeStart + header.appSize;
   const std::string range = hexText(codeStart) + "-" + hexText(codeEnd);
-  if (!checkFlashLoads(elf, problem)) {
+  if (!checkFlashLoads(elf, problem, &cause)) {
     return false;
   }
   FlashPart part;
@@ -363,16 +349,24 @@ bool checkRange(ElfReader& elf, const ImageHeader& header, HeaderSource source,
                 hexText(part.from) + " that the code range " + range +
                 " leaves out; the code range starts at the first line of the map holding .text, "
                 "so nothing may be placed in the flash before it";
-      const std::string name = sectionLoadedAt(elf, part.from);
-      if (!name.empty() && name != ".text") {
-        problem += ": move " + name + " into .text, at its start";
+      cause = Rule::flashBeforeRange;
+      const ElfSection* section = findSectionLoadedAt(elf, part.from);
+      if (section != nullptr && section->address != section->loadAddress) {
+        // Initial values of RAM data: moving them into the code would make
+        // writable data read-only.
+        cause = Rule::initialValuesBeforeRange;
+        problem += ": " + fixText(cause, {section->name});
+      } else if (section != nullptr && !section->name.empty() && section->name != ".text") {
+        problem += ": " + fixText(cause, {section->name, ""});
       }
       return false;
     }
     if (part.to > codeEnd) {
       const std::uint64_t start = std::max(part.from, codeEnd);
+      const Advice advice = leftOutAtEnd(elf, part, start);
       problem = "the ELF loads " + std::to_string(part.to - start) + " bytes at " + hexText(start) +
-                " that the code range " + range + " leaves out" + leftOutAtEnd(elf, part, start);
+                " that the code range " + range + " leaves out" + advice.text;
+      cause = advice.rule;
       return false;
     }
   }
@@ -380,6 +374,7 @@ bool checkRange(ElfReader& elf, const ImageHeader& header, HeaderSource source,
   if (!layout.any) {
     problem = "the ELF loads nothing into the flash (" + hexText(FLASH_BASE) + "-" +
               hexText(ROM_LIMIT) + "), but the code range is " + range;
+    cause = Rule::noFlashContent;
     return false;
   }
   // Bytes before the flash content would go to the device below the
@@ -389,27 +384,31 @@ bool checkRange(ElfReader& elf, const ImageHeader& header, HeaderSource source,
               std::to_string(layout.first.from - codeStart) +
               " bytes before the flash content the ELF loads, " + hexText(layout.first.from) +
               " (" + std::string(staleText(source)) + ")";
+    cause = Rule::rangeStartsEarly;
     return false;
   }
   if (codeEnd > ROM_LIMIT) {
     problem = "the code range " + range +
               " does not end in the flash: the line that ends it, the last line of the map with "
               "an address before the first line holding .data, gives no flash address; RAM "
-              "sections that stand between the flash sections and .data do that: place them "
-              "after .bss";
+              "sections that stand between the flash sections and .data do that: " +
+              fixText(Rule::ramSectionsBeforeData, {"them"});
+    cause = Rule::rangeEndNotFlash;
     return false;
   }
   if (codeEnd > layout.end) {
     problem = "the code range " + range + " runs " + std::to_string(codeEnd - layout.end) +
               " bytes past the end of the flash content the ELF loads, " + hexText(layout.end) +
               " (" + std::string(staleText(source)) + ")";
+    cause = Rule::rangePastFlashContent;
     return false;
   }
   return true;
 }
 
 bool checkCodeBytes(ElfReader& elf, const ImageHeader& header, std::span<const char> code,
-                    std::string& problem) {
+                    ElfCheck& check) {
+  std::string& problem = check.problem;
   const std::uint64_t codeStart = header.addrExe;
   const std::uint64_t codeEnd = codeStart + code.size();
   std::array<char, 4096> bytes{};
@@ -439,9 +438,10 @@ bool checkCodeBytes(ElfReader& elf, const ImageHeader& header, std::span<const c
         if (inFile != used) {
           problem += ": the ELF file holds that byte at offset " + hexText(inFile, 1) + ", not " +
                      hexText(used, 1);
-          const std::string fix = layoutFix(elf, flashLayout(elf, header), header);
-          if (!fix.empty()) {
-            problem += "; " + fix;
+          const Advice fix = layoutFix(elf, flashLayout(elf, header), header);
+          if (!fix.text.empty()) {
+            problem += "; " + fix.text;
+            check.cause = fix.rule;
           }
         }
         return false;
@@ -464,16 +464,28 @@ ElfCheck checkBeforeCode(ElfReader& reader, const ImageHeader& header, HeaderSou
       break;
   }
   check.symbolsChecked = reader.hasSymbols();
-  const bool agrees = checkSymbols(reader, header, source, check.problem) &&
-                      checkRange(reader, header, source, check.problem);
+  const bool agrees =
+      checkSymbols(reader, header, source, check) && checkRange(reader, header, source, check);
   check.verdict = agrees ? ElfVerdict::agrees : ElfVerdict::disagrees;
   return check;
 }
 
 }  // namespace
 
-bool checkFlashLoads(const ElfReader& elf, std::string& problem) {
-  return checkPastFlashEnd(elf, problem) && checkOverlaps(elf, problem);
+bool checkFlashLoads(const ElfReader& elf, std::string& problem, Rule* cause) {
+  if (!checkPastFlashEnd(elf, problem)) {
+    if (cause != nullptr) {
+      *cause = Rule::flashPastLimit;
+    }
+    return false;
+  }
+  if (!checkOverlaps(elf, problem)) {
+    if (cause != nullptr) {
+      *cause = Rule::flashOverlap;
+    }
+    return false;
+  }
+  return true;
 }
 
 SymbolAgreement compareSymbol(const ElfSymbol& symbol, std::uint32_t value) {
@@ -509,7 +521,7 @@ ElfCheck checkImageAgainstElf(std::istream& elf, std::uint64_t length, const Ima
                               std::span<const char> code, HeaderSource source) {
   ElfReader reader(elf, length);
   ElfCheck check = checkBeforeCode(reader, header, source);
-  if (check.verdict == ElfVerdict::agrees && !checkCodeBytes(reader, header, code, check.problem)) {
+  if (check.verdict == ElfVerdict::agrees && !checkCodeBytes(reader, header, code, check)) {
     check.verdict = ElfVerdict::disagrees;
   }
   return check;
@@ -535,9 +547,9 @@ std::string describeMisplacedCode(std::istream& elf, std::uint64_t length,
     }
     std::string problem = "the ELF holds the code at file offset " + hexText(inFile, 1) + ", not " +
                           hexText(derived, 1);
-    const std::string fix = layoutFix(reader, flashLayout(reader, header), header);
-    if (!fix.empty()) {
-      problem += "; " + fix;
+    const Advice fix = layoutFix(reader, flashLayout(reader, header), header);
+    if (!fix.text.empty()) {
+      problem += "; " + fix.text;
     }
     return problem;
   }
@@ -564,7 +576,9 @@ FileLayout checkFileLayout(std::istream& elf, std::uint64_t length, const ImageH
     }
   }
   if (!result.oneBlock) {
-    result.fix = layoutFix(reader, flashLayout(reader, header), header);
+    const Advice fix = layoutFix(reader, flashLayout(reader, header), header);
+    result.fix = fix.text;
+    result.rule = fix.rule;
   }
   return result;
 }

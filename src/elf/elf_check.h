@@ -13,6 +13,7 @@
 
 #include "elf/elf_reader.h"
 #include "format/image_header.h"
+#include "linkdiag/rules.h"
 
 namespace pakforge {
 
@@ -33,6 +34,8 @@ struct ElfCheck {
   // False when the file has no symbol table (a stripped file): everything
   // else was checked.
   bool symbolsChecked = false;
+  // What in the link the disagreement comes from, where the ELF file tells.
+  Rule cause = Rule::none;
 };
 
 // Where the header's addresses came from, for the words of a message:
@@ -51,7 +54,7 @@ SymbolAgreement compareSymbol(const ElfSymbol& symbol, std::uint32_t value);
 // is loaded in the flash window past the application's flash (ROM_LIMIT up
 // to 0x10000000), and no two segments load bytes at the same address. On
 // false, `problem` says what and where.
-bool checkFlashLoads(const ElfReader& elf, std::string& problem);
+bool checkFlashLoads(const ElfReader& elf, std::string& problem, Rule* cause = nullptr);
 
 // What can be checked before the code is read: that the file can be read,
 // that each of the five header symbols agrees with the ELF file's symbol
@@ -87,6 +90,7 @@ struct FileLayout {
   std::uint64_t inFile = 0;
   std::uint64_t derived = 0;
   std::string fix;
+  Rule rule = Rule::none;
 };
 FileLayout checkFileLayout(std::istream& elf, std::uint64_t length, const ImageHeader& header);
 

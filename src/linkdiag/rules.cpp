@@ -1,0 +1,634 @@
+#include "linkdiag/rules.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+
+namespace pakforge {
+namespace {
+
+// The recipe's end of the code range, which several fixes write.
+#define END_LINES "(. = _sidata + _data_image_size; _flash_end = .;)"
+#define LINK_AGAIN "link again, so that the map and the ELF file are from the same link"
+
+constexpr std::array kRules = {
+    RuleInfo{Rule::noTextLine, "PF101", "code range", "name the output section of the code .text",
+             R"EX(No line of the map holds ".text".
+
+pakforge's map rules start the code range at the first line of the map that
+holds ".text", and take the code start from the seven characters after that
+line's first '8'. A script that names its code section otherwise (.code,
+.flash, .app) gives no start at all, and pakforge stops with "addrExe not
+found".
+
+Fix: name the output section that holds the code .text.
+
+    before:  .code : { *(.text*) } > FLASH
+    after:   .text : { *(.text*) } > FLASH
+
+LLD's map has the same line for the output section: the fix is the same.)EX"},
+    RuleInfo{Rule::dataBeforeText, "PF102", "code range",
+             "place the .text output section before everything that names .data",
+             R"EX(A line that holds ".data" stands before any line that holds ".text".
+
+The map rules look for the code start until the first line holding ".data";
+they stop there and the code range has no start. A .data section (or an
+assignment naming it) placed before .text in the script does that.
+
+Fix: place .text first, before every section, assignment or pattern that
+names .data.
+
+    before:  .data : { *(.data*) } > RAM AT> FLASH
+             .text : { *(.text*) } > FLASH
+    after:   .text : { *(.text*) } > FLASH
+             .data : { *(.data*) } > RAM AT> FLASH
+
+The same under LLD.)EX"},
+    RuleInfo{Rule::longCodeSectionName, "PF103", "code range",
+             "name the code's output section .text (a name shorter than 16 characters keeps the "
+             "address on its line)",
+             R"EX(The first line holding ".text" is an output section's line without an
+address.
+
+GNU ld writes an output section's address on the same line as its name only
+when the name is shorter than 16 characters; a longer one (.text_application)
+puts the address on the next line, and the map rules read the code start
+from the name's line, which holds no address.
+
+Fix: name the output section .text.
+
+    before:  .text_application_code : { *(.text*) } > FLASH
+    after:   .text : { *(.text*) } > FLASH
+
+LLD writes every address on the section's own line; its maps do not show
+this.)EX"},
+    RuleInfo{Rule::codeStartInOtherSection, "PF104", "code range",
+             "move what {0} holds into .text, at its start, and drop that output section: the "
+             ".text output section's own line must be the first to hold .text",
+             R"EX(The first line holding ".text" lies in another output section.
+
+An input section or a symbol whose name holds ".text" (.text.Reset_Handler in
+a section of its own, .text.startup) inside an earlier output section is the
+first line the map rules see: the code range would start there, and the
+line holds no address the rules can read.
+
+Fix: move what that output section holds into .text, at its start, and drop
+the section.
+
+    before:  .startup : { *(.text.Reset_Handler) } > FLASH
+             .text : { *(.text*) } > FLASH
+    after:   .text : { *(.text.Reset_Handler) *(.text*) } > FLASH
+
+The same under LLD.)EX"},
+    RuleInfo{Rule::codeStartWithoutAddress, "PF105", "code range",
+             "make the .text output section's own line the first line of the map that holds .text",
+             R"EX(The first line holding ".text" holds no address.
+
+The map rules take the code start from the seven characters after the first
+'8' of the first line holding ".text"; a line that holds none (a comment, a
+pattern line such as " *(.text.init)" before the section's own line) gives
+no code start.
+
+Fix: make the .text output section's own line the first line of the map
+that holds ".text": nothing naming .text before it.
+
+The same under LLD.)EX"},
+    RuleInfo{Rule::flashBeforeRange, "PF106", "code range", "move {0} into .text, at its start{1}",
+             R"EX(Flash content lies before the code range.
+
+The code range starts at the first line holding ".text", and the image holds
+the code range alone: what the script places in the flash before .text (a
+vector table in .isr_vector, .rodata, a configuration block) would be left
+out, and the device would run without it. pakforge refuses such a link.
+
+Fix: move those sections into .text, at its start, in the order they have
+now, and drop their output sections. Quote what the script has: the
+patterns the map shows under each section (KEEP for what nothing refers to,
+such as a vector table).
+
+    before:  .isr_vector : { KEEP(*(.isr_vector)) } > FLASH
+             .rodata : { *(.rodata*) } > FLASH
+             .text : { *(.text*) } > FLASH
+    after:   .text :
+             {
+               KEEP(*(.isr_vector))
+               *(.rodata*)
+               *(.text*)
+             } > FLASH
+
+A vector table stays first, where the vector table register points. LLD's
+map names input sections rather than patterns: the fix is the same.)EX"},
+    RuleInfo{Rule::initialValuesBeforeRange, "PF107", "code range",
+             "load the initial values of {0} after the code, as the last thing in the code's "
+             "flash region (AT> that region, or AT(_sidata) after the end lines of PF204), not "
+             "into .text",
+             R"EX(The initial values of a RAM section are loaded into the flash before the
+code range.
+
+A script that loads .data's initial values (AT> or AT()) into a small flash
+region placed before the region of .text puts them before the code range,
+where the image leaves them out. Moving .data into .text would put writable
+data into read-only code: the right place for the initial values is after
+the code, in its region.
+
+Fix: load .data after the code, in the code's region, and end the code range
+after the values.
+
+    before:  .data : { *(.data*) } > RAM AT> CONFIG
+    after:   _sidata = .;
+             . = _sidata + _data_image_size;
+             _flash_end = .;
+             .data : AT(_sidata) { *(.data*) } > RAM
+             _data_image_size = SIZEOF(.data);   (after .data)
+
+(AT> FLASH, the code's region, does the same; the end line must then follow
+.data's load address.) The same under LLD.)EX"},
+    RuleInfo{Rule::rangeStartsEarly, "PF108", "code range", LINK_AGAIN,
+             R"EX(The code range starts before the flash content the ELF file loads.
+
+The image would carry whatever the ELF file holds before its code (its own
+headers, zeros) below the application, where the device's loader lives. A
+map from another link, or one edited by hand, gives such a start.
+
+Fix: link again, so that the map and the ELF file are from the same link,
+and give pakforge both.
+
+The same under LLD.)EX"},
+    RuleInfo{Rule::noFlashContent, "PF109", "code range",
+             "place the code in the flash (.text : { ... } > FLASH, the region at {0})",
+             R"EX(The ELF file loads nothing into the flash.
+
+The device's application flash is 0x08000000 up to 0x0803FE00; an ELF file
+that loads its code elsewhere (RAM, another part's flash) has nothing for an
+image.
+
+Fix: place .text, and what it holds, in the flash region.
+
+    before:  .text : { *(.text*) } > RAM
+    after:   .text : { *(.text*) } > FLASH
+
+The same under LLD.)EX"},
+    RuleInfo{Rule::dataLineAssignment, "PF201", "range end",
+             "move that assignment after the .data section, or write it without naming .data; "
+             "end the code range with a line before .data that moves the location counter past "
+             "the initial values " END_LINES,
+             R"EX(An assignment before .data names .data.
+
+The map rules end the code range at the first line holding ".data" after the
+code start, and take the end from the last address line before it. An
+assignment such as "_sidata = LOADADDR(.data);" before the .data section is
+such a line: the range ends before it, without the initial values of .data.
+
+Fix: move the assignment after .data, or write it without naming .data, and
+end the range past the initial values with a forward reference:
+
+    before:  _sidata = LOADADDR(.data);
+             .data : { ... } > RAM AT> FLASH
+    after:   _sidata = .;
+             . = _sidata + _data_image_size;
+             _flash_end = .;
+             .data : AT(_sidata) { ... } > RAM
+             _data_image_size = _edata - _sdata;
+
+The same under LLD, which needs the location counter moved (see PF205).)EX"},
+    RuleInfo{Rule::dataLineSectionName, "PF202", "range end",
+             "rename the output section {0} to .data",
+             R"EX(The RAM data's output section is not named .data, and one of its input
+section lines is the first line holding ".data".
+
+The map rules end the code range at the first line holding ".data". With the
+RAM data in a section of another name (.ram_data, .sram), the first such line
+is one of its input sections, inside it: the range ends there, and the RAM
+check, which takes the start of the RAM data from lines holding ".data",
+reads it from there too.
+
+Fix: name the RAM data's output section .data.
+
+    before:  .ram_data : { *(.data*) } > RAM AT> FLASH
+    after:   .data : { *(.data*) } > RAM AT> FLASH
+
+The same under LLD.)EX"},
+    RuleInfo{Rule::dataLinePattern, "PF203", "range end",
+             "write that pattern so that the line does not hold .data (.dat[a] matches the same "
+             "sections), or move it after .data",
+             R"EX(A pattern line before .data holds ".data".
+
+A pattern such as "*(.data.vector_table)" or "*(.rodata .data.rel.ro)" in a
+flash section before .data is the first line holding ".data": the map rules
+end the code range there.
+
+Fix: write the pattern so that the map line does not hold ".data" (the
+pattern .dat[a] matches the same sections), or move it after .data.
+
+    before:  *(.data.rel.ro*)
+    after:   *(.dat[a].rel.ro*)
+
+The same under LLD.)EX"},
+    RuleInfo{Rule::noEndLine, "PF204", "range end",
+             "the code range must end after the last flash content, the initial values of {0} "
+             "included: end it with a line before .data that moves the location counter past "
+             "them, in an expression that does not name .data " END_LINES,
+             R"EX(No line before .data carries the end of the initial values of .data.
+
+The code range ends at the last address line before the first line holding
+".data". A script that places .data's initial values after the code
+(AT> FLASH) has no such line after them: the range ends with the code, and
+the image lacks the initial values.
+
+Fix: end the code range with a line before .data that moves the location
+counter past the values, in an expression that does not name .data (a
+forward reference to a symbol set after .data). When .data holds a double or
+a 64-bit variable, align the start of the values to 8 first, as the file
+keeps that alignment.
+
+    before:  .data : { ... } > RAM AT> FLASH
+    after:   . = ALIGN(8);
+             _sidata = .;
+             . = _sidata + _data_image_size;
+             _flash_end = .;
+             .data : AT(_sidata) { _sdata = .; ... _edata = .; } > RAM
+             _data_image_size = _edata - _sdata;
+
+Under LLD the location counter itself must be moved (see PF205).)EX"},
+    RuleInfo{Rule::lldAssignmentEnd, "PF205", "range end",
+             "move the location counter itself there " END_LINES,
+             R"EX(In a map from LLD, the line that ends the code range is an assignment.
+
+LLD prints an assignment line with the location counter at that point, not
+with the value assigned. "_flash_end = _sidata + _data_image_size;" shows the
+start of the initial values, not their end, and the range stops short of
+them. GNU ld prints the value assigned.
+
+Fix: move the location counter itself, and assign it after.
+
+    before:  _flash_end = _sidata + _data_image_size;
+    after:   . = _sidata + _data_image_size;
+             _flash_end = .;
+
+GNU ld prints the same value for both forms.)EX"},
+    RuleInfo{Rule::endInsideSection, "PF206", "range end",
+             "the code range must end after the last flash content: end it with a line before "
+             ".data that moves the location counter past them, in an expression that does not name "
+             ".data " END_LINES,
+             R"EX(The code range ends inside a flash section.
+
+The last address line before .data stops short of the section's end: a
+symbol set before the section's last input sections, or, in a map from LLD,
+an alignment line, which shows the location counter before it is aligned.
+
+Fix: end the code range with a line after the last flash section that moves
+the location counter past it.
+
+    before:  .rodata : { *(.rodata*) } > FLASH
+             _etext = .;  (inside a section, or before the last one)
+    after:   _sidata = .;
+             . = _sidata + _data_image_size;
+             _flash_end = .;
+
+The same under LLD.)EX"},
+    RuleInfo{Rule::flashSectionAfterRange, "PF207", "range end",
+             "place {0} inside .text, or in the flash before the line that ends the code range",
+             R"EX(A flash section lies after the end of the code range.
+
+What the script places in the flash after the line that ends the code range
+(a section after .data's initial values, a section in a second flash region
+such as an apps or a storage area, with its own start symbol) is left out of
+the image, and the range may end past the device's flash.
+
+Fix: place that section inside .text, or in the code's flash region before
+the line that ends the code range. A region of its own that the image must
+not carry has no place in the application's link.
+
+    before:  .apps : { *(.apps*) } > APPS
+    after:   .text : { ... *(.apps*) } > FLASH
+
+The same under LLD.)EX"},
+    RuleInfo{Rule::ramSectionsBeforeData, "PF208", "range end", "place {0} after .bss",
+             R"EX(RAM sections stand between the flash sections and .data in the map.
+
+The code range ends at the last address line before the first line holding
+".data". A RAM section listed before .data (a stack, a heap, a no-init area,
+.ccmram) can hold that line: the range then ends at a RAM address, past all
+the flash.
+
+Fix: place those sections after .bss.
+
+    before:  ._stack (NOLOAD) : { ... } > RAM
+             .data : { ... } > RAM AT> FLASH
+    after:   .data : { ... } > RAM AT> FLASH
+             .bss : { ... } > RAM
+             ._stack (NOLOAD) : { ... } > RAM
+
+The same under LLD.)EX"},
+    RuleInfo{Rule::rangeEndNotFlash, "PF209", "range end",
+             "make the last address line before .data the end of the flash content: {0}",
+             R"EX(The code range does not end in the flash.
+
+The last address line before the first line holding ".data" gives an
+address past the device's flash (0x0803FE00): a RAM section's line, or a
+flash section of another region listed before .data.
+
+Fix: make the line before .data that ends the range the end of the flash
+content; aelfdump --link names the sections that stand there.
+
+The same under LLD.)EX"},
+    RuleInfo{Rule::rangePastFlashContent, "PF210", "range end",
+             LINK_AGAIN "; or end the code range where the flash content ends",
+             R"EX(The code range runs past the end of the flash content the ELF file loads.
+
+The image would carry bytes the ELF file does not load: a map from another
+link (one with more code or more initial values), or an end line placed
+after a gap.
+
+Fix: link again, so that the map and the ELF file are from the same link; or
+end the code range where the flash content ends.
+
+The same under LLD.)EX"},
+    RuleInfo{Rule::reservationLoaded, "PF211", "range end",
+             "mark {0} (NOLOAD): under LLD a RAM section after one placed with AT() gets load "
+             "bytes in the flash unless it is NOLOAD",
+             R"EX(A RAM reservation after .bss gets load bytes in the flash.
+
+Under LLD, a RAM section that moves the location counter (a heap, a stack)
+after a section placed with AT() is given bytes in the file, loaded into the
+flash after .data's initial values: the image would need them, and the code
+range does not hold them.
+
+Fix: mark the reservation NOLOAD.
+
+    before:  ._user_heap_stack : { . = . + 0x600; } > RAM
+    after:   ._user_heap_stack (NOLOAD) : { . = . + 0x600; } > RAM
+
+GNU ld gives such a section no load bytes; NOLOAD is right for both.)EX"},
+    RuleInfo{Rule::symbolStale, "PF301", "symbols", LINK_AGAIN,
+             R"EX(A symbol's address in the map is not the ELF file's.
+
+The header carries the five symbols' addresses from the map. When the ELF
+file defines a symbol elsewhere (a global or weak definition, else a local
+one; for a function, bit 0 aside), or not at all, the map is from another
+link, and the device's loader would call or read the wrong address.
+
+Fix: link again, so that the map and the ELF file are from the same link,
+and give pakforge both.
+
+LLD's map keeps a function's bit 0; GNU ld's leaves it out: both agree with
+the ELF file.)EX"},
+    RuleInfo{Rule::symbolLocalOnly, "PF302", "symbols", "make {0} global (not static)",
+             R"EX(A symbol is only a local one in the ELF file.
+
+The device's loader finds the five symbols by the header alone, but a
+static function or table of that name is easily one of several; the map
+lists a local symbol only where the linker prints it.
+
+Fix: make the symbol global.
+
+    before:  static void loop(void) { ... }
+    after:   void loop(void) { ... }
+
+The same under LLD.)EX"},
+    RuleInfo{Rule::symbolDiscarded, "PF303", "symbols",
+             "keep it: KEEP(*({0})) in the linker script, or link with -Wl,--undefined={1}",
+             R"EX(--gc-sections discarded a symbol's section.
+
+Nothing in the firmware refers to the five symbols: the device's loader
+does. Linked with --gc-sections, their sections are thrown away, and the
+map lists them in its block of discarded input sections.
+
+Fix: keep their sections in the script, or name them as undefined on the
+command line.
+
+    before:  *(.rodata*)
+    after:   KEEP(*(.rodata.ModbusHGroups_Table))
+             *(.rodata*)
+
+The same under LLD, whose map has no discarded block.)EX"},
+    RuleInfo{Rule::symbolUndefined, "PF304", "symbols",
+             "define {0} as a global symbol, and keep its section (KEEP(*(.text.{0})) or "
+             "KEEP(*(.rodata.{0})) in the linker script, or -Wl,--undefined={0})",
+             R"EX(A symbol is not in the ELF file.
+
+The firmware does not define it, or --gc-sections discarded it without a
+trace in the map (LLD).
+
+Fix: define it as a global symbol, and keep its section.
+
+    after:   void loop(void) { ... }
+             KEEP(*(.text.loop))   (in .text)
+
+The same under LLD.)EX"},
+    RuleInfo{Rule::symbolBeforeRange, "PF305", "symbols",
+             "fix the start of the code range (the code range's problem says how): the symbol "
+             "lies in the range then",
+             R"EX(A symbol lies before the code range.
+
+The map rules read the five symbols from the lines of the code range; one
+placed before it (in a section before .text) is not found.
+
+Fix: the code range's own problem (PF106) moves what lies before it into
+.text; the symbol is found then.)EX"},
+    RuleInfo{Rule::symbolAfterRange, "PF306", "symbols",
+             "fix the end of the code range (the code range's problem says how): the symbol lies "
+             "in the range then",
+             R"EX(A symbol lies after the code range.
+
+The map rules read the five symbols from the lines of the code range; one
+placed after its end (in a flash section after the line that ends it) is
+not found.
+
+Fix: the code range's own problem (PF207, PF204) brings that section into
+the range; the symbol is found then.)EX"},
+    RuleInfo{Rule::symbolWithoutMapLine, "PF307", "symbols",
+             "give pakforge the map the linker wrote for this ELF file (-Wl,-Map=...)",
+             R"EX(A symbol lies inside the code range, but the map has no line for it there.
+
+GNU ld and LLD list every global symbol under its input section. A map that
+lacks one was edited, cut, or written by another link.
+
+Fix: give pakforge the map the linker wrote with this ELF file.)EX"},
+    RuleInfo{Rule::textNotAtOffset, "PF401", "file offset",
+             "align .text to {0} (ALIGN({0})) so that the file holds it from offset {0}{1}",
+             R"EX(The ELF file holds the code at another offset than pakforge reads it from.
+
+pakforge reads the code from the ELF file as flat bytes, at an offset made
+of the lowest non-zero hex digit of addrExe - 0x08000000 alone (0x20000 for
+code at 0x08020000). Linked with -n, a segment's file offset follows its
+alignment: .text aligned to that offset lands there.
+
+Fix: align .text to the derived offset.
+
+    before:  .text : { ... } > FLASH
+    after:   .text : ALIGN(0x20000) { ... } > FLASH   (and link with -n)
+
+The same under LLD.)EX"},
+    RuleInfo{Rule::pageAlignedSegments, "PF402", "file offset",
+             "link with -n (no page alignment of segments), so that the file holds the flash "
+             "content as one block, as the flash does",
+             R"EX(The ELF file aligns its segments to pages.
+
+Without -n, GNU ld and LLD place each segment at a page boundary of the
+file: the initial values of .data lie further on in the file than in the
+flash, and pakforge, which reads the flash content as one block, would take
+the gap instead.
+
+Fix: link with -n (gcc -Wl,-n; ld.lld -n).)EX"},
+    RuleInfo{Rule::initialValuesMisaligned, "PF403", "file offset",
+             "align the location counter (. = ALIGN({0})) at the end of the last flash section, "
+             "before the load address of the initial values is taken",
+             R"EX(The initial values of .data are loaded at an address that is not a multiple
+of .data's alignment.
+
+A double or a 64-bit variable makes .data 8-aligned, and the file keeps
+that alignment for its initial values: loaded at an address that is only
+4-aligned, they lie a few bytes further on in the file than in the flash,
+and the code range counts them from the lower address.
+
+Fix: align the location counter before the load address is taken.
+
+    before:  _sidata = .;
+    after:   . = ALIGN(8);
+             _sidata = .;
+
+Under LLD the alignment line shows the location counter before it is
+aligned; the end line after it is right.)EX"},
+    RuleInfo{Rule::ramStartNotData, "PF501", "RAM",
+             "after .bss, make the start of .data the last such line: . = ADDR(.data); "
+             "_ram_data_start = ADDR(.data);",
+             R"EX(The RAM report's start of the RAM data is not the start of .data.
+
+The RAM check takes the start of the RAM data from the last line of the map
+that holds both ".data" and a RAM address: an input section of .data from a
+later file, or a symbol such as _edata, can be that line.
+
+Fix: make the start of .data the last such line, after .bss.
+
+    after:   . = ADDR(.data);
+             _ram_data_start = ADDR(.data);   (at the end of SECTIONS)
+
+LLD prints the location counter on assignment lines: moving it to
+ADDR(.data) first makes its line show the right value.)EX"},
+    RuleInfo{Rule::ramNoDataLine, "PF502", "RAM",
+             "name the RAM data's output section .data, or add . = ADDR(.data); _ram_data_start = "
+             "ADDR(.data); after .bss",
+             R"EX(No line of the map holds both ".data" and a RAM address.
+
+The RAM check then starts the RAM data at 0, and the report is meaningless.
+
+Fix: name the RAM data's output section .data, or add the lines of PF501.)EX"},
+    RuleInfo{Rule::ramCheckFails, "PF503", "RAM",
+             "describe only the device's RAM in the linker script: a RAM bank the device lacks, or "
+             "the end of a larger RAM, must not stand in the map as an address",
+             R"EX(The RAM check fails on an address past the RAM the firmware uses.
+
+The RAM check takes the highest RAM address of any line holding "2000". A
+script for a part with more RAM, or with a second bank (SRAM2, CCM at
+0x10000000 written as 0x2001xxxx), puts such addresses in the map, and the
+RAM data appears larger than the device's RAM.
+
+Fix: describe only the device's RAM in the script.
+
+    before:  RAM (rwx) : ORIGIN = 0x20000000, LENGTH = 128K
+    after:   RAM (rwx) : ORIGIN = 0x20000000, LENGTH = 32K
+
+The same under LLD.)EX"},
+    RuleInfo{
+        Rule::ramReportHigh, "PF504", "RAM",
+        "set the stack top at the end of a stack reservation after .bss (. = ALIGN(8); . = . + "
+        "0x400; _estack = .;), not at the end of RAM; a heap that takes all the RAM left, or "
+        "a symbol for the end of RAM, keeps the report at the end of RAM, which is then what "
+        "the firmware reserves",
+        R"EX(The RAM report's highest address lies past all the RAM the firmware uses.
+
+The report takes the highest RAM address of the map: a stack top written
+as the end of RAM (_estack = ORIGIN(RAM) + LENGTH(RAM)) makes every build
+report the whole RAM as used.
+
+Fix: reserve the stack after .bss and set the stack top at its end.
+
+    before:  _estack = ORIGIN(RAM) + LENGTH(RAM);
+    after:   ._user_heap_stack (NOLOAD) :
+             {
+               . = ALIGN(8);
+               . = . + _Min_Heap_Size;
+               . = . + _Min_Stack_Size;
+               . = ALIGN(8);
+               _estack = .;
+             } > RAM
+
+The same under LLD.)EX"},
+    RuleInfo{Rule::flashPastLimit, "PF601", "flash",
+             "end the flash region of the linker script at {0}",
+             R"EX(The ELF file loads bytes past the end of the application's flash.
+
+The application may use the flash up to 0x0803FE00; above it, up to
+0x10000000, lies flash that no image can carry. A section there (the last
+flash page, or a link made for a bigger part) would be missing on the
+device.
+
+Fix: end the flash region of the script at 0x0803FE00, so that the linker
+says when the firmware does not fit.
+
+    before:  FLASH (rx) : ORIGIN = 0x08020000, LENGTH = 128K
+    after:   FLASH (rx) : ORIGIN = 0x08020000, LENGTH = 0x1FE00
+
+The same under LLD.)EX"},
+    RuleInfo{Rule::flashOverlap, "PF602", "flash",
+             "give each section that is loaded into the flash an address range of its own",
+             R"EX(Two segments of the ELF file load bytes at the same flash address.
+
+The flash can hold only one of them, and which one the device would get is
+not the ELF file's to say. Both linkers refuse overlapping load addresses
+unless told not to check them (--no-check-sections).
+
+Fix: give each loaded section a range of its own, and link without
+--no-check-sections.)EX"},
+};
+
+#undef END_LINES
+#undef LINK_AGAIN
+
+}  // namespace
+
+std::span<const RuleInfo> allRules() {
+  return kRules;
+}
+
+const RuleInfo& ruleInfo(Rule rule) {
+  for (const RuleInfo& info : kRules) {
+    if (info.rule == rule) {
+      return info;
+    }
+  }
+  static const RuleInfo none{Rule::none, "", "", "", ""};
+  return none;
+}
+
+const RuleInfo* findRule(std::string_view code) {
+  for (const RuleInfo& info : kRules) {
+    if (info.code.size() == code.size() &&
+        std::equal(code.begin(), code.end(), info.code.begin(), [](char a, char b) {
+          return std::toupper(static_cast<unsigned char>(a)) == b;
+        })) {
+      return &info;
+    }
+  }
+  return nullptr;
+}
+
+std::string fixText(Rule rule, std::initializer_list<std::string_view> names) {
+  const std::string_view fix = ruleInfo(rule).fix;
+  std::string text;
+  for (std::size_t i = 0; i < fix.size(); ++i) {
+    const std::size_t index = i + 2 < fix.size() && fix[i] == '{' && fix[i + 2] == '}'
+                                  ? static_cast<std::size_t>(fix[i + 1] - '0')
+                                  : names.size();
+    if (index < names.size()) {
+      text += names.begin()[index];
+      i += 2;
+    } else {
+      text += fix[i];
+    }
+  }
+  return text;
+}
+
+}  // namespace pakforge

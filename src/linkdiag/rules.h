@@ -1,0 +1,89 @@
+// The problems that stand between a link and a correct image, each with a
+// stable code, like a compiler's error codes: one table gives each code its
+// fix text and its explanation, and everything else (pakforge's refusals
+// and hint lines, aelfdump --link and --explain, the tests) names problems
+// by code, never by their English.
+#pragma once
+
+#include <initializer_list>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace pakforge {
+
+enum class Rule {
+  none,
+  // Where the code range starts.
+  noTextLine,
+  dataBeforeText,
+  longCodeSectionName,
+  codeStartInOtherSection,
+  codeStartWithoutAddress,
+  flashBeforeRange,
+  initialValuesBeforeRange,
+  rangeStartsEarly,
+  noFlashContent,
+  // Where it ends.
+  dataLineAssignment,
+  dataLineSectionName,
+  dataLinePattern,
+  noEndLine,
+  lldAssignmentEnd,
+  endInsideSection,
+  flashSectionAfterRange,
+  ramSectionsBeforeData,
+  rangeEndNotFlash,
+  rangePastFlashContent,
+  reservationLoaded,
+  // The five symbols.
+  symbolStale,
+  symbolLocalOnly,
+  symbolDiscarded,
+  symbolUndefined,
+  symbolBeforeRange,
+  symbolAfterRange,
+  symbolWithoutMapLine,
+  // Where the file holds the code.
+  textNotAtOffset,
+  pageAlignedSegments,
+  initialValuesMisaligned,
+  // The RAM report.
+  ramStartNotData,
+  ramNoDataLine,
+  ramCheckFails,
+  ramReportHigh,
+  // What the flash holds.
+  flashPastLimit,
+  flashOverlap,
+};
+
+struct RuleInfo {
+  Rule rule;
+  std::string_view code;   // "PF101"
+  std::string_view topic;  // the part of the link it concerns
+  // The change that fixes it; {0}, {1} ... stand for what the link names
+  // (sections, patterns, alignments).
+  std::string_view fix;
+  // What the map rules read, why such a link breaks them, the fix with a
+  // before-and-after excerpt of a script, and how it looks under LLD.
+  std::string_view explanation;
+};
+
+// Every rule, in code order.
+std::span<const RuleInfo> allRules();
+const RuleInfo& ruleInfo(Rule rule);
+// Null for a code no rule has (codes are matched without regard to case).
+const RuleInfo* findRule(std::string_view code);
+
+// The rule's fix with `names` put in for {0}, {1} ...
+std::string fixText(Rule rule, std::initializer_list<std::string_view> names = {});
+
+// Why a map from LLD misleads where GNU ld's would not, said after a fix.
+inline constexpr std::string_view kLldAssignmentNote =
+    " (in a map from LLD an assignment line shows the location counter, not the value assigned: "
+    "move the location counter there)";
+inline constexpr std::string_view kLldAlignmentNote =
+    " (in a map from LLD an alignment line shows the location counter before it is aligned)";
+
+}  // namespace pakforge
