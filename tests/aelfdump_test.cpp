@@ -24,6 +24,7 @@ std::string hex32(std::uint32_t value) {
 const std::string kUsage =
     "usage: aelfdump [--json] [--elf ELF] IMAGE\n"
     "       aelfdump [--json] --link MAP ELF\n"
+    "       aelfdump --explain CODE\n"
     "       aelfdump --help | --version\n";
 
 class Aelfdump : public ExampleBuild {
@@ -164,6 +165,14 @@ TEST_F(Aelfdump, HelpVersionAndOptionsAnywhere) {
        2,
        "",
        "aelfdump: --link takes the ELF file as its second path, not with --elf\n" + kUsage},
+      // A problem's explanation, by its code, in any case.
+      {{"--explain", "PF204"}, 0, "PF204 (range end): No line before .data carries", ""},
+      {{"--explain", "pf403"}, 0, "PF403 (file offset): ", ""},
+      {{"--explain"}, 2, "", "aelfdump: --explain needs a problem's code\n" + kUsage},
+      {{"--explain", "PF204", "--json"},
+       2,
+       "",
+       "aelfdump: --explain takes a code alone\n" + kUsage},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args.front());
@@ -172,6 +181,11 @@ TEST_F(Aelfdump, HelpVersionAndOptionsAnywhere) {
     EXPECT_EQ(r.out.substr(0, c.out.size()), c.out);
     EXPECT_EQ(r.err, c.err);
   }
+  const Outcome unknown = dump({"--explain", "PF999"});
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_EQ(unknown.err.rfind("aelfdump: no problem has the code 'PF999'; the codes are PF101 ", 0),
+            0u)
+      << unknown.err;
 }
 
 }  // namespace

@@ -60,7 +60,7 @@ for project in "$scripts"/*/project.sh; do
     status=0
     "$aelfdump" --link "$stock/output.map" "$stock/output.elf" >"$work/link" 2>&1 || status=$?
     [ "$status" -eq 8 ] || fail "$case: aelfdump --link on the stock script gave status $status"
-    found=" $(fixes_named "$work/link" | tr '\n' ' ')"
+    found=" $(fixes_coded "$work/link" | tr '\n' ' ')"
     for fix in "${named[@]}"; do
       [[ "$found" == *" $fix "* ]] || fail "$case: aelfdump --link does not name $fix"
     done

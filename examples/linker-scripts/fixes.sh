@@ -1,7 +1,8 @@
 # What tests/linker_scripts_test.sh and rounds.sh share: the edits of
 # pakforge's recipe that the FIX_ blocks of the scripts here make, with the
-# phrases by which pakforge or aelfdump --link names each, and a way to run
-# pakforge on a link. Sourced; needs bash 4.
+# problem codes of aelfdump --link that each answers and the phrases by
+# which pakforge's own messages name it, and a way to run pakforge on a
+# link. Sourced; needs bash 4.
 declare -A fix_phrases=(
   [VECTORS]=$'(for a vector table\nmove .isr_vector into .text\nmove .vectors into .text\nmove .vector_table into .text'
   [TEXTFIRST]="the .text output section's own line must be the first"
@@ -16,6 +17,36 @@ declare -A fix_phrases=(
   [RAMSTART]='_ram_data_start = ADDR(.data)'
   [BANKS]="describe only the device's RAM"
 )
+
+declare -A fix_codes=(
+  [VECTORS]="PF106 PF107"
+  [TEXTFIRST]="PF103 PF104 PF105"
+  [OFFSET]="PF401 PF402"
+  [KEEP]="PF303 PF304"
+  [DATANAME]="PF202 PF203"
+  [END]="PF201 PF204 PF205 PF206"
+  [ALIGN]="PF403"
+  [RAMSECTIONS]="PF208"
+  [NOLOAD]="PF211"
+  [STACK]="PF504"
+  [RAMSTART]="PF501 PF502"
+  [BANKS]="PF503"
+)
+
+# fixes_coded FILE: the edits that answer the problems aelfdump --link lists
+# in FILE ("N. [CODE topic] ..."), one per line.
+fixes_coded() {
+  local fix code
+  local codes=" $(grep -o '^  *[0-9]*\. \[PF[0-9]*' "$1" | grep -o 'PF[0-9]*' | tr '\n' ' ')"
+  for fix in "${!fix_codes[@]}"; do
+    for code in ${fix_codes[$fix]}; do
+      if [[ "$codes" == *" $code "* ]]; then
+        echo "$fix"
+        break
+      fi
+    done
+  done | sort
+}
 
 # fixes_named FILE: the edits that the text in FILE names, one per line.
 fixes_named() {

@@ -5,7 +5,8 @@
 #   - with pakforge's messages alone: each round, link, run pakforge, and
 #     make the recipe's edits that its message names;
 #   - with aelfdump --link: each round, link, run pakforge, and on a
-#     refusal make every edit that aelfdump --link names.
+#     refusal make every edit that answers a problem aelfdump --link lists,
+#     by its code.
 # A round is one link and one pakforge run; the last one writes the image,
 # which must be objcopy's bytes. A message that names no edit still to make
 # leaves the user stuck; one that names an edit already made is advice the
@@ -52,8 +53,9 @@ rounds() {
       "$aelfdump" --link "$work/link/output.map" "$work/link/output.elf" >"$work/advice" 2>&1 || true
       advice=$work/advice
     fi
-    local new=()
-    for fix in $(fixes_named "$advice"); do
+    local new=() named=fixes_named
+    [ "$mode" = pakforge ] || named=fixes_coded
+    for fix in $($named "$advice"); do
       if [[ " ${applied[*]} " == *" $fix "* ]]; then
         echo "round $n advises $fix, already made" >&2
       elif [[ " ${fixes[*]} " == *" $fix "* ]]; then

@@ -51,6 +51,34 @@ int exitStatus(BuildResult result) {
   return static_cast<int>(result) & 0xFF;
 }
 
+// `text` in lines of at most kWidth characters, broken at spaces, every
+// line after the first indented by `indent`.
+std::string wrapped(std::string_view text, std::size_t indent) {
+  constexpr std::size_t kWidth = 79;
+  std::string out;
+  std::size_t column = 0;
+  while (!text.empty()) {
+    std::size_t take = text.size();
+    if (column + take > kWidth) {
+      const std::size_t room = kWidth - std::min(kWidth, column);
+      const std::size_t space = text.substr(0, room + 1).rfind(' ');
+      // A word longer than a line stays whole.
+      take = space != std::string_view::npos && space > 0 ? space : text.find(' ');
+      take = std::min(take, text.size());
+    }
+    out.append(text.substr(0, take));
+    text.remove_prefix(take);
+    while (!text.empty() && text.front() == ' ') {
+      text.remove_prefix(1);
+    }
+    if (!text.empty()) {
+      out += "\n" + std::string(indent, ' ');
+      column = indent;
+    }
+  }
+  return out + "\n";
+}
+
 void printText(const LinkDiagnosis& d, const BuildPreview& verdict) {
   const auto linker = [](bool lld) { return lld ? " (LLD)" : " (GNU ld)"; };
   std::cout << label("map file") << "'" << d.mapPath << "'" << linker(d.lldMap) << "\n"
@@ -120,9 +148,15 @@ void printText(const LinkDiagnosis& d, const BuildPreview& verdict) {
   }
   int n = 0;
   for (const LinkFinding& f : d.findings) {
-    std::cout << "  " << ++n << ". [" << f.topic << "] " << f.what << "\n";
-    if (!f.fix.empty()) {
-      std::cout << "     fix: " << f.fix << "\n";
+    const std::string number = "  " + std::to_string(++n) + ". ";
+    std::cout << wrapped(
+        number + "[" + std::string(f.code()) + " " + std::string(f.topic()) + "] " + f.what,
+        number.size());
+    std::cout << wrapped(
+        std::string(number.size(), ' ') + "fix: " + f.fix + (f.lines.empty() ? "" : ":"),
+        number.size() + 5);
+    for (const std::string& line : f.lines) {
+      std::cout << std::string(number.size() + 7, ' ') << line << "\n";
     }
   }
   std::cout << label("verdict");
@@ -188,8 +222,13 @@ void printJson(const LinkDiagnosis& d, const BuildPreview& verdict) {
             << "}, \"findings\": [";
   separator = "";
   for (const LinkFinding& f : d.findings) {
-    std::cout << separator << "{\"topic\": " << jsonString(f.topic)
-              << ", \"what\": " << jsonString(f.what) << ", \"fix\": " << jsonString(f.fix) << "}";
+    std::string lines = "[";
+    for (const std::string& line : f.lines) {
+      lines += (lines.size() > 1 ? ", " : "") + jsonString(line);
+    }
+    std::cout << separator << "{\"code\": " << jsonString(f.code())
+              << ", \"topic\": " << jsonString(f.topic()) << ", \"what\": " << jsonString(f.what)
+              << ", \"fix\": " << jsonString(f.fix) << ", \"lines\": " << lines << "]}";
     separator = ", ";
   }
   std::cout << "], \"verdict\": {\"correctImage\": "
@@ -199,6 +238,20 @@ void printJson(const LinkDiagnosis& d, const BuildPreview& verdict) {
 }
 
 }  // namespace
+
+int explainRule(const std::string& code) {
+  const RuleInfo* rule = findRule(code);
+  if (rule == nullptr) {
+    std::cerr << "aelfdump: no problem has the code '" << code << "'; the codes are";
+    for (const RuleInfo& info : allRules()) {
+      std::cerr << " " << info.code;
+    }
+    std::cerr << "\n";
+    return 2;
+  }
+  std::cout << rule->code << " (" << rule->topic << "): " << rule->explanation << "\n";
+  return 0;
+}
 
 int dumpLink(const std::string& mapPath, const std::string& elfPath, bool json) {
   const LinkDiagnosis d = diagnoseLink(mapPath, elfPath);

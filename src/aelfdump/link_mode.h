@@ -15,4 +15,8 @@ inline constexpr int kLinkRefused = 8;
 // pakforge builds a correct image from this link.
 int dumpLink(const std::string& mapPath, const std::string& elfPath, bool json);
 
+// Prints the explanation of a problem's code (PF101 ...); 2 (wrong
+// arguments) for a code no problem has.
+int explainRule(const std::string& code);
+
 }  // namespace pakforge::aelfdump

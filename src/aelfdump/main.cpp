@@ -14,6 +14,7 @@ namespace {
 constexpr std::string_view kUsage =
     "usage: aelfdump [--json] [--elf ELF] IMAGE\n"
     "       aelfdump [--json] --link MAP ELF\n"
+    "       aelfdump --explain CODE\n"
     "       aelfdump --help | --version\n";
 
 struct Arguments {
@@ -22,6 +23,7 @@ struct Arguments {
   bool version = false;
   bool link = false;
   std::optional<std::string> elf;
+  std::optional<std::string> explain;
   std::vector<std::string> positional;
   std::string error;  // what is wrong with them, if anything
 };
@@ -46,6 +48,10 @@ Arguments parseArguments(const std::vector<std::string>& args) {
       a.elf = args[++i];
     } else if (arg == "--elf") {
       a.error = a.elf ? "--elf is given twice" : "--elf needs the path of an ELF file";
+    } else if (arg == "--explain" && i + 1 < args.size() && !a.explain) {
+      a.explain = args[++i];
+    } else if (arg == "--explain") {
+      a.error = a.explain ? "--explain is given twice" : "--explain needs a problem's code";
     } else if (arg == "--link") {
       a.link = true;
     } else {
@@ -55,7 +61,11 @@ Arguments parseArguments(const std::vector<std::string>& args) {
   if (!a.error.empty() || a.help || a.version) {
     return a;
   }
-  if (a.link && a.elf) {
+  if (a.explain && (a.link || a.elf || a.json || !a.positional.empty())) {
+    a.error = "--explain takes a code alone";
+  } else if (a.explain) {
+    return a;
+  } else if (a.link && a.elf) {
     a.error = "--link takes the ELF file as its second path, not with --elf";
   } else if (a.link && a.positional.size() != 2) {
     a.error = "--link needs a map file and an ELF file";
@@ -81,6 +91,9 @@ int main(int argc, char** argv) {
   if (!a.error.empty()) {
     std::cerr << "aelfdump: " << a.error << "\n" << kUsage;
     return 2;
+  }
+  if (a.explain) {
+    return pakforge::aelfdump::explainRule(*a.explain);
   }
   if (a.link) {
     return pakforge::aelfdump::dumpLink(a.positional[0], a.positional[1], a.json);

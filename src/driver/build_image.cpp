@@ -136,7 +136,7 @@ BuildResult readCode(const std::string& elfPath, const ImageHeader& header, Buff
   if (check.verdict == ElfVerdict::disagrees) {
     printElfMismatch(elfPath, check.problem, out);
     if (!mapPath.empty()) {
-      printLinkHint(elfCheckHint(diagnoseLink(mapPath, elfPath), check.problem), false);
+      printLinkHint(elfCheckHint(diagnoseLink(mapPath, elfPath), check.cause), false);
     }
     return BuildResult::elfNotOpen;
   }

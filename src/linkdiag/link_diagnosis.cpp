@@ -123,8 +123,41 @@ const Section* sectionNamed(const ElfFacts& facts, std::string_view name) {
   return nullptr;
 }
 
-void add(LinkDiagnosis& d, std::string topic, std::string what, std::string fix) {
-  d.findings.push_back({std::move(topic), std::move(what), std::move(fix)});
+LinkFinding& add(LinkDiagnosis& d, Rule rule, std::string what, std::string fix) {
+  d.findings.push_back({rule, std::move(what), std::move(fix), {}, kRequiredSymbolCount});
+  return d.findings.back();
+}
+
+bool has(const LinkDiagnosis& d, Rule rule) {
+  return std::any_of(d.findings.begin(), d.findings.end(),
+                     [rule](const LinkFinding& f) { return f.rule == rule; });
+}
+
+const Section* sectionNamed(const ElfFacts& facts, std::string_view name);
+
+// The recipe's end of the code range, as lines to write: before .data, and
+// .data placed at their load address. `align` is the RAM data's alignment:
+// the file keeps it for the initial values.
+std::vector<std::string> endLines(std::uint32_t align) {
+  std::vector<std::string> lines;
+  if (align > 4) {
+    lines.push_back(". = ALIGN(" + std::to_string(align) + ");");
+  }
+  lines.insert(lines.end(), {"_sidata = .;", ". = _sidata + _data_image_size;", "_flash_end = .;",
+                             ".data : AT(_sidata) { _sdata = .; ... _edata = .; } > RAM",
+                             "_data_image_size = _edata - _sdata;"});
+  return lines;
+}
+
+// The alignment of the RAM data whose initial values the flash holds.
+std::uint32_t ramDataAlignment(const ElfFacts& facts) {
+  std::uint32_t align = 1;
+  for (const Section& s : facts.sections) {
+    if (s.loaded && inRam(s.header.address) && inFlash(s.loadAddress)) {
+      align = std::max(align, s.header.alignment);
+    }
+  }
+  return align;
 }
 
 void codeStartFindings(LinkDiagnosis& d, const MapOutline& o) {
@@ -132,53 +165,95 @@ void codeStartFindings(LinkDiagnosis& d, const MapOutline& o) {
     return;
   }
   if (d.mapSymbols.outcome == MapSymbols::Outcome::noCodeStart) {
-    add(d, "code range",
+    add(d, Rule::dataBeforeText,
         quoted(o.dataLine) +
             " holds .data before any line of the map holds .text, so the code "
             "range has no start",
-        "place the .text output section before everything that names .data");
+        fixText(Rule::dataBeforeText));
   } else if (o.codeStart.found()) {
     std::string what = "the first line of the map holding .text, " + quoted(o.codeStart) +
                        ", holds no address, so the code start can't be read from it";
-    std::string fix =
-        "make the .text output section's own line the first line of the map that holds .text";
     if (o.codeStartIsSection && o.codeStartName.size() >= 16) {
       what += ": it is the line of the output section " + o.codeStartName + ", whose name of " +
               std::to_string(o.codeStartName.size()) +
               " characters puts its address on the next line of GNU ld's map";
-      fix =
-          "name the code's output section .text (a name shorter than 16 characters keeps the "
-          "address on its line)";
+      add(d, Rule::longCodeSectionName, what, fixText(Rule::longCodeSectionName));
     } else if (!o.codeStartSection.empty()) {
       what += " (it lies in the output section " + o.codeStartSection + ")";
-      fix = "move what " + o.codeStartSection +
-            " holds into .text, at its start, and drop that output section: the .text output "
-            "section's own line must be the first to hold .text";
+      add(d, Rule::codeStartInOtherSection, what,
+          fixText(Rule::codeStartInOtherSection, {o.codeStartSection}));
+    } else {
+      add(d, Rule::codeStartWithoutAddress, what, fixText(Rule::codeStartWithoutAddress));
     }
-    add(d, "code range", what, fix);
   } else {
-    add(d, "code range", "no line of the map holds .text, so the code range has no start",
-        "name the output section of the code .text");
+    add(d, Rule::noTextLine, "no line of the map holds .text, so the code range has no start",
+        fixText(Rule::noTextLine));
   }
 }
 
-void flashBeforeRangeFindings(LinkDiagnosis& d) {
+// What lies in the flash before the code range: flash sections to move into
+// .text, at its start, in the order they have now (one plan, so that the
+// order is not left to chance), quoting the patterns the map shows; and the
+// initial values of RAM data, which belong after the code, never in it.
+void flashBeforeRangeFindings(LinkDiagnosis& d, const ElfFacts& facts) {
+  std::vector<const FlashSpan*> moved;
   for (const FlashSpan& span : d.outside) {
     if (span.start >= d.rangeStart ||
         (d.rangeAssumed && span.section == d.actualCodeStartSection)) {
       continue;
     }
-    std::string fix;
-    if (!span.section.empty()) {
-      fix = "move what " + span.section +
-            " holds into .text, at its start (for a vector table: KEEP(*(" + span.section +
-            ")) as the first line of .text), and drop the output section " + span.section;
+    const Section* s = span.section.empty() ? nullptr : sectionNamed(facts, span.section);
+    if (s != nullptr && inRam(s->header.address)) {
+      add(d, Rule::initialValuesBeforeRange,
+          "the initial values of " + spanText(span) +
+              " lie in the flash before the code range, which starts at " +
+              quoted(d.outline.codeStart),
+          fixText(Rule::initialValuesBeforeRange, {span.section}))
+          .lines = endLines(s->header.alignment);
+      continue;
     }
-    add(d, "code range",
-        spanText(span) + " lies in the flash before the code range, which starts at " +
-            quoted(d.outline.codeStart) + ", the first line of the map holding .text",
-        fix);
+    moved.push_back(&span);
   }
+  if (moved.empty()) {
+    return;
+  }
+  std::string spans;
+  std::string names;
+  std::vector<std::string> lines;
+  for (std::size_t i = 0; i < moved.size(); ++i) {
+    const FlashSpan& span = *moved[i];
+    spans += (i == 0 ? "" : ", ") + spanText(span);
+    names += (i == 0                  ? ""
+              : i + 1 == moved.size() ? ", then "
+                                      : ", ") +
+             (span.section.empty() ? std::string("the flash content") : span.section);
+    // The script's own patterns, as the map shows them; a vector table is
+    // kept, as nothing in the firmware refers to it.
+    const MapSection* section = nullptr;
+    for (const MapSection& m : d.outline.sections) {
+      if (m.name == span.section) {
+        section = &m;
+      }
+    }
+    const bool keep = span.section.find("vector") != std::string::npos ||
+                      span.section.find("isr") != std::string::npos;
+    if (section != nullptr) {
+      for (const std::string& pattern : section->patterns) {
+        lines.push_back(keep && pattern.substr(0, 4) != "KEEP" ? "KEEP(" + pattern + ")" : pattern);
+      }
+    }
+  }
+  const bool one = moved.size() == 1;
+  add(d, Rule::flashBeforeRange,
+      spans + (one ? " lies" : " lie") + " in the flash before the code range, which starts at " +
+          quoted(d.outline.codeStart) + ", the first line of the map holding .text",
+      fixText(
+          Rule::flashBeforeRange,
+          {names, one ? ", and drop its output section" +
+                            std::string(lines.empty() ? "" : ", with these lines first in .text")
+                      : ", in this order, and drop their output sections" +
+                            std::string(lines.empty() ? "" : ": these lines first in .text")}))
+      .lines = lines;
 }
 
 // A line before the .data output section that holds .data: the symbol scan
@@ -207,21 +282,18 @@ void dataLineFindings(LinkDiagnosis& d, const ElfFacts& facts) {
                            ", is not the .data output section's line, but the symbol scan ends "
                            "the code range before it";
   if (std::string_view(line.text).find(" = ") != std::string_view::npos) {
-    add(d, "range end", what + ": an assignment that names .data in an expression",
-        "move that assignment after the .data section, or write it without naming .data; end "
-        "the code range with a line before .data that moves the location counter past the "
-        "initial values (_sidata = .; . = _sidata + _data_image_size; _flash_end = .; with "
-        ".data : AT(_sidata) and _data_image_size = _edata - _sdata; after .data)");
+    add(d, Rule::dataLineAssignment, what + ": an assignment that names .data in an expression",
+        fixText(Rule::dataLineAssignment))
+        .lines = endLines(ramDataAlignment(facts));
   } else if (!section.empty() && section == ramDataSection) {
-    add(d, "range end",
+    add(d, Rule::dataLineSectionName,
         what + ": an input section line of " + section +
             ", the RAM data's output section, which is not named .data",
-        "rename the output section " + section + " to .data");
+        fixText(Rule::dataLineSectionName, {section}));
   } else {
-    add(d, "range end",
+    add(d, Rule::dataLinePattern,
         what + ", in " + (section.empty() ? std::string("no output section") : section),
-        "write that pattern so that the line does not hold .data (.dat[a] matches the same "
-        "sections), or move it after .data");
+        fixText(Rule::dataLinePattern));
   }
 }
 
@@ -259,11 +331,11 @@ void lldReservationFindings(LinkDiagnosis& d, const ElfFacts& facts,
                     [&](const FlashSpan& span) { return span.section == s.header.name; });
     if (&s != bss && s.header.allocated() && s.header.hasContent() && inRam(s.header.address) &&
         s.header.address >= bss->header.address && !alreadySaid) {
-      add(d, "range end",
+      add(d, Rule::reservationLoaded,
           s.header.name +
               " is a RAM section after .bss with bytes in the file: once .data is "
               "placed with AT(), LLD loads it into the flash after .data",
-          "mark " + s.header.name + " (NOLOAD)");
+          fixText(Rule::reservationLoaded, {s.header.name}));
     }
   }
 }
@@ -310,11 +382,10 @@ void rangeEndFindings(LinkDiagnosis& d, const ElfFacts& facts) {
                                  "counter before it is aligned)"
                                : "");
         } else {
-          add(d, "range end",
+          add(d, Rule::flashSectionAfterRange,
               span.section + " is a flash section after the end of the code range, " +
                   quoted(o.rangeEnd),
-              "place " + span.section +
-                  " inside .text, or in the flash before the line that ends the code range");
+              fixText(Rule::flashSectionAfterRange, {span.section}));
         }
         continue;
       }
@@ -323,12 +394,10 @@ void rangeEndFindings(LinkDiagnosis& d, const ElfFacts& facts) {
       }
       if (bss != nullptr && s->header.address >= bss->header.address && s != bss) {
         // A reservation after .bss that LLD gives load bytes after AT().
-        add(d, "range end",
+        add(d, Rule::reservationLoaded,
             s->header.name + " is a RAM reservation after .bss, but the ELF file loads " +
                 bytes(s->header.size) + " of it into the flash at " + hexText(s->loadAddress),
-            "mark " + s->header.name +
-                " (NOLOAD): under LLD a RAM section after a section placed with AT() gets load "
-                "bytes unless it is NOLOAD");
+            fixText(Rule::reservationLoaded, {s->header.name}));
         continue;
       }
       initialValues = true;
@@ -344,26 +413,21 @@ void rangeEndFindings(LinkDiagnosis& d, const ElfFacts& facts) {
     if (initialValues) {
       lldReservationFindings(d, facts, after);
     } else if (!shortEnd.empty()) {
-      add(d, "range end", shortEnd,
-          "end the code range with a line after the last flash section that moves the location "
-          "counter past it (. = _sidata + _data_image_size; _flash_end = .;)");
+      add(d, Rule::endInsideSection, shortEnd, fixText(Rule::endInsideSection));
     }
     if (initialValues && !assignmentDataLine) {
       if (d.lldMap && o.rangeEndIsAssignment && !assignsLocationCounter(o.rangeEnd.text)) {
-        add(d, "range end",
+        add(d, Rule::lldAssignmentEnd,
             ends +
                 ": in a map from LLD an assignment line shows the location counter, not the "
                 "value assigned",
-            "move the location counter itself there (. = _sidata + _data_image_size; "
-            "_flash_end = .;)");
+            fixText(Rule::lldAssignmentEnd));
       } else {
-        add(d, "range end",
+        add(d, Rule::noEndLine,
             ends + ": no line before .data carries the end of the initial values of " +
                 ramDataSection,
-            "end the code range with a line before .data that moves the location counter past "
-            "them, in an expression that does not name .data: _sidata = .; . = _sidata + "
-            "_data_image_size; _flash_end = .; with .data : AT(_sidata) and _data_image_size = "
-            "_edata - _sdata; after .data");
+            fixText(Rule::noEndLine, {ramDataSection}))
+            .lines = endLines(ramDataAlignment(facts));
       }
     }
   }
@@ -377,22 +441,21 @@ void rangeEndFindings(LinkDiagnosis& d, const ElfFacts& facts) {
     }
   }
   if (!ramSections.empty()) {
-    add(d, "range end",
+    add(d, Rule::ramSectionsBeforeData,
         "RAM sections (" + ramSections + ") stand between the flash sections and .data in the map" +
             (endInRam ? ", and the line that ends the code range, " + quoted(o.rangeEnd) +
                             ", is theirs: the range's end is no flash address"
                       : ": a line of theirs whose address holds an 8 would end the code range"),
-        "place " + ramSections + " after .bss");
+        fixText(Rule::ramSectionsBeforeData, {ramSections}));
   }
   const std::uint64_t flashEnd = d.flash.empty() ? 0 : d.flash.back().end;
   const bool endIsFlash = d.rangeEnd >= d.rangeStart && d.rangeEnd <= ROM_LIMIT;
   if (!d.flash.empty() && d.rangeEnd > flashEnd && !endInRam && endIsFlash) {
-    add(d, "range end",
+    add(d, Rule::rangePastFlashContent,
         "the code range " + hexText(d.rangeStart) + "-" + hexText(d.rangeEnd) + " runs " +
             bytes(d.rangeEnd - flashEnd) + " past the end of the flash content the ELF loads, " +
             hexText(flashEnd) + ": it ends at " + quoted(d.outline.rangeEnd),
-        "link again, so that the map and the ELF file are from the same link; or end the code "
-        "range where the flash content ends");
+        fixText(Rule::rangePastFlashContent));
   }
 }
 
@@ -418,33 +481,34 @@ void symbolFindings(LinkDiagnosis& d, const ElfFacts& facts) {
     if (!s.elf.defined) {
       s.place = s.elf.local() ? SymbolPlace::localOnly : SymbolPlace::missing;
       if (s.mapFinds && compareSymbol(s.elf, s.mapAddress) != SymbolAgreement::agrees) {
-        add(d, "symbols",
+        add(d, Rule::symbolStale,
             name +
                 (s.elf.local() ? " is only a local symbol in the ELF file (at " +
                                      hexText(s.elf.localValue()) + ")"
                                : " is not in the ELF file's symbol table") +
                 mapGives,
-            "link again, so that the map and the ELF file are from the same link");
+            fixText(Rule::symbolStale))
+            .symbol = i;
       } else if (s.elf.local()) {
-        add(d, "symbols",
+        add(d, Rule::symbolLocalOnly,
             name + " is only a local symbol in the ELF file (at " + hexText(s.elf.localValue()) +
                 "): the loader needs a global one",
-            "make " + name + " global (not static)");
+            fixText(Rule::symbolLocalOnly, {name}))
+            .symbol = i;
       } else if (s.discarded.found()) {
         const std::string section = std::string(firstWordOf(s.discarded.text));
-        add(d, "symbols",
+        add(d, Rule::symbolDiscarded,
             join({name, " is not in the ELF file: --gc-sections discarded its section, ",
                   quoted(s.discarded)}),
-            join({"keep it: KEEP(*(", section,
-                  ")) in the linker script, or link with -Wl,--undefined=", name}));
+            fixText(Rule::symbolDiscarded, {section, name}))
+            .symbol = i;
       } else {
-        add(d, "symbols",
+        add(d, Rule::symbolUndefined,
             join({name,
                   " is not in the ELF file: the firmware does not define it, or "
                   "--gc-sections discarded it"}),
-            join({"define ", name, " as a global symbol, and keep its section (KEEP(*(.text.", name,
-                  ")) or KEEP(*(.rodata.", name,
-                  ")) in the linker script, or -Wl,--undefined=", name, ")"}));
+            fixText(Rule::symbolUndefined, {name}))
+            .symbol = i;
       }
       continue;
     }
@@ -459,18 +523,22 @@ void symbolFindings(LinkDiagnosis& d, const ElfFacts& facts) {
     const std::string where = name + " is at " + hexText(s.elf.value) + " in the ELF file" +
                               (s.section.empty() ? "" : ", in " + s.section);
     if (s.place == SymbolPlace::beforeRange && !s.mapFinds) {
-      add(d, "symbols", where + ", before the code range", "");
+      add(d, Rule::symbolBeforeRange, where + ", before the code range",
+          fixText(Rule::symbolBeforeRange))
+          .symbol = i;
     } else if (s.place == SymbolPlace::afterRange && !s.mapFinds) {
-      add(d, "symbols",
-          where + ", after the code range, which ends at " + quoted(d.outline.rangeEnd), "");
+      add(d, Rule::symbolAfterRange,
+          where + ", after the code range, which ends at " + quoted(d.outline.rangeEnd),
+          fixText(Rule::symbolAfterRange))
+          .symbol = i;
     } else if (s.mapFinds && compareSymbol(s.elf, s.mapAddress) != SymbolAgreement::agrees) {
-      add(d, "symbols", where + mapGives,
-          "link again, so that the map and the ELF file are from the same link");
+      add(d, Rule::symbolStale, where + mapGives, fixText(Rule::symbolStale)).symbol = i;
     } else if (!s.mapFinds && s.place == SymbolPlace::inRange && d.haveRange) {
-      add(d, "symbols",
+      add(d, Rule::symbolWithoutMapLine,
           where + ", inside the code range, but the map has no symbol line for it there" +
               (s.mapLine.found() ? " (its first: " + quoted(s.mapLine) + ")" : ""),
-          "");
+          fixText(Rule::symbolWithoutMapLine))
+          .symbol = i;
     }
   }
 }
@@ -497,7 +565,8 @@ void offsetFindings(LinkDiagnosis& d, std::istream& elf, std::uint64_t length) {
     d.haveFileOffset = true;
     d.fileOffset = layout.inFile;
   }
-  add(d, "file offset",
+  const Rule rule = layout.rule == Rule::none ? Rule::textNotAtOffset : layout.rule;
+  add(d, rule,
       "the ELF file holds the flash content at " + hexText(layout.address) + " at file offset " +
           hexText(layout.inFile, 1) + ", but pakforge reads it from " + hexText(layout.derived, 1) +
           ", taking the flash content as one block from the offset it derives from the code "
@@ -505,17 +574,15 @@ void offsetFindings(LinkDiagnosis& d, std::istream& elf, std::uint64_t length) {
           hexText(start) +
           (moved ? " (where the code starts once what lies before the code range is in .text)"
                  : ""),
-      layout.fix);
+      layout.rule == Rule::none ? fixText(rule, {hexText(d.derivedOffset, 1), ""}) : layout.fix);
 }
 
 // Initial values loaded at an address that is not a multiple of their
 // section's alignment: the file keeps the alignment, so, linked with -n,
 // they lie a few bytes further on in the file than in the flash.
 void alignmentFindings(LinkDiagnosis& d, const ElfFacts& facts) {
-  for (const LinkFinding& f : d.findings) {
-    if (f.fix.find("is not a multiple of") != std::string::npos) {
-      return;
-    }
+  if (has(d, Rule::initialValuesMisaligned)) {
+    return;
   }
   for (const Section& s : facts.sections) {
     const std::uint32_t align = s.header.alignment;
@@ -524,14 +591,37 @@ void alignmentFindings(LinkDiagnosis& d, const ElfFacts& facts) {
       continue;
     }
     const std::string n = std::to_string(align);
-    add(d, "file offset",
+    add(d, Rule::initialValuesMisaligned,
         join({"the initial values of ", s.header.name, " are loaded at ", hexText(s.loadAddress),
               ", which is not a multiple of ", n, ", the section's alignment: the file keeps ",
               s.header.name, " ", n,
               "-aligned, so with -n they lie further on in the file than in the flash"}),
-        join({"align the location counter (. = ALIGN(", n,
-              ")) at the end of the last flash section, before the load address of the initial "
-              "values is taken"}));
+        fixText(Rule::initialValuesMisaligned, {n}))
+        .lines = {". = ALIGN(" + n + ");"};
+    return;
+  }
+  // What the fixes of the range's end cause: once the range ends after the
+  // initial values, they are loaded where the last flash section ends. Said
+  // now, so that one round of fixes is enough.
+  const bool endMoves = has(d, Rule::noEndLine) || has(d, Rule::dataLineAssignment) ||
+                        has(d, Rule::initialValuesBeforeRange);
+  const std::uint32_t align = ramDataAlignment(facts);
+  std::uint64_t flashEnd = 0;
+  for (const Section& s : facts.sections) {
+    if (s.loaded && inFlash(s.loadAddress) && !inRam(s.header.address)) {
+      flashEnd = std::max(flashEnd, s.loadAddress + s.header.size);
+    }
+  }
+  if (endMoves && align > 4 && flashEnd != 0 && flashEnd % align != 0) {
+    const std::string n = std::to_string(align);
+    add(d, Rule::initialValuesMisaligned,
+        "once the code range ends after the initial values of the RAM data, they are loaded "
+        "where the flash sections end, " +
+            hexText(flashEnd) + ", which is not a multiple of " + n +
+            ", the RAM data's alignment: the file keeps it, so they would lie further on in the "
+            "file than in the flash",
+        fixText(Rule::initialValuesMisaligned, {n}))
+        .lines = {". = ALIGN(" + n + ");"};
   }
 }
 
@@ -579,39 +669,34 @@ void ramFindings(LinkDiagnosis& d, const ElfFacts& facts) {
                                 "reservations to " + hexText(r.elfReservedEnd) + " (" +
                                 bytes(r.elfReservedEnd - r.elfStart) + ")";
   if (r.startLine.found() && r.mapStart != r.elfStart) {
-    add(d, "RAM",
+    add(d, Rule::ramStartNotData,
         "the RAM report takes the start of the RAM data, " + hexText(r.mapStart) + ", from " +
             quoted(r.startLine) +
             " (the last line holding both .data and a RAM address), not "
             "the start of .data, " +
             hexText(r.elfStart),
-        "after .bss, make the start of .data the last such line: . = ADDR(.data); "
-        "_ram_data_start = ADDR(.data);");
+        fixText(Rule::ramStartNotData))
+        .lines = {". = ADDR(.data);", "_ram_data_start = ADDR(.data);"};
   } else if (!r.startLine.found()) {
-    add(d, "RAM",
+    add(d, Rule::ramNoDataLine,
         "no line of the map holds both .data and a RAM address, so the RAM report starts the "
         "RAM data at 0",
-        "name the RAM data's output section .data, or add . = ADDR(.data); _ram_data_start = "
-        "ADDR(.data); after .bss");
+        fixText(Rule::ramNoDataLine));
   }
   if (r.endLine.found() && r.mapEnd > r.elfReservedEnd && (r.mapEnd >= RAM_LIMIT || !r.fits)) {
     const std::string line = quoted(r.endLine);
     if (!r.fits) {
-      add(d, "RAM",
+      add(d, Rule::ramCheckFails,
           "the RAM check reads " + std::to_string(used) + " of " + std::to_string(limit) +
               " bytes and fails: its highest RAM address, " + hexText(r.mapEnd) + ", comes from " +
               line + ", past all the RAM the firmware uses; " + elfFigure,
-          "describe only the device's RAM in the linker script: a RAM bank the device lacks, or "
-          "the end of a larger RAM, must not stand in the map as an address");
+          fixText(Rule::ramCheckFails));
     } else {
-      add(d, "RAM",
+      add(d, Rule::ramReportHigh,
           "the RAM report reads " + std::to_string(used) + " of " + std::to_string(limit) +
               " bytes: its highest RAM address, " + hexText(r.mapEnd) + ", comes from " + line +
               ", past all the RAM the firmware uses; " + elfFigure,
-          "set the stack top at the end of a stack reservation after .bss (. = ALIGN(8); . = . + "
-          "0x400; _estack = .;), not at the end of RAM; a heap that takes all the RAM left, or a "
-          "symbol for the end of RAM, keeps the report at the end of RAM, which is then what the "
-          "firmware reserves");
+          fixText(Rule::ramReportHigh));
     }
   }
 }
@@ -691,8 +776,9 @@ LinkDiagnosis diagnoseLink(const std::string& mapPath, const std::string& elfPat
   d.symbolsChecked = facts.symbolsChecked;
   codeStartFindings(d, actual);
   std::string loadProblem;
-  if (!checkFlashLoads(reader, loadProblem)) {
-    add(d, "flash", loadProblem, "");
+  Rule loadRule = Rule::none;
+  if (!checkFlashLoads(reader, loadProblem, &loadRule)) {
+    add(d, loadRule, loadProblem, fixText(loadRule, {hexText(ROM_LIMIT)}));
   }
   if (d.haveRange) {
     for (const FlashSpan& span : d.flash) {
@@ -703,14 +789,14 @@ LinkDiagnosis diagnoseLink(const std::string& mapPath, const std::string& elfPat
         d.outside.push_back({std::max(span.start, d.rangeEnd), span.end, span.section});
       }
     }
-    flashBeforeRangeFindings(d);
+    flashBeforeRangeFindings(d, facts);
     if (!d.rangeAssumed && !d.flash.empty() && d.rangeStart < d.flash.front().start) {
-      add(d, "code range",
+      add(d, Rule::rangeStartsEarly,
           "the code range starts at " + hexText(d.rangeStart) + ", at " +
               quoted(d.outline.codeStart) + ", " + bytes(d.flash.front().start - d.rangeStart) +
               " before the flash content the ELF loads, " + spanText(d.flash.front()) +
               ": the image would carry whatever the ELF file holds before it",
-          "link again, so that the map and the ELF file are from the same link");
+          fixText(Rule::rangeStartsEarly));
     }
   }
   symbolFindings(d, facts);
@@ -731,29 +817,55 @@ std::string seeAlso(const LinkDiagnosis& d) {
          "' lists all that stands between this link and an image";
 }
 
-std::string findingLine(const LinkFinding& f) {
-  return f.fix.empty() ? f.what : f.what + "; " + f.fix;
+// One finding on one line: what, the fix, the rule's code and where to read
+// more of it.
+std::string hintLine(const LinkDiagnosis& d, const std::string& text, const LinkFinding& rule) {
+  const std::string code(rule.code());
+  return text + " [" + code + ": aelfdump --explain " + code + "]" + seeAlso(d);
+}
+std::string hintLine(const LinkDiagnosis& d, const LinkFinding& f) {
+  return hintLine(d, f.what + "; " + f.fix, f);
 }
 
-const LinkFinding* findingAbout(const LinkDiagnosis& d, std::string_view topic,
-                                std::string_view start = {}) {
-  for (const LinkFinding& f : d.findings) {
-    if (f.topic == topic && f.what.compare(0, start.size(), start) == 0) {
-      return &f;
+// The first finding of any of `rules`, in the order the rules are given.
+const LinkFinding* firstOf(const LinkDiagnosis& d, std::span<const Rule> rules) {
+  for (const Rule rule : rules) {
+    for (const LinkFinding& f : d.findings) {
+      if (f.rule == rule) {
+        return &f;
+      }
     }
   }
   return nullptr;
 }
 
+constexpr std::array kCodeStartRules = {Rule::dataBeforeText, Rule::longCodeSectionName,
+                                        Rule::codeStartInOtherSection,
+                                        Rule::codeStartWithoutAddress, Rule::noTextLine};
+constexpr std::array kRangeEndRules = {
+    Rule::dataLineAssignment,    Rule::dataLineSectionName,    Rule::dataLinePattern,
+    Rule::ramSectionsBeforeData, Rule::flashSectionAfterRange, Rule::noEndLine,
+    Rule::lldAssignmentEnd,      Rule::endInsideSection,       Rule::reservationLoaded};
+
 }  // namespace
+
+std::vector<const LinkFinding*> findingsOf(const LinkDiagnosis& d, Rule rule) {
+  std::vector<const LinkFinding*> found;
+  for (const LinkFinding& f : d.findings) {
+    if (f.rule == rule) {
+      found.push_back(&f);
+    }
+  }
+  return found;
+}
 
 std::string symbolScanHint(const LinkDiagnosis& d) {
   if (d.elfState != ElfOpen::ok || !d.mapOpened) {
     return {};
   }
   if (!d.mapSymbols.haveAddrExe) {
-    const LinkFinding* f = findingAbout(d, "code range");
-    return f == nullptr ? std::string() : findingLine(*f) + seeAlso(d);
+    const LinkFinding* f = firstOf(d, kCodeStartRules);
+    return f == nullptr ? std::string() : hintLine(d, *f);
   }
   std::size_t first = kRequiredSymbolCount;
   std::string others;
@@ -770,53 +882,48 @@ std::string symbolScanHint(const LinkDiagnosis& d) {
   if (first == kRequiredSymbolCount) {
     return {};
   }
-  const std::string name(kRequiredSymbolNames[first]);
-  const LinkFinding* f = findingAbout(d, "symbols", name + " is ");
-  std::string line;
-  if (f != nullptr) {
-    line = findingLine(*f);
-  } else {
-    return {};
-  }
-  if (d.symbols[first].place == SymbolPlace::beforeRange ||
-      d.symbols[first].place == SymbolPlace::afterRange) {
-    // Where it lies says why the map rules miss it; the fix is the range's.
-    const LinkFinding* range = findingAbout(
-        d, d.symbols[first].place == SymbolPlace::beforeRange ? "code range" : "range end");
-    if (range != nullptr && !range->fix.empty()) {
-      line += ": " + range->fix;
+  const LinkFinding* f = nullptr;
+  for (const LinkFinding& candidate : d.findings) {
+    if (candidate.symbol == first && f == nullptr) {
+      f = &candidate;
     }
   }
-  if (!others.empty()) {
-    line += " (the map rules miss " + others + " too)";
+  if (f == nullptr) {
+    return {};
   }
-  return line + seeAlso(d);
+  // Where it lies says why the map rules miss it; the fix is the range's.
+  const LinkFinding* range = f->rule == Rule::symbolBeforeRange
+                                 ? firstOf(d, std::array{Rule::flashBeforeRange})
+                             : f->rule == Rule::symbolAfterRange ? firstOf(d, kRangeEndRules)
+                                                                 : nullptr;
+  std::string text = range != nullptr ? f->what + ": " + range->fix : f->what + "; " + f->fix;
+  if (!others.empty()) {
+    text += " (the map rules miss " + others + " too)";
+  }
+  return hintLine(d, text, range != nullptr ? *range : *f);
 }
 
 std::string ramHint(const LinkDiagnosis& d) {
   if (d.elfState != ElfOpen::ok || !d.mapOpened || !d.ram.endLine.found()) {
     return {};
   }
-  const LinkFinding* f = findingAbout(d, "RAM", "the RAM check reads");
-  if (f == nullptr) {
-    f = findingAbout(d, "RAM", "the RAM report reads");
-  }
-  return f == nullptr ? std::string() : findingLine(*f) + seeAlso(d);
+  const LinkFinding* f = firstOf(d, std::array{Rule::ramCheckFails, Rule::ramReportHigh});
+  return f == nullptr ? std::string() : hintLine(d, *f);
 }
 
-std::string elfCheckHint(const LinkDiagnosis& d, const std::string& problem) {
+std::string elfCheckHint(const LinkDiagnosis& d, Rule cause) {
+  // The refusals of a range end that a map line can cause.
+  constexpr std::array kLeftOut = {
+      Rule::noEndLine,         Rule::lldAssignmentEnd,       Rule::endInsideSection,
+      Rule::reservationLoaded, Rule::flashSectionAfterRange, Rule::initialValuesMisaligned,
+      Rule::rangeEndNotFlash};
   if (d.elfState != ElfOpen::ok || !d.mapOpened ||
-      (problem.find("leaves out") == std::string::npos &&
-       problem.find("does not end in the flash") == std::string::npos)) {
+      std::find(kLeftOut.begin(), kLeftOut.end(), cause) == kLeftOut.end()) {
     return {};
   }
-  for (const std::string_view cause :
-       {"the first line holding .data after the code start", "RAM sections ("}) {
-    if (const LinkFinding* f = findingAbout(d, "range end", cause)) {
-      return findingLine(*f) + seeAlso(d);
-    }
-  }
-  return {};
+  const LinkFinding* f = firstOf(d, std::array{Rule::dataLineAssignment, Rule::dataLineSectionName,
+                                               Rule::dataLinePattern, Rule::ramSectionsBeforeData});
+  return f == nullptr ? std::string() : hintLine(d, *f);
 }
 
 }  // namespace pakforge

@@ -12,16 +12,23 @@
 
 #include "elf/elf_reader.h"
 #include "linkdiag/map_outline.h"
+#include "linkdiag/rules.h"
 #include "mapfile/map_scan.h"
 
 namespace pakforge {
 
-// One problem, and the change that fixes it (empty where the fix is named
-// by another finding).
+// One problem: its rule, what this link shows of it, the rule's fix with
+// what this link names, and where the fix writes lines into the script,
+// those lines, in order.
 struct LinkFinding {
-  std::string topic;
+  Rule rule = Rule::none;
   std::string what;
   std::string fix;
+  std::vector<std::string> lines;
+  // The header symbol it concerns, by its index in kRequiredSymbolNames.
+  std::size_t symbol = kRequiredSymbolCount;
+  std::string_view code() const { return ruleInfo(rule).code; }
+  std::string_view topic() const { return ruleInfo(rule).topic; }
 };
 
 // A span of what the ELF file loads into the flash, and the section it
@@ -115,9 +122,12 @@ LinkDiagnosis diagnoseLink(const std::string& mapPath, const std::string& elfPat
 // to add (no ELF file, or nothing found).
 std::string symbolScanHint(const LinkDiagnosis& diagnosis);
 std::string ramHint(const LinkDiagnosis& diagnosis);
-// The same after the ELF check refused the code range (`problem`), for a
+// The same after the ELF check refused the code range for `cause`, for a
 // cause only the map shows: a line before .data that holds .data, or RAM
 // sections placed before .data.
-std::string elfCheckHint(const LinkDiagnosis& diagnosis, const std::string& problem);
+std::string elfCheckHint(const LinkDiagnosis& diagnosis, Rule cause);
+
+// The findings of `rule`, in the order found.
+std::vector<const LinkFinding*> findingsOf(const LinkDiagnosis& diagnosis, Rule rule);
 
 }  // namespace pakforge

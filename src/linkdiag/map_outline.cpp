@@ -125,6 +125,39 @@ bool windowValue(std::string_view line, std::uint32_t& value) {
   return true;
 }
 
+// A pattern line of GNU ld's map (" *(.text*)", " KEEP (*(.isr_vector))"),
+// or under LLD an input section line ("startup.o:(.isr_vector)"), as a
+// pattern for the section.
+void addPattern(MapSection& section, std::string_view line, bool lld) {
+  std::string pattern;
+  if (lld) {
+    const std::size_t open = line.find(":(");
+    const std::size_t close = line.rfind(')');
+    if (open == std::string_view::npos || close == std::string_view::npos || close < open) {
+      return;
+    }
+    pattern = "*" + std::string(line.substr(open + 1, close - open));
+  } else {
+    const std::string_view text = trimLeft(line);
+    if (line.empty() || line.front() != ' ' ||
+        (text.substr(0, 2) != "*(" && text.substr(0, 4) != "KEEP" && text.substr(0, 4) != "SORT")) {
+      return;
+    }
+    // GNU ld writes "KEEP (*(...))" and "SORT (...)".
+    pattern = std::string(text);
+    for (const std::string_view word : {"KEEP (", "SORT ("}) {
+      for (std::size_t at = pattern.find(word); at != std::string::npos; at = pattern.find(word)) {
+        pattern.erase(at + 4, 1);
+      }
+    }
+  }
+  if (section.patterns.size() < MapSection::kMaxPatterns &&
+      std::find(section.patterns.begin(), section.patterns.end(), pattern) ==
+          section.patterns.end()) {
+    section.patterns.push_back(pattern);
+  }
+}
+
 }  // namespace
 
 MapOutline outlineMap(std::istream& map, bool sectionLinesOnly) {
@@ -215,6 +248,12 @@ MapOutline outlineMap(std::istream& map, bool sectionLinesOnly) {
         sectionWrapped = !outline.lld && !columns.haveAddress;
         outline.sections.push_back(section);
       }
+    }
+
+    // What the current section holds, as patterns to quote.
+    if (inMemoryMap && !sectionLine && !outline.sections.empty() &&
+        outline.sections.back().name == currentSection) {
+      addPattern(outline.sections.back(), line, outline.lld);
     }
 
     // The symbol scan's rules.

@@ -33,6 +33,11 @@ struct MapSection {
   std::uint64_t address = 0;
   std::uint64_t size = 0;
   MapPhase phase = MapPhase::beforeCode;
+  // The input section patterns the script gives it, as the map shows them
+  // (GNU ld: " *(.isr_vector)"; LLD, which shows none, the pattern of each
+  // input section it lists: "*(.isr_vector)"), at most kMaxPatterns.
+  std::vector<std::string> patterns;
+  static constexpr std::size_t kMaxPatterns = 8;
 };
 
 // A symbol line of one of the five names, and the address the symbol scan
