@@ -790,6 +790,13 @@ LinkDiagnosis diagnoseLink(const std::string& mapPath, const std::string& elfPat
       }
     }
     flashBeforeRangeFindings(d, facts);
+    if (d.flash.empty()) {
+      add(d, Rule::noFlashContent,
+          "the ELF loads nothing into the flash (" + hexText(FLASH_BASE) + "-" +
+              hexText(ROM_LIMIT) + "), but the code range is " + hexText(d.rangeStart) + "-" +
+              hexText(d.rangeEnd),
+          fixText(Rule::noFlashContent, {hexText(FLASH_BASE)}));
+    }
     if (!d.rangeAssumed && !d.flash.empty() && d.rangeStart < d.flash.front().start) {
       add(d, Rule::rangeStartsEarly,
           "the code range starts at " + hexText(d.rangeStart) + ", at " +
@@ -916,7 +923,7 @@ std::string elfCheckHint(const LinkDiagnosis& d, Rule cause) {
   constexpr std::array kLeftOut = {
       Rule::noEndLine,         Rule::lldAssignmentEnd,       Rule::endInsideSection,
       Rule::reservationLoaded, Rule::flashSectionAfterRange, Rule::initialValuesMisaligned,
-      Rule::rangeEndNotFlash};
+      Rule::rangeEndNotFlash,  Rule::flashBeforeRange,       Rule::initialValuesBeforeRange};
   if (d.elfState != ElfOpen::ok || !d.mapOpened ||
       std::find(kLeftOut.begin(), kLeftOut.end(), cause) == kLeftOut.end()) {
     return {};
