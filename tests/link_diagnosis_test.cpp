@@ -1,9 +1,11 @@
-// The link diagnosis on real links altered the ways a map or an ELF file
-// goes wrong that the real-style scripts do not show: each gives the finding
-// that names its cause, and nothing it does not have.
+// The link diagnosis, one row per problem code: a real link, altered the one
+// way that makes the problem where no committed link has it alone, gives
+// exactly its set of codes. Every code has a row, a fix text and an
+// explanation.
 #include "linkdiag/link_diagnosis.h"
 
 #include <functional>
+#include <set>
 
 #include "example_build.h"
 
@@ -11,6 +13,7 @@ namespace pakforge {
 namespace {
 
 using testing_support::Bytes;
+using testing_support::putWord;
 using testing_support::readFile;
 using testing_support::text;
 using testing_support::writeFile;
@@ -18,6 +21,7 @@ using testing_support::writeText;
 namespace fs = std::filesystem;
 
 const fs::path kFirmware = PAKFORGE_FIRMWARE_DIR;
+const fs::path kScripts = kFirmware / "../../linker-scripts";
 
 std::string replaced(std::string map, const std::string& from, const std::string& to) {
   const std::size_t at = map.find(from);
@@ -25,96 +29,365 @@ std::string replaced(std::string map, const std::string& from, const std::string
   return at == std::string::npos ? map : map.replace(at, from.size(), to);
 }
 
-// The symbol table entry of a global symbol, found the plain way.
-std::size_t symbolBind(const Bytes& elf, const std::string& name) {
-  const auto word = [&](std::size_t at) {
-    return static_cast<std::size_t>(elf[at] | elf[at + 1] << 8 | elf[at + 2] << 16 |
-                                    elf[at + 3] << 24);
-  };
-  const std::size_t sections = word(32);
+std::string replacedAll(std::string map, const std::string& from, const std::string& to) {
+  for (std::size_t at = map.find(from); at != std::string::npos; at = map.find(from, at)) {
+    map.replace(at, from.size(), to);
+    at += to.size();
+  }
+  return map;
+}
+
+std::uint32_t word(const Bytes& b, std::size_t at) {
+  return static_cast<std::uint32_t>(b[at] | b[at + 1] << 8 | b[at + 2] << 16 | b[at + 3] << 24);
+}
+
+// The symbol table entry of the global symbol `name`, found the plain way.
+std::size_t symbolEntry(const Bytes& elf, const std::string& name) {
+  const std::size_t sections = word(elf, 32);
   for (std::size_t i = 0; i < static_cast<std::size_t>(elf[48] | elf[49] << 8); ++i) {
     const std::size_t header = sections + 40 * i;
-    if (word(header + 4) != 2) {
+    if (word(elf, header + 4) != 2) {
       continue;
     }
-    const std::size_t strings = word(sections + 40 * word(header + 24) + 16);
-    for (std::size_t at = word(header + 16); at < word(header + 16) + word(header + 20); at += 16) {
-      if (name == reinterpret_cast<const char*>(&elf[strings + word(at)]) &&
+    const std::size_t strings = word(elf, sections + 40 * word(elf, header + 24) + 16);
+    for (std::size_t at = word(elf, header + 16);
+         at < word(elf, header + 16) + word(elf, header + 20); at += 16) {
+      if (name == reinterpret_cast<const char*>(&elf[strings + word(elf, at)]) &&
           elf[at + 12] >> 4 == 1) {
-        return at + 12;
+        return at;
       }
     }
   }
   return 0;
 }
 
-TEST(LinkDiagnosis, EachAlteredLinkNamesItsCause) {
-  struct Case {
-    std::string what;
-    std::string link;  // under the example firmware's prebuilt links
-    std::function<std::string(std::string)> alterMap;
-    std::function<void(Bytes&)> alterElf;
-    std::string finding;  // the start of a finding's text, or of its fix
+// The second program header: the initial values of .data, in the example
+// firmware's links.
+std::size_t dataSegment(const Bytes& elf) {
+  return word(elf, 28) + 32;
+}
+
+using MapChange = std::function<std::string(std::string)>;
+using ElfChange = std::function<void(Bytes&)>;
+
+struct Row {
+  std::string what;
+  fs::path link;
+  MapChange alterMap;
+  ElfChange alterElf;
+  std::set<std::string> codes;
+};
+
+const MapChange sameMap = [](std::string map) { return map; };
+const ElfChange sameElf = [](Bytes&) {};
+
+// The end line of the example firmware's map at another address.
+MapChange flashEndAt(const std::string& address) {
+  return [address](std::string map) {
+    return replaced(map, "0x0802010c                        _flash_end",
+                    address + "                        _flash_end");
   };
-  const auto same = [](std::string map) { return map; };
-  const auto untouched = [](Bytes&) {};
-  const std::vector<Case> cases = {
-      {"a code section with a long name", "recipe",
+}
+
+const std::vector<Row>& rows() {
+  static const std::vector<Row> table = {
+      {"no line holds .text",
+       kFirmware / "recipe",
+       [](std::string map) {
+         return replacedAll(replacedAll(map, ".text", ".txet"), ".data", ".dat_");
+       },
+       sameElf,
+       {"PF101", "PF502"}},
+      {".data before any .text",
+       kFirmware / "recipe",
+       [](std::string map) {
+         return replaced(map, "Linker script and memory map\n",
+                         "Linker script and memory map\n.data           0x20000000        0x0\n");
+       },
+       sameElf,
+       {"PF102"}},
+      {"a code section with a long name",
+       kFirmware / "recipe",
        [](std::string map) {
          return replaced(map, ".text           0x08020000       0xf8",
                          ".text_application_code\n                0x08020000       0xf8");
        },
-       untouched, "name the code's output section .text"},
-      {"an assignment naming .data before .data", "recipe",
-       [](std::string map) { return replaced(map, "_sidata = .", "_sidata = LOADADDR (.data)"); },
-       untouched, "move that assignment after the .data section"},
-      {"an end line from LLD that shows the location counter", "lld_forward", same, untouched,
-       "move the location counter itself there"},
-      {"a map from an earlier link", "stale", same, untouched,
-       "link again, so that the map and the ELF file are from the same link"},
-      {"loop only a local symbol", "recipe", same,
-       [](Bytes& elf) {
-         const std::size_t info = symbolBind(elf, "loop");
-         elf[info] = static_cast<std::uint8_t>(elf[info] & 0x0F);
-       },
-       "make loop global (not static)"},
-      {"no line with .data and a RAM address", "recipe",
+       sameElf,
+       {"PF103"}},
+      {"the first .text line in another output section",
+       kFirmware / "recipe",
        [](std::string map) {
-         for (std::size_t at = map.find(".data"); at != std::string::npos; at = map.find(".data")) {
-           map.replace(at, 5, ".dat_");
-         }
-         return map;
+         return replaced(map, ".text           0x08020000",
+                         ".vectors        0x08020000        0x0\n *(.text.reset)\n.text           "
+                         "0x08020000");
        },
-       untouched, "no line of the map holds both .data and a RAM address"},
-      {"a stack top at the end of RAM", "recipe",
+       sameElf,
+       {"PF104"}},
+      {"a pattern line holding .text first",
+       kFirmware / "recipe",
+       [](std::string map) {
+         return replaced(map, "Linker script and memory map\n",
+                         "Linker script and memory map\n *(.text.reset)\n");
+       },
+       sameElf,
+       {"PF105"}},
+      {"a vector table and flash sections before .text (ST's CubeIDE script)",
+       kScripts / "st_cubeide/stock/gnu",
+       sameMap,
+       sameElf,
+       {"PF106", "PF201", "PF303", "PF401", "PF504"}},
+      {"the initial values loaded before the code",
+       kFirmware / "recipe",
+       sameMap,
+       [](Bytes& e) { putWord(e, dataSegment(e) + 12, 0x0801FF00); },
+       {"PF107", "PF210"}},
+      {"a map whose range starts before the flash content",
+       kFirmware / "recipe",
+       [](std::string map) {
+         return replaced(map, ".text           0x08020000", ".text           0x08000000");
+       },
+       sameElf,
+       {"PF108"}},
+      {"nothing loaded into the flash",
+       kFirmware / "recipe",
+       sameMap,
+       [](Bytes& e) {
+         putWord(e, word(e, 28) + 12, 0x20004000);
+         putWord(e, dataSegment(e) + 12, 0x20005000);
+       },
+       {"PF109"}},
+      {"an assignment naming .data before .data",
+       kFirmware / "recipe",
+       [](std::string map) { return replaced(map, "_sidata = .", "_sidata = LOADADDR (.data)"); },
+       sameElf,
+       {"PF201"}},
+      {"RAM data in a section of another name, with more (RIOT's script)",
+       kScripts / "riot/stock/gnu",
+       sameMap,
+       sameElf,
+       {"PF202", "PF204", "PF208", "PF303", "PF401", "PF502", "PF504"}},
+      {"a pattern holding .data before .data (picolibc's script)",
+       kScripts / "picolibc/stock/gnu",
+       sameMap,
+       sameElf,
+       {"PF104", "PF203", "PF204", "PF208", "PF401", "PF504"}},
+      {"no end line after the initial values",
+       kFirmware / "recipe",
+       flashEndAt("0x080200f8"),
+       sameElf,
+       {"PF204"}},
+      {"an end line from LLD that shows the location counter",
+       kFirmware / "lld_forward",
+       sameMap,
+       sameElf,
+       {"PF205"}},
+      {"an end line inside .text, before the initial values",
+       kFirmware / "recipe",
+       flashEndAt("0x080200f0"),
+       sameElf,
+       {"PF204"}},
+      {"an end line inside .text, no initial values in the flash",
+       kFirmware / "recipe",
+       flashEndAt("0x080200f0"),
+       [](Bytes& e) { putWord(e, dataSegment(e) + 12, 0x20000000); },
+       {"PF206"}},
+      {"an end line in RAM", kFirmware / "recipe", flashEndAt("0x20000800"), sameElf, {"PF209"}},
+      {"a flash section after the end of the range",
+       kFirmware / "lld",
+       [](std::string map) {
+         return replaced(map, " 8020148  8020148        0     1 _flash_end = .",
+                         " 8020124  8020124        0     1 _flash_end = .");
+       },
+       sameElf,
+       {"PF204", "PF207"}},
+      {"a RAM section between the flash sections and .data",
+       kFirmware / "recipe",
+       [](std::string map) {
+         return replaced(map, "\n.data           0x20000000",
+                         "\n._stack         0x20007c00      0x400\n.data           0x20000000");
+       },
+       sameElf,
+       {"PF208"}},
+      {"a range past the flash content",
+       kFirmware / "recipe",
+       flashEndAt("0x08020114"),
+       sameElf,
+       {"PF210"}},
+      {"a RAM reservation loaded by LLD (ST's Atollic-era script)",
+       kScripts / "st_atollic/stock/lld",
+       sameMap,
+       sameElf,
+       {"PF106", "PF204", "PF211", "PF401", "PF403", "PF501", "PF504"}},
+      {"a map from an earlier link", kFirmware / "stale", sameMap, sameElf, {"PF210", "PF301"}},
+      {"loop only a local symbol",
+       kFirmware / "recipe",
+       sameMap,
+       [](Bytes& e) {
+         const std::size_t at = symbolEntry(e, "loop");
+         e[at + 12] = static_cast<std::uint8_t>(e[at + 12] & 0x0F);
+       },
+       {"PF302"}},
+      {"tables discarded by --gc-sections (libopencm3's script)",
+       kScripts / "libopencm3/stock/gnu",
+       sameMap,
+       sameElf,
+       {"PF204", "PF303", "PF401", "PF504"}},
+      {"a table neither in the map nor in the ELF file",
+       kFirmware / "recipe",
+       [](std::string map) {
+         return replaced(map, " ModbusIGroups_Table\n", " ModbusIGroups_Tabel\n");
+       },
+       [](Bytes& e) { putWord(e, symbolEntry(e, "ModbusIGroups_Table"), 0); },
+       {"PF304"}},
+      {"__entryPoint__ before the code range",
+       kFirmware / "recipe",
+       [](std::string map) {
+         return replaced(replaced(map, ".text           0x08020000", ".text           0x08020044"),
+                         " __entryPoint__\n", " __entryPoint_\n");
+       },
+       sameElf,
+       {"PF106", "PF305"}},
+      {"the tables after the code range",
+       kFirmware / "recipe",
+       [](std::string map) {
+         return replaced(map, " *(.rodata.Modbus*)", " *(.rodata.Modbus*) .data");
+       },
+       sameElf,
+       {"PF203", "PF204", "PF306"}},
+      {"a map without loop's line",
+       kFirmware / "recipe",
+       [](std::string map) { return replaced(map, " loop\n", " lo0p\n"); },
+       sameElf,
+       {"PF307"}},
+      {"the code elsewhere in the file", kFirmware / "small", sameMap, sameElf, {"PF401"}},
+      {"segments aligned to pages", kFirmware / "pagesize", sameMap, sameElf, {"PF402"}},
+      {"8-aligned initial values at a 4-aligned address (Mbed's script)",
+       kScripts / "mbed/stock/gnu",
+       sameMap,
+       sameElf,
+       {"PF204", "PF303", "PF401", "PF403", "PF504"}},
+      {"the RAM data's start from a later line",
+       kFirmware / "vendor",
+       sameMap,
+       sameElf,
+       {"PF201", "PF501"}},
+      {"no line with .data and a RAM address",
+       kFirmware / "recipe",
+       [](std::string map) { return replacedAll(map, ".data", ".dat_"); },
+       sameElf,
+       {"PF502"}},
+      {"a RAM bank the device lacks",
+       kFirmware / "recipe",
+       [](std::string map) {
+         return replaced(map, "0x2000001c                        _ebss",
+                         "0x20020000                        _ebss");
+       },
+       sameElf,
+       {"PF503"}},
+      {"a stack top at the end of RAM",
+       kFirmware / "recipe",
        [](std::string map) {
          return replaced(map, "                0x20000000                        . = ADDR (.data)",
                          "                0x20008000                        _estack = 0x20008000");
        },
-       untouched, "set the stack top at the end of a stack reservation"},
+       sameElf,
+       {"PF504"}},
+      {"initial values past the application's flash",
+       kFirmware / "recipe",
+       sameMap,
+       [](Bytes& e) { putWord(e, dataSegment(e) + 12, 0x0803FE00); },
+       {"PF210", "PF601"}},
+      {"initial values over the code",
+       kFirmware / "recipe",
+       sameMap,
+       [](Bytes& e) { putWord(e, dataSegment(e) + 12, 0x08020010); },
+       {"PF210", "PF602"}},
   };
+  return table;
+}
+
+std::set<std::string> codesOf(const LinkDiagnosis& d) {
+  std::set<std::string> codes;
+  for (const LinkFinding& f : d.findings) {
+    codes.emplace(f.code());
+  }
+  return codes;
+}
+
+std::string listed(const std::set<std::string>& codes) {
+  std::string text;
+  for (const std::string& c : codes) {
+    text += c + " ";
+  }
+  return text;
+}
+
+TEST(LinkDiagnosis, EachLinkGivesExactlyItsCodes) {
   const fs::path dir = testing_support::makeTemporaryFolder();
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    writeText(dir / "output.map", c.alterMap(text(readFile(kFirmware / c.link / "output.map"))));
-    Bytes elf = readFile(kFirmware / c.link / "output.elf");
-    c.alterElf(elf);
+  for (const Row& row : rows()) {
+    SCOPED_TRACE(row.what);
+    writeText(dir / "output.map", row.alterMap(text(readFile(row.link / "output.map"))));
+    Bytes elf = readFile(row.link / "output.elf");
+    row.alterElf(elf);
     writeFile(dir / "output.elf", elf);
     const LinkDiagnosis d =
         diagnoseLink((dir / "output.map").string(), (dir / "output.elf").string());
     std::string all;
     for (const LinkFinding& f : d.findings) {
-      all += f.what + " | " + f.fix + "\n";
+      all += std::string(f.code()) + " " + f.what + " | " + f.fix + "\n";
     }
-    EXPECT_NE(all.find(c.finding), std::string::npos) << all;
+    EXPECT_EQ(listed(codesOf(d)), listed(row.codes)) << all;
   }
   // The links pakforge takes as they are have nothing to fix.
-  for (const std::string link : {"recipe", "gc_first", "lld", "static_loop"}) {
-    const LinkDiagnosis d = diagnoseLink((kFirmware / link / "output.map").string(),
-                                         (kFirmware / link / "output.elf").string());
-    EXPECT_TRUE(d.findings.empty()) << link << ": " << d.findings.front().what;
+  for (const fs::path& link :
+       {kFirmware / "recipe", kFirmware / "gc_first", kFirmware / "lld", kFirmware / "static_loop",
+        kFirmware / "../../template/prebuilt/gnu", kFirmware / "../../template/prebuilt/lld"}) {
+    const LinkDiagnosis d =
+        diagnoseLink((link / "output.map").string(), (link / "output.elf").string());
+    EXPECT_EQ(listed(codesOf(d)), "") << link;
   }
   fs::remove_all(dir);
+}
+
+TEST(LinkRules, EveryCodeHasAFixAnExplanationAndARow) {
+  std::set<std::string> covered;
+  for (const Row& row : rows()) {
+    covered.insert(row.codes.begin(), row.codes.end());
+  }
+  std::set<std::string> codes;
+  for (const RuleInfo& rule : allRules()) {
+    SCOPED_TRACE(rule.code);
+    EXPECT_TRUE(codes.insert(std::string(rule.code)).second) << "a code given twice";
+    EXPECT_EQ(findRule(rule.code), &rule);
+    EXPECT_FALSE(rule.fix.empty());
+    EXPECT_FALSE(rule.topic.empty());
+    EXPECT_NE(rule.explanation.find("Fix"), std::string_view::npos);
+    EXPECT_NE(rule.explanation.find("LLD"), std::string_view::npos);
+    EXPECT_EQ(covered.count(std::string(rule.code)), 1u) << "no row";
+  }
+  EXPECT_EQ(findRule("pf204"), &ruleInfo(Rule::noEndLine));
+  EXPECT_EQ(findRule("PF999"), nullptr);
+  EXPECT_EQ(fixText(Rule::symbolLocalOnly, {"loop"}), "make loop global (not static)");
+}
+
+// The fixes a plan writes: the patterns the map shows, in order, and what
+// the fixes cause foreseen.
+TEST(LinkDiagnosis, FixesWriteWhatTheMapShows) {
+  const auto diagnosis = [](const fs::path& link) {
+    return diagnoseLink((link / "output.map").string(), (link / "output.elf").string());
+  };
+  const LinkDiagnosis cubeide = diagnosis(kScripts / "st_cubeide/stock/gnu");
+  const auto moves = findingsOf(cubeide, Rule::flashBeforeRange);
+  ASSERT_EQ(moves.size(), 1u);
+  EXPECT_EQ(moves[0]->lines, std::vector<std::string>{"KEEP(*(.isr_vector))"});
+  // libopencm3's table is in .vectors; nothing of .isr_vector is named.
+  const LinkDiagnosis chibios = diagnosis(kScripts / "chibios/stock/gnu");
+  const auto vectors = findingsOf(chibios, Rule::flashBeforeRange);
+  ASSERT_EQ(vectors.size(), 1u);
+  EXPECT_EQ(vectors[0]->fix.find(".isr_vector"), std::string::npos) << vectors[0]->fix;
+  for (const std::string& line : vectors[0]->lines) {
+    EXPECT_EQ(line.find(".isr_vector"), std::string::npos) << line;
+  }
 }
 
 }  // namespace

@@ -448,8 +448,19 @@ void rangeEndFindings(LinkDiagnosis& d, const ElfFacts& facts) {
                       : ": a line of theirs whose address holds an 8 would end the code range"),
         fixText(Rule::ramSectionsBeforeData, {ramSections}));
   }
-  const std::uint64_t flashEnd = d.flash.empty() ? 0 : d.flash.back().end;
+  std::uint64_t flashEnd = 0;
+  for (const FlashSpan& span : d.flash) {
+    flashEnd = std::max(flashEnd, span.end);
+  }
   const bool endIsFlash = d.rangeEnd >= d.rangeStart && d.rangeEnd <= ROM_LIMIT;
+  if (!endIsFlash && ramSections.empty()) {
+    // No RAM section's line ends the range: another region's.
+    add(d, Rule::rangeEndNotFlash,
+        "the code range " + hexText(d.rangeStart) + "-" + hexText(d.rangeEnd) +
+            " does not end in the flash: the line that ends it, " + quoted(o.rangeEnd) +
+            ", gives no flash address",
+        fixText(Rule::rangeEndNotFlash, {quoted(o.rangeEnd)}));
+  }
   if (!d.flash.empty() && d.rangeEnd > flashEnd && !endInRam && endIsFlash) {
     add(d, Rule::rangePastFlashContent,
         "the code range " + hexText(d.rangeStart) + "-" + hexText(d.rangeEnd) + " runs " +
@@ -543,14 +554,19 @@ void symbolFindings(LinkDiagnosis& d, const ElfFacts& facts) {
   }
 }
 
-void offsetFindings(LinkDiagnosis& d, std::istream& elf, std::uint64_t length) {
-  // With flash content before the range, the code will start where that
-  // content does, once it is moved into .text: judge the offset of that.
+void offsetFindings(LinkDiagnosis& d, const ElfFacts& facts, std::istream& elf,
+                    std::uint64_t length) {
+  // With flash sections before the range, the code will start where they
+  // do, once they are moved into .text: judge the offset of that. Initial
+  // values before the range move after the code instead.
   std::uint64_t start = d.rangeStart;
-  const bool moved = !d.flash.empty() && d.flash.front().start < start;
-  if (moved) {
-    start = d.flash.front().start;
+  for (const FlashSpan& span : d.flash) {
+    const Section* s = span.section.empty() ? nullptr : sectionNamed(facts, span.section);
+    if (span.start < start && (s == nullptr || !inRam(s->header.address))) {
+      start = span.start;
+    }
   }
+  const bool moved = start != d.rangeStart;
   ImageHeader header;
   header.addrExe = static_cast<std::uint32_t>(start);
   header.appSize = static_cast<std::uint32_t>(d.rangeEnd - start);
@@ -810,7 +826,10 @@ LinkDiagnosis diagnoseLink(const std::string& mapPath, const std::string& elfPat
   if (d.haveRange) {
     dataLineFindings(d, facts);
     rangeEndFindings(d, facts);
-    offsetFindings(d, elf, length);
+    // Overlapping loads make any layout meaningless.
+    if (!has(d, Rule::flashOverlap)) {
+      offsetFindings(d, facts, elf, length);
+    }
     alignmentFindings(d, facts);
   }
   ramFindings(d, facts);

@@ -320,9 +320,10 @@ Fix: place those sections after .bss.
              ._stack (NOLOAD) : { ... } > RAM
 
 The same under LLD.)EX"},
-    RuleInfo{Rule::rangeEndNotFlash, "PF209", "range end",
-             "make the last address line before .data the end of the flash content: {0}",
-             R"EX(The code range does not end in the flash.
+    RuleInfo{
+        Rule::rangeEndNotFlash, "PF209", "range end",
+        "make the last address line before .data, now {0}, the end of the flash content " END_LINES,
+        R"EX(The code range does not end in the flash.
 
 The last address line before the first line holding ".data" gives an
 address past the device's flash (0x0803FE00): a RAM section's line, or a
@@ -425,7 +426,7 @@ The map rules read the five symbols from the lines of the code range; one
 placed before it (in a section before .text) is not found.
 
 Fix: the code range's own problem (PF106) moves what lies before it into
-.text; the symbol is found then.)EX"},
+.text; the symbol is found then. The same under LLD.)EX"},
     RuleInfo{Rule::symbolAfterRange, "PF306", "symbols",
              "fix the end of the code range (the code range's problem says how): the symbol lies "
              "in the range then",
@@ -436,7 +437,7 @@ placed after its end (in a flash section after the line that ends it) is
 not found.
 
 Fix: the code range's own problem (PF207, PF204) brings that section into
-the range; the symbol is found then.)EX"},
+the range; the symbol is found then. The same under LLD.)EX"},
     RuleInfo{Rule::symbolWithoutMapLine, "PF307", "symbols",
              "give pakforge the map the linker wrote for this ELF file (-Wl,-Map=...)",
              R"EX(A symbol lies inside the code range, but the map has no line for it there.
@@ -513,7 +514,8 @@ ADDR(.data) first makes its line show the right value.)EX"},
 
 The RAM check then starts the RAM data at 0, and the report is meaningless.
 
-Fix: name the RAM data's output section .data, or add the lines of PF501.)EX"},
+Fix: name the RAM data's output section .data, or add the lines of PF501.
+The same under LLD.)EX"},
     RuleInfo{Rule::ramCheckFails, "PF503", "RAM",
              "describe only the device's RAM in the linker script: a RAM bank the device lacks, or "
              "the end of a larger RAM, must not stand in the map as an address",
@@ -580,7 +582,7 @@ not the ELF file's to say. Both linkers refuse overlapping load addresses
 unless told not to check them (--no-check-sections).
 
 Fix: give each loaded section a range of its own, and link without
---no-check-sections.)EX"},
+--no-check-sections (GNU ld and LLD alike).)EX"},
 };
 
 #undef END_LINES
