@@ -9,6 +9,7 @@
 
 #include "driver/rom_budget.h"
 #include "elf/elf_check.h"
+#include "elf/elf_reader.h"
 #include "format/image_header.h"
 #include "format/input_file.h"
 #include "linkdiag/link_diagnosis.h"
@@ -125,9 +126,11 @@ BuildResult readCode(const std::string& elfPath, const ImageHeader& header, Buff
     return BuildResult::elfNotOpen;
   }
   const auto length = static_cast<std::uint64_t>(streamLength);
-  // What can be checked before the code is read: a wrong range fails here,
-  // before a code buffer is sized by it.
-  ElfCheck check = checkElfAgainstHeader(file, length, header);
+  // The file's headers are read once, for every check. What can be checked
+  // before the code is read fails here, before a code buffer is sized by a
+  // wrong range.
+  ElfReader reader(file, length);
+  ElfCheck check = checkElfAgainstHeader(reader, header);
   if (check.verdict == ElfVerdict::unreadable) {
     out << kRed << "Elf file '" << elfPath << "' is not a readable ELF file: " << check.problem
         << kReset << "\n";
@@ -143,7 +146,7 @@ BuildResult readCode(const std::string& elfPath, const ImageHeader& header, Buff
   if (offset + header.appSize > length) {
     // A real ELF file that holds the range can say where it holds it.
     const std::string problem =
-        check.verdict == ElfVerdict::agrees ? describeMisplacedCode(file, length, header) : "";
+        check.verdict == ElfVerdict::agrees ? describeMisplacedCode(reader, header) : "";
     if (!problem.empty()) {
       printElfMismatch(elfPath, problem, out);
     } else {
@@ -151,14 +154,14 @@ BuildResult readCode(const std::string& elfPath, const ImageHeader& header, Buff
     }
     return BuildResult::elfNotOpen;
   }
+  file.clear();
   if (!readExactly(file, static_cast<std::streamoff>(offset), header.appSize, code)) {
     printFileError("Can't read elf file", elfPath, out);
     return BuildResult::elfNotOpen;
   }
   if (check.verdict == ElfVerdict::agrees) {
-    file.clear();
-    check = checkImageAgainstElf(file, length, header,
-                                 {code.bytes.get(), static_cast<std::size_t>(code.size)});
+    checkCodeAgainstElf(reader, header, {code.bytes.get(), static_cast<std::size_t>(code.size)},
+                        check);
     if (check.verdict == ElfVerdict::disagrees) {
       printElfMismatch(elfPath, check.problem, out);
       return BuildResult::elfNotOpen;

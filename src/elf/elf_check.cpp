@@ -452,7 +452,9 @@ bool checkCodeBytes(ElfReader& elf, const ImageHeader& header, std::span<const c
   return true;
 }
 
-ElfCheck checkBeforeCode(ElfReader& reader, const ImageHeader& header, HeaderSource source) {
+}  // namespace
+
+ElfCheck checkElfAgainstHeader(ElfReader& reader, const ImageHeader& header, HeaderSource source) {
   ElfCheck check;
   switch (reader.open(check.problem)) {
     case ElfOpen::notElf:
@@ -470,7 +472,12 @@ ElfCheck checkBeforeCode(ElfReader& reader, const ImageHeader& header, HeaderSou
   return check;
 }
 
-}  // namespace
+void checkCodeAgainstElf(ElfReader& reader, const ImageHeader& header, std::span<const char> code,
+                         ElfCheck& check) {
+  if (check.verdict == ElfVerdict::agrees && !checkCodeBytes(reader, header, code, check)) {
+    check.verdict = ElfVerdict::disagrees;
+  }
+}
 
 bool checkFlashLoads(const ElfReader& elf, std::string& problem, Rule* cause) {
   if (!checkPastFlashEnd(elf, problem)) {
@@ -514,26 +521,18 @@ SymbolAgreement compareSymbol(const ElfSymbol& symbol, std::uint32_t value) {
 ElfCheck checkElfAgainstHeader(std::istream& elf, std::uint64_t length, const ImageHeader& header,
                                HeaderSource source) {
   ElfReader reader(elf, length);
-  return checkBeforeCode(reader, header, source);
+  return checkElfAgainstHeader(reader, header, source);
 }
 
 ElfCheck checkImageAgainstElf(std::istream& elf, std::uint64_t length, const ImageHeader& header,
                               std::span<const char> code, HeaderSource source) {
   ElfReader reader(elf, length);
-  ElfCheck check = checkBeforeCode(reader, header, source);
-  if (check.verdict == ElfVerdict::agrees && !checkCodeBytes(reader, header, code, check)) {
-    check.verdict = ElfVerdict::disagrees;
-  }
+  ElfCheck check = checkElfAgainstHeader(reader, header, source);
+  checkCodeAgainstElf(reader, header, code, check);
   return check;
 }
 
-std::string describeMisplacedCode(std::istream& elf, std::uint64_t length,
-                                  const ImageHeader& header) {
-  ElfReader reader(elf, length);
-  std::string reason;
-  if (reader.open(reason) != ElfOpen::ok) {
-    return {};
-  }
+std::string describeMisplacedCode(const ElfReader& reader, const ImageHeader& header) {
   for (std::uint32_t i = 0; i < reader.segmentCount(); ++i) {
     ElfSegment s;
     if (!reader.loadSegment(i, s) || header.addrExe < s.physicalAddress ||
@@ -556,13 +555,8 @@ std::string describeMisplacedCode(std::istream& elf, std::uint64_t length,
   return {};
 }
 
-FileLayout checkFileLayout(std::istream& elf, std::uint64_t length, const ImageHeader& header) {
+FileLayout checkFileLayout(const ElfReader& reader, const ImageHeader& header) {
   FileLayout result;
-  ElfReader reader(elf, length);
-  std::string reason;
-  if (reader.open(reason) != ElfOpen::ok) {
-    return result;
-  }
   FlashPart part;
   for (std::uint32_t i = 0; i < reader.segmentCount(); ++i) {
     if (!flashPart(reader, i, part) || part.to <= header.addrExe) {

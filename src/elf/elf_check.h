@@ -66,6 +66,10 @@ bool checkFlashLoads(const ElfReader& elf, std::string& problem, Rule* cause = n
 // compared.
 ElfCheck checkElfAgainstHeader(std::istream& elf, std::uint64_t length, const ImageHeader& header,
                                HeaderSource source = HeaderSource::mapFile);
+// The same with a reader of the caller's, not yet opened; it stays open for
+// the checks below.
+ElfCheck checkElfAgainstHeader(ElfReader& reader, const ImageHeader& header,
+                               HeaderSource source = HeaderSource::mapFile);
 
 // All of the above, and then that every code byte at an address a loadable
 // segment fills from the file equals that byte. `code` holds the header's
@@ -73,12 +77,14 @@ ElfCheck checkElfAgainstHeader(std::istream& elf, std::uint64_t length, const Im
 ElfCheck checkImageAgainstElf(std::istream& elf, std::uint64_t length, const ImageHeader& header,
                               std::span<const char> code,
                               HeaderSource source = HeaderSource::mapFile);
+// After checkElfAgainstHeader agreed, with the same reader: the code bytes.
+void checkCodeAgainstElf(ElfReader& reader, const ImageHeader& header, std::span<const char> code,
+                         ElfCheck& check);
 
-// For a readable ELF file that agrees with the header but is too short to
+// For an open ELF file that agrees with the header but is too short to
 // hold the code at the offset derived from addrExe: where the file holds the
 // code, and what to change. Empty when it can't tell.
-std::string describeMisplacedCode(std::istream& elf, std::uint64_t length,
-                                  const ImageHeader& header);
+std::string describeMisplacedCode(const ElfReader& reader, const ImageHeader& header);
 
 // Whether the file holds the flash content as one block from the offset
 // derived from addrExe, as pakforge reads it: when not, the lowest flash
@@ -92,6 +98,6 @@ struct FileLayout {
   std::string fix;
   Rule rule = Rule::none;
 };
-FileLayout checkFileLayout(std::istream& elf, std::uint64_t length, const ImageHeader& header);
+FileLayout checkFileLayout(const ElfReader& reader, const ImageHeader& header);
 
 }  // namespace pakforge

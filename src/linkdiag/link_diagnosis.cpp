@@ -554,8 +554,7 @@ void symbolFindings(LinkDiagnosis& d, const ElfFacts& facts) {
   }
 }
 
-void offsetFindings(LinkDiagnosis& d, const ElfFacts& facts, std::istream& elf,
-                    std::uint64_t length) {
+void offsetFindings(LinkDiagnosis& d, const ElfFacts& facts, const ElfReader& elf) {
   // With flash sections before the range, the code will start where they
   // do, once they are moved into .text: judge the offset of that. Initial
   // values before the range move after the code instead.
@@ -571,7 +570,7 @@ void offsetFindings(LinkDiagnosis& d, const ElfFacts& facts, std::istream& elf,
   header.addrExe = static_cast<std::uint32_t>(start);
   header.appSize = static_cast<std::uint32_t>(d.rangeEnd - start);
   d.derivedOffset = elfCodeOffset(static_cast<std::uint32_t>(d.rangeStart));
-  const FileLayout layout = checkFileLayout(elf, length, header);
+  const FileLayout layout = checkFileLayout(elf, header);
   if (layout.oneBlock) {
     d.haveFileOffset = !moved && !d.flash.empty();
     d.fileOffset = d.derivedOffset;
@@ -828,7 +827,7 @@ LinkDiagnosis diagnoseLink(const std::string& mapPath, const std::string& elfPat
     rangeEndFindings(d, facts);
     // Overlapping loads make any layout meaningless.
     if (!has(d, Rule::flashOverlap)) {
-      offsetFindings(d, facts, elf, length);
+      offsetFindings(d, facts, reader);
     }
     alignmentFindings(d, facts);
   }
