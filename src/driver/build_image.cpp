@@ -208,32 +208,53 @@ int printSection(Print print, const Figures& figures) {
   return result;
 }
 
-}  // namespace
+// The files of one build.
+struct BuildPaths {
+  const std::string& map;
+  const std::string& config;
+  const std::string& elf;
+  const std::string& resources;
+  const std::string& image;
+};
 
-BuildResult buildImage(const std::string& mapPath, const std::string& configPath,
-                       const std::string& elfPath, const std::string& resourcesPath,
-                       const std::string& imagePath) {
+// The one sequence of steps. A build prints its messages and report and
+// writes the image; a preview (aelfdump's verdict on a link) runs the same
+// steps with a header template of zeros and no resources, its messages
+// going to `messages`, and prints and writes nothing.
+BuildResult runSteps(const BuildPaths& paths, bool preview, std::ostream& messages) {
+  std::ostringstream unprinted;
+  // The report goes to standard error, or nowhere.
+  const auto report = [&](auto print, const auto& figures) {
+    if (preview) {
+      return print(figures, unprinted);
+    }
+    return printSection(print, figures);
+  };
   // An image written over an input would destroy it; nothing is read or
   // written then.
-  if (const std::string* input =
-          replacedInput(imagePath, {&mapPath, &configPath, &elfPath, &resourcesPath})) {
-    std::cout << kRed << "Can't create output file '" << imagePath << "': it is the input file '"
-              << *input << "', which the image would replace" << kReset << "\n";
-    return BuildResult::imageNotCreated;
+  if (!preview) {
+    if (const std::string* input =
+            replacedInput(paths.image, {&paths.map, &paths.config, &paths.elf, &paths.resources})) {
+      messages << kRed << "Can't create output file '" << paths.image << "': it is the input file '"
+               << *input << "', which the image would replace" << kReset << "\n";
+      return BuildResult::imageNotCreated;
+    }
   }
   // One read of the map serves both of its checks; what each found is
   // reported at its own step, in the order users have always seen.
   MapFacts map;
-  if (!readMapFile(mapPath, map)) {
+  if (!readMapFile(paths.map, map, messages)) {
     return BuildResult::ramBudgetFailed;
   }
-  if (printSection(reportRamBudget, map.ram) != 0) {
-    // The over-budget line ends without a line feed.
-    printLinkHint(ramHint(diagnoseLink(mapPath, elfPath)), true);
+  if (report(reportRamBudget, map.ram) != 0) {
+    if (!preview) {
+      // The over-budget line ends without a line feed.
+      printLinkHint(ramHint(diagnoseLink(paths.map, paths.elf)), true);
+    }
     return BuildResult::ramBudgetFailed;
   }
   ImageHeader header;
-  if (!readHeader(configPath, header)) {
+  if (!preview && !readHeader(paths.config, header)) {
     return BuildResult::configNotOpen;
   }
   std::ostringstream scanMessage;
@@ -242,38 +263,48 @@ BuildResult buildImage(const std::string& mapPath, const std::string& configPath
     // feed or a flush, the others with both.
     const std::string text = scanMessage.str();
     const bool endsLine = !text.empty() && text.back() == '\n';
-    std::cout << text;
+    messages << text;
     if (endsLine) {
-      std::cout.flush();
+      messages.flush();
     }
-    printLinkHint(symbolScanHint(diagnoseLink(mapPath, elfPath)), !endsLine);
+    if (!preview) {
+      printLinkHint(symbolScanHint(diagnoseLink(paths.map, paths.elf)), !endsLine);
+    }
     return BuildResult::symbolScanFailed;
   }
   BuildResult result = BuildResult::ok;
   {
     Buffer resources;
-    result = readResources(resourcesPath, resources);
-    if (result != BuildResult::ok) {
-      return result;
+    if (!preview) {
+      result = readResources(paths.resources, resources);
+      if (result != BuildResult::ok) {
+        return result;
+      }
+      header.resourcesSize = static_cast<std::uint32_t>(resources.size);
     }
-    header.resourcesSize = static_cast<std::uint32_t>(resources.size);
     Buffer code;
-    result = readCode(elfPath, header, code, std::cout, mapPath);
-    if (result != BuildResult::ok) {
-      return result;
+    result = readCode(paths.elf, header, code, messages, preview ? std::string() : paths.map);
+    if (result == BuildResult::ok && !preview) {
+      result = writeImage(paths.image, header, code, resources);
     }
-    result = writeImage(imagePath, header, code, resources);
     if (result != BuildResult::ok) {
       return result;
     }
   }
-  result =
-      printSection(checkRomBudget, header) == 0 ? BuildResult::ok : BuildResult::romBudgetExceeded;
-  if (result == BuildResult::ok) {
-    std::cout << "AELF file '" << imagePath
-              << "' has been \033[01;38;05;113msuccessfully\033[0m created\n";
+  result = report(checkRomBudget, header) == 0 ? BuildResult::ok : BuildResult::romBudgetExceeded;
+  if (result == BuildResult::ok && !preview) {
+    messages << "AELF file '" << paths.image
+             << "' has been \033[01;38;05;113msuccessfully\033[0m created\n";
   }
   return result;
+}
+
+}  // namespace
+
+BuildResult buildImage(const std::string& mapPath, const std::string& configPath,
+                       const std::string& elfPath, const std::string& resourcesPath,
+                       const std::string& imagePath) {
+  return runSteps({mapPath, configPath, elfPath, resourcesPath, imagePath}, false, std::cout);
 }
 
 namespace {
@@ -294,36 +325,24 @@ std::string plainMessage(std::string text) {
 }  // namespace
 
 BuildPreview previewBuild(const std::string& mapPath, const std::string& elfPath) {
-  BuildPreview preview;
-  std::ifstream mapFile;
-  if (!openInputFile(mapPath, std::ios::binary, mapFile)) {
-    preview = {BuildResult::ramBudgetFailed, "map file not open " + mapPath};
-    return preview;
-  }
-  const MapFacts map = scanMap(mapFile);
-  std::ostringstream report;
-  if (reportRamBudget(map.ram, report) != 0) {
-    preview = {BuildResult::ramBudgetFailed,
-               "Error: Not enough RAM memory on the selected device."};
-    return preview;
-  }
-  ImageHeader header;
+  const std::string none;
   std::ostringstream messages;
-  if (!applyMapSymbols(map.symbols, header, messages)) {
-    preview = {BuildResult::symbolScanFailed, plainMessage(messages.str())};
-    return preview;
+  const BuildResult result = runSteps({mapPath, none, elfPath, none, none}, true, messages);
+  switch (result) {
+    case BuildResult::ok:
+      return {};
+    // These two say it in the report.
+    case BuildResult::romBudgetExceeded:
+      return {result, "Error: Not enough ROM memory on the selected device."};
+    case BuildResult::ramBudgetFailed:
+      if (messages.view().empty()) {
+        return {result, "Error: Not enough RAM memory on the selected device."};
+      }
+      break;
+    default:
+      break;
   }
-  Buffer code;
-  const BuildResult result = readCode(elfPath, header, code, messages);
-  if (result != BuildResult::ok) {
-    preview = {result, plainMessage(messages.str())};
-    return preview;
-  }
-  if (checkRomBudget(header, report) != 0) {
-    preview = {BuildResult::romBudgetExceeded,
-               "Error: Not enough ROM memory on the selected device."};
-  }
-  return preview;
+  return {result, plainMessage(messages.str())};
 }
 
 }  // namespace pakforge

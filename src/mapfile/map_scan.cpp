@@ -14,10 +14,10 @@ MapFacts scanMap(std::istream& map, std::size_t bufferSize) {
   return {ram.usage(), symbols.symbols()};
 }
 
-bool readMapFile(const std::string& mapPath, MapFacts& facts) {
+bool readMapFile(const std::string& mapPath, MapFacts& facts, std::ostream& messages) {
   std::ifstream map;
   if (!openInputFile(mapPath, std::ios::binary, map)) {
-    std::cout << "map file not open " << mapPath << std::endl;
+    messages << "map file not open " << mapPath << std::endl;
     return false;
   }
   facts = scanMap(map);

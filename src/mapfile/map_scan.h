@@ -2,6 +2,7 @@
 // symbol scan each keep their own few facts from the same buffers.
 #pragma once
 
+#include <iostream>
 #include <istream>
 #include <string>
 
@@ -19,7 +20,7 @@ struct MapFacts {
 MapFacts scanMap(std::istream& map, std::size_t bufferSize = LineReader::kDefaultBufferSize);
 
 // Reads and closes the map file at `mapPath`. False when it can't be opened,
-// after "map file not open PATH" on standard output.
-bool readMapFile(const std::string& mapPath, MapFacts& facts);
+// after "map file not open PATH" on `messages`.
+bool readMapFile(const std::string& mapPath, MapFacts& facts, std::ostream& messages = std::cout);
 
 }  // namespace pakforge
