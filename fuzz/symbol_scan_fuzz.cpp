@@ -1,12 +1,15 @@
 // The streaming symbol scan against the plain reading, on any map text and
-// any buffer size; and the one read that serves both map checks against
-// each check's plain reading.
+// any buffer size; the one read that serves both map checks against each
+// check's plain reading; and the link diagnosis's outline, a third scan of
+// the same read, against what the checks' scans found.
 #include <cstdint>
 #include <cstdlib>
 #include <sstream>
 #include <string>
 
+#include "linkdiag/map_outline.h"
 #include "mapfile/map_scan.h"
+#include "mapfile/ram_budget.h"
 #include "mapfile/symbol_scan.h"
 #include "reference_scans.h"
 
@@ -45,6 +48,43 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
          pakforge::applyMapSymbols(facts.symbols, together, togetherMessages) == ok &&
          togetherMessages.str() == messages.str() &&
          pakforge::encodeHeader(together) == pakforge::encodeHeader(streamed);
+  // The outline read in the same pass names the lines the scans used.
+  pakforge::RamScan ramScan;
+  pakforge::SymbolScan symbolScan;
+  pakforge::OutlineScan outlineScan;
+  std::istringstream third(text);
+  pakforge::scanLines(third, {&ramScan, &symbolScan, &outlineScan}, bufferSize);
+  const pakforge::MapOutline& o = outlineScan.outline();
+  const pakforge::MapSymbols& s = symbolScan.symbols();
+  using Outcome = pakforge::MapSymbols::Outcome;
+  same =
+      same && o.ramDataStart == ramScan.usage().dataStart &&
+      o.ramDataEnd == ramScan.usage().dataEnd &&
+      (!s.haveAddrExe || (o.codeStart.found() && o.codeStartValue == s.addrExe)) &&
+      (s.outcome != Outcome::noCodeStartAddress || (o.codeStart.found() && !o.codeStartHasValue)) &&
+      // The scan stops at a .data line before any .text line; the outline
+      // names that line, whatever follows.
+      (s.outcome != Outcome::noCodeStart ||
+       (o.dataLine.found() && (!o.codeStart.found() || o.codeStart.number > o.dataLine.number))) &&
+      (!s.haveAppSize || (o.dataLine.found() && o.rangeEndValue - o.codeStartValue == s.appSize));
+  for (std::size_t i = 0; i < 5; ++i) {
+    const auto& mentions = o.mentions[i];
+    // The outline keeps the first few mentions, and reads on where the scan
+    // stopped without a range.
+    if (mentions.size() == pakforge::MapOutline::kMaxMentions ||
+        (s.outcome != Outcome::done && s.outcome != Outcome::reading)) {
+      continue;
+    }
+    bool seen = false;
+    std::uint32_t last = 0;
+    for (const pakforge::MapMention& m : mentions) {
+      if (m.phase == pakforge::MapPhase::inRange) {
+        seen = true;
+        last = m.value;
+      }
+    }
+    same = same && seen == s.seen[i] && (!seen || last == s.address[i]);
+  }
   if (!same)
     std::abort();
   return 0;

@@ -4,6 +4,7 @@
 // explanation.
 #include "linkdiag/link_diagnosis.h"
 
+#include <algorithm>
 #include <functional>
 #include <set>
 
@@ -368,6 +369,28 @@ TEST(LinkRules, EveryCodeHasAFixAnExplanationAndARow) {
   EXPECT_EQ(findRule("pf204"), &ruleInfo(Rule::noEndLine));
   EXPECT_EQ(findRule("PF999"), nullptr);
   EXPECT_EQ(fixText(Rule::symbolLocalOnly, {"loop"}), "make loop global (not static)");
+}
+
+// A line holding .data longer than any buffer the map is read through: the
+// symbol scan takes it for the data line, and so does the diagnosis, which
+// names that line, not a later one.
+TEST(LinkDiagnosis, ALongDataLineIsTheOneTheScanTakes) {
+  const fs::path dir = testing_support::makeTemporaryFolder();
+  writeFile(dir / "output.elf", readFile(kFirmware / "recipe/output.elf"));
+  const std::string map = text(readFile(kFirmware / "recipe/output.map"));
+  const std::string end = "_flash_end = .\n";
+  const std::size_t line = static_cast<std::size_t>(
+      std::count(map.begin(), map.begin() + static_cast<long>(map.find(end)), '\n') + 2);
+  for (const std::size_t length : {5000u, 300000u}) {
+    SCOPED_TRACE(length);
+    writeText(dir / "output.map", replaced(map, end, end + std::string(length, 'x') + " .data\n"));
+    const LinkDiagnosis d =
+        diagnoseLink((dir / "output.map").string(), (dir / "output.elf").string());
+    EXPECT_EQ(d.outline.dataLine.number, line);
+    EXPECT_EQ(d.outline.dataLine.text, std::string(MapLine::kMaxText, 'x'));
+    EXPECT_EQ(listed(codesOf(d)), "PF203 ");
+  }
+  fs::remove_all(dir);
 }
 
 // The fixes a plan writes: the patterns the map shows, in order, and what

@@ -8,6 +8,7 @@
 #include "format/hex_text.h"
 #include "format/image_header.h"
 #include "format/input_file.h"
+#include "mapfile/ram_budget.h"
 
 namespace pakforge {
 namespace {
@@ -729,32 +730,32 @@ LinkDiagnosis diagnoseLink(const std::string& mapPath, const std::string& elfPat
       return d;
     }
     d.mapOpened = true;
-    d.outline = outlineMap(map);
+    // One read of the map: the checks' own scans, the outline of the lines
+    // they read, and the outline as it will be once the .text and .data
+    // output sections' own lines are the first to hold those names.
+    RamScan ram;
+    SymbolScan symbols;
+    OutlineScan outline;
+    OutlineScan assumed(true);
+    scanLines(map, {&ram, &symbols, &outline, &assumed});
+    d.outline = outline.outline();
     actual = d.outline;
-    map.clear();
-    map.seekg(0);
-    const MapFacts facts = scanMap(map);
-    d.mapSymbols = facts.symbols;
-    d.mapRam = facts.ram;
+    d.mapSymbols = symbols.symbols();
+    d.mapRam = ram.usage();
     d.actualCodeStart = d.outline.codeStart;
     d.actualCodeStartSection = d.outline.codeStartSection;
-    if (!d.mapSymbols.haveAddrExe && d.outline.codeStart.found() && !d.outline.codeStartIsText) {
-      // What comes after: the range as it will be once the .text and .data
-      // output sections' own lines are the first to hold those names.
-      map.clear();
-      map.seekg(0);
-      const MapOutline assumed = outlineMap(map, true);
-      if (assumed.codeStartHasValue && assumed.dataLine.found() && assumed.rangeEnd.found()) {
-        d.rangeAssumed = true;
-        d.outline = assumed;
-        d.mapSymbols.addrExe = assumed.codeStartValue;
-        d.mapSymbols.appSize = assumed.rangeEndValue - assumed.codeStartValue;
-        for (std::size_t i = 0; i < kRequiredSymbolCount; ++i) {
-          for (const MapMention& m : assumed.mentions[i]) {
-            if (m.phase == MapPhase::inRange) {
-              d.mapSymbols.seen[i] = true;
-              d.mapSymbols.address[i] = m.value;
-            }
+    const MapOutline& after = assumed.outline();
+    if (!d.mapSymbols.haveAddrExe && d.outline.codeStart.found() && !d.outline.codeStartIsText &&
+        after.codeStartHasValue && after.dataLine.found() && after.rangeEnd.found()) {
+      d.rangeAssumed = true;
+      d.outline = after;
+      d.mapSymbols.addrExe = after.codeStartValue;
+      d.mapSymbols.appSize = after.rangeEndValue - after.codeStartValue;
+      for (std::size_t i = 0; i < kRequiredSymbolCount; ++i) {
+        for (const MapMention& m : after.mentions[i]) {
+          if (m.phase == MapPhase::inRange) {
+            d.mapSymbols.seen[i] = true;
+            d.mapSymbols.address[i] = m.value;
           }
         }
       }

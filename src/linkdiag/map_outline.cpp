@@ -5,7 +5,6 @@
 #include <limits>
 #include <string_view>
 
-#include "mapfile/line_reader.h"
 #include "mapfile/ram_budget.h"
 
 namespace pakforge {
@@ -41,12 +40,6 @@ std::string_view trimLeft(std::string_view text) {
 std::string_view firstWord(std::string_view text) {
   text = trimLeft(text);
   return text.substr(0, text.find_first_of(" \t"));
-}
-
-// The text after the line's last space: the symbol scan's name.
-std::string_view lastName(std::string_view line) {
-  const std::size_t space = line.rfind(' ');
-  return space == std::string_view::npos ? line : line.substr(space + 1);
 }
 
 // One line as the map's own columns give it.
@@ -114,17 +107,6 @@ Columns gnuColumns(std::string_view line) {
   return c;
 }
 
-// What the symbol scan reads as a line's address: the leading hex digits of
-// the seven characters from its first '8'.
-bool windowValue(std::string_view line, std::uint32_t& value) {
-  const std::size_t eight = line.find('8');
-  if (eight == std::string_view::npos) {
-    return false;
-  }
-  value = hexValue(line.substr(eight, 7));
-  return true;
-}
-
 // A pattern line of GNU ld's map (" *(.text*)", " KEEP (*(.isr_vector))"),
 // or under LLD an input section line ("startup.o:(.isr_vector)"), as a
 // pattern for the section.
@@ -160,173 +142,161 @@ void addPattern(MapSection& section, std::string_view line, bool lld) {
 
 }  // namespace
 
-MapOutline outlineMap(std::istream& map, bool sectionLinesOnly) {
-  MapOutline outline;
-  constexpr std::size_t kBuffer = 4096;
-  std::array<char, kBuffer> buffer{};
-  std::uint64_t number = 0;
-  bool inDiscarded = false;
-  bool inMemoryMap = false;
-  bool haveCodeStart = false;
-  bool haveDataLine = false;
-  std::string currentSection;
-  // A GNU ld output section whose address is on the next line.
-  bool sectionWrapped = false;
-  RamUsage ram;
-  for (;;) {
-    map.getline(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-    auto length = static_cast<std::size_t>(map.gcount());
-    if (length == 0 && !map) {
-      break;
-    }
-    if (map.fail() && !map.eof()) {
-      // Longer than the buffer: the rest of it is not looked at.
-      map.clear();
-      map.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
-    } else if (!map.eof()) {
-      --length;  // the line feed
-    }
-    std::string_view line(buffer.data(), length);
-    ++number;
-    if (!line.empty() && line.back() == '\r') {
-      line.remove_suffix(1);
-    }
-    // The block of discarded sections, as both scans skip it.
-    if (inDiscarded && !line.empty() && line.front() != ' ' && line.front() != '\t') {
-      inDiscarded = false;
-    }
-    if (line == kDiscardedHeading) {
-      inDiscarded = true;
-      outline.discardedBlock = true;
-      continue;
-    }
-    if (inDiscarded) {
-      const std::string_view section = firstWord(line);
-      // The section of a symbol NAME is named ".text.NAME" or ".rodata.NAME".
-      for (std::size_t i = 0; i < kRequiredSymbolNames.size(); ++i) {
-        const std::string_view name = kRequiredSymbolNames[i];
-        if (!outline.discarded[i].found() && section.size() > name.size() + 1 &&
-            section.substr(section.size() - name.size()) == name &&
-            section[section.size() - name.size() - 1] == '.') {
-          outline.discarded[i] = mapLine(number, line);
-        }
-      }
-      continue;
-    }
-    if (number <= 2 && line.find("VMA") != std::string_view::npos &&
-        line.find("LMA") != std::string_view::npos) {
-      outline.lld = true;
-      inMemoryMap = true;
-      continue;
-    }
-    if (line == "Linker script and memory map") {
-      inMemoryMap = true;
-    }
+OutlineScan::OutlineScan(bool sectionLinesOnly)
+    : LineScan(LineFeatures(".text", ".data", '8', 7)),
+      ram_("2000", ".data", '2', 8),
+      sectionLinesOnly_(sectionLinesOnly) {}
 
-    // Output sections, and which one each line lies in.
-    Columns columns = outline.lld ? lldColumns(line) : gnuColumns(line);
-    if (!outline.lld && sectionWrapped && !columns.outputSection) {
-      MapSection& last = outline.sections.back();
-      last.haveAddress = columns.haveAddress;
-      last.address = columns.address;
-      last.size = columns.haveSize ? columns.size : 0;
-      sectionWrapped = false;
-    }
-    const bool sectionLine = inMemoryMap && columns.outputSection;
-    if (sectionLine) {
-      currentSection = std::string(columns.name);
-      if (outline.sections.size() < MapOutline::kMaxSections) {
-        MapSection section;
-        section.line = mapLine(number, line);
-        section.name = currentSection;
-        section.haveAddress = columns.haveAddress;
-        section.address = columns.address;
-        section.size = columns.size;
-        section.phase = !haveCodeStart ? MapPhase::beforeCode
-                        : haveDataLine ? MapPhase::afterData
-                                       : MapPhase::inRange;
-        sectionWrapped = !outline.lld && !columns.haveAddress;
-        outline.sections.push_back(section);
-      }
-    }
+std::size_t OutlineScan::nextCandidate(std::string_view /*run*/, std::size_t from) {
+  return from;  // every line
+}
 
-    // What the current section holds, as patterns to quote.
-    if (inMemoryMap && !sectionLine && !outline.sections.empty() &&
-        outline.sections.back().name == currentSection) {
-      addPattern(outline.sections.back(), line, outline.lld);
+void OutlineScan::onHiddenLine(std::string_view line) {
+  ++number_;
+  if (line == kDiscardedHeading) {
+    outline_.discardedBlock = true;
+    return;
+  }
+  // The section of a symbol NAME is named ".text.NAME" or ".rodata.NAME".
+  const std::string_view section = firstWord(line);
+  for (std::size_t i = 0; i < kRequiredSymbolNames.size(); ++i) {
+    const std::string_view name = kRequiredSymbolNames[i];
+    if (!outline_.discarded[i].found() && section.size() > name.size() + 1 &&
+        section.substr(section.size() - name.size()) == name &&
+        section[section.size() - name.size() - 1] == '.') {
+      outline_.discarded[i] = mapLine(number_, line);
     }
+  }
+}
 
-    // The symbol scan's rules.
-    const bool holdsText = line.find(".text") != std::string_view::npos;
-    const bool holdsData = line.find(".data") != std::string_view::npos;
-    const bool holdsAddress = line.find('8') != std::string_view::npos;
-    const MapPhase phase = !haveCodeStart ? MapPhase::beforeCode
-                           : haveDataLine ? MapPhase::afterData
-                                          : MapPhase::inRange;
-    const bool textSection = sectionLine && columns.name == ".text";
-    const bool dataSection = sectionLine && columns.name == ".data";
-    if (!haveCodeStart && holdsText && (!sectionLinesOnly || textSection)) {
-      haveCodeStart = true;
-      outline.codeStart = mapLine(number, line);
-      outline.codeStartIsText = textSection;
-      outline.codeStartIsSection = sectionLine;
-      outline.codeStartName = sectionLine ? std::string(columns.name) : std::string();
-      outline.codeStartSection = sectionLine ? std::string() : currentSection;
-      outline.codeStartHasValue = windowValue(line, outline.codeStartValue);
-    } else if (haveCodeStart && !haveDataLine && holdsData && (!sectionLinesOnly || dataSection)) {
-      haveDataLine = true;
-      if (sectionLine && !outline.sections.empty()) {
-        outline.sections.back().phase = MapPhase::afterData;
-      }
-      outline.dataLine = mapLine(number, line);
-      outline.dataLineIsData = dataSection;
-      outline.dataLineSection = sectionLine ? std::string() : currentSection;
-    } else if (!haveCodeStart && holdsData && !outline.dataLine.found() && !sectionLinesOnly) {
-      // A data line before any code start: the scan stops there.
-      outline.dataLine = mapLine(number, line);
-    } else if (sectionLinesOnly && phase == MapPhase::inRange && holdsData) {
-      if (!outline.strayDataLine.found()) {
-        outline.strayDataLine = mapLine(number, line);
-        outline.strayDataSection = sectionLine ? std::string() : currentSection;
-      }
-    } else if (phase == MapPhase::inRange && holdsAddress) {
-      if (columns.haveAddress && columns.address >= 0x08000000 && columns.address < 0x10000000) {
-        outline.lastFlashLine = mapLine(number, line);
-        outline.lastFlashAddress = columns.address;
-      }
-      outline.rangeEnd = mapLine(number, line);
-      windowValue(line, outline.rangeEndValue);
-      outline.rangeEndHasAddress = columns.haveAddress;
-      outline.rangeEndAddress = columns.address;
-      outline.rangeEndIsAssignment = columns.assignment;
-    }
-    if (holdsAddress) {
-      const std::string_view name = lastName(line);
-      for (std::size_t i = 0; i < kRequiredSymbolNames.size(); ++i) {
-        if (name == kRequiredSymbolNames[i] &&
-            outline.mentions[i].size() < MapOutline::kMaxMentions) {
-          MapMention mention{mapLine(number, line), phase, 0};
-          windowValue(line, mention.value);
-          outline.mentions[i].push_back(mention);
-        }
-      }
-    }
+bool OutlineScan::onLine(const LineFeatures& features) {
+  ++number_;
+  // The columns and the quoted text come from the line's first characters;
+  // the scans' rules from the same features they read.
+  const std::string_view line = features.head();
+  if (number_ <= 2 && line.find("VMA") != std::string_view::npos &&
+      line.find("LMA") != std::string_view::npos) {
+    outline_.lld = true;
+    inMemoryMap_ = true;
+    return true;
+  }
+  if (line == "Linker script and memory map") {
+    inMemoryMap_ = true;
+  }
 
-    // The RAM check's rules.
-    const std::size_t ramAt = line.find("2000");
-    if (ramAt != std::string_view::npos) {
-      const std::size_t two = line.find('2');
-      const std::uint32_t value = hexValue(line.substr(two, 8));
-      if (holdsData) {
-        ram.dataStart = value;
-        outline.ramStart = mapLine(number, line);
-      } else if (value > ram.dataEnd && value > ram.dataStart) {
-        ram.dataEnd = value;
-        outline.ramEnd = mapLine(number, line);
+  // Output sections, and which one each line lies in.
+  Columns columns = outline_.lld ? lldColumns(line) : gnuColumns(line);
+  if (!outline_.lld && sectionWrapped_ && !columns.outputSection) {
+    MapSection& last = outline_.sections.back();
+    last.haveAddress = columns.haveAddress;
+    last.address = columns.address;
+    last.size = columns.haveSize ? columns.size : 0;
+    sectionWrapped_ = false;
+  }
+  const bool sectionLine = inMemoryMap_ && columns.outputSection;
+  if (sectionLine) {
+    currentSection_ = std::string(columns.name);
+    if (outline_.sections.size() < MapOutline::kMaxSections) {
+      MapSection section;
+      section.line = mapLine(number_, line);
+      section.name = currentSection_;
+      section.haveAddress = columns.haveAddress;
+      section.address = columns.address;
+      section.size = columns.size;
+      section.phase = !haveCodeStart_ ? MapPhase::beforeCode
+                      : haveDataLine_ ? MapPhase::afterData
+                                      : MapPhase::inRange;
+      sectionWrapped_ = !outline_.lld && !columns.haveAddress;
+      outline_.sections.push_back(section);
+    }
+  }
+  // What the current section holds, as patterns to quote.
+  if (inMemoryMap_ && !sectionLine && !outline_.sections.empty() &&
+      outline_.sections.back().name == currentSection_) {
+    addPattern(outline_.sections.back(), line, outline_.lld);
+  }
+
+  // The symbol scan's rules.
+  const bool holdsText = features.holds(0);
+  const bool holdsData = features.holds(1);
+  const bool holdsAddress = !features.leadWindow().empty();
+  const MapPhase phase = !haveCodeStart_ ? MapPhase::beforeCode
+                         : haveDataLine_ ? MapPhase::afterData
+                                         : MapPhase::inRange;
+  const bool textSection = sectionLine && columns.name == ".text";
+  const bool dataSection = sectionLine && columns.name == ".data";
+  if (stopped_) {
+    // The symbol scan stopped at a .data line before any .text line.
+  } else if (!haveCodeStart_ && holdsText && (!sectionLinesOnly_ || textSection)) {
+    haveCodeStart_ = true;
+    outline_.codeStart = mapLine(number_, line);
+    outline_.codeStartIsText = textSection;
+    outline_.codeStartIsSection = sectionLine;
+    outline_.codeStartName = sectionLine ? std::string(columns.name) : std::string();
+    outline_.codeStartSection = sectionLine ? std::string() : currentSection_;
+    outline_.codeStartHasValue = holdsAddress;
+    outline_.codeStartValue = features.windowValue();
+  } else if (haveCodeStart_ && !haveDataLine_ && holdsData && (!sectionLinesOnly_ || dataSection)) {
+    haveDataLine_ = true;
+    if (sectionLine && !outline_.sections.empty()) {
+      outline_.sections.back().phase = MapPhase::afterData;
+    }
+    outline_.dataLine = mapLine(number_, line);
+    outline_.dataLineIsData = dataSection;
+    outline_.dataLineSection = sectionLine ? std::string() : currentSection_;
+  } else if (!haveCodeStart_ && holdsData && !outline_.dataLine.found() && !sectionLinesOnly_) {
+    // A data line before any code start: the scan stops there.
+    outline_.dataLine = mapLine(number_, line);
+    stopped_ = true;
+  } else if (sectionLinesOnly_ && phase == MapPhase::inRange && holdsData) {
+    if (!outline_.strayDataLine.found()) {
+      outline_.strayDataLine = mapLine(number_, line);
+      outline_.strayDataSection = sectionLine ? std::string() : currentSection_;
+    }
+  } else if (phase == MapPhase::inRange && holdsAddress) {
+    if (columns.haveAddress && columns.address >= 0x08000000 && columns.address < 0x10000000) {
+      outline_.lastFlashLine = mapLine(number_, line);
+      outline_.lastFlashAddress = columns.address;
+    }
+    outline_.rangeEnd = mapLine(number_, line);
+    outline_.rangeEndValue = features.windowValue();
+    outline_.rangeEndHasAddress = columns.haveAddress;
+    outline_.rangeEndAddress = columns.address;
+    outline_.rangeEndIsAssignment = columns.assignment;
+  }
+  if (holdsAddress && features.nameKnown()) {
+    // The code start line and the data line are no symbol lines.
+    const MapPhase where =
+        phase == MapPhase::inRange && haveDataLine_ && outline_.dataLine.number == number_
+            ? MapPhase::afterData
+            : phase;
+    const std::string_view name = features.name();
+    for (std::size_t i = 0; i < kRequiredSymbolNames.size(); ++i) {
+      if (name == kRequiredSymbolNames[i] &&
+          outline_.mentions[i].size() < MapOutline::kMaxMentions) {
+        outline_.mentions[i].push_back({mapLine(number_, line), where, features.windowValue()});
       }
     }
   }
-  return outline;
+
+  // The RAM check's rules.
+  if (ram_.holds(0)) {
+    const std::uint32_t value = ram_.windowValue();
+    if (ram_.holds(1)) {
+      outline_.ramDataStart = value;
+      outline_.ramStart = mapLine(number_, line);
+    } else if (value > outline_.ramDataEnd && value > outline_.ramDataStart) {
+      outline_.ramDataEnd = value;
+      outline_.ramEnd = mapLine(number_, line);
+    }
+  }
+  return true;
+}
+
+MapOutline outlineMap(std::istream& map, bool sectionLinesOnly) {
+  OutlineScan scan(sectionLinesOnly);
+  scanLines(map, {&scan});
+  return scan.outline();
 }
 
 }  // namespace pakforge

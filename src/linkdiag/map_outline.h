@@ -1,8 +1,8 @@
 // The lines of a linker map that a diagnosis of the link points to: where
 // pakforge's map rules take the code range, the five symbols and the RAM
-// figures from, and the output sections around them. The map is read line
-// by line through a fixed buffer; what a line longer than that holds past
-// it is not looked at.
+// figures from, and the output sections around them. It is read in the same
+// pass as the checks' own scans, line for line by the same rules; of a line
+// longer than the read buffer, its columns and text come from its start.
 #pragma once
 
 #include <array>
@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "mapfile/line_reader.h"
 #include "mapfile/symbol_scan.h"
 
 namespace pakforge {
@@ -103,12 +104,42 @@ struct MapOutline {
   // RAM address.
   MapLine ramStart;
   MapLine ramEnd;
+  // What they set, as the RAM check reads it.
+  std::uint32_t ramDataStart = 0;
+  std::uint32_t ramDataEnd = 0;
 };
 
-// With `sectionLinesOnly`, the code start is the .text output section's own
-// line and the data line the .data output section's, as they are once the
-// lines before them that hold .text or .data are fixed: for telling what
-// stands behind those.
+// The outline as one scan of the map's single read, beside the RAM check's
+// and the symbol scan's: it sees every line those scans see, through the
+// same line features and so by the same rules, and the lines of GNU ld's
+// discarded block they do not. With `sectionLinesOnly`, the code start is
+// the .text output section's own line and the data line the .data output
+// section's, as they are once the lines before them that hold .text or
+// .data are fixed: for telling what stands behind those.
+class OutlineScan : public LineScan {
+ public:
+  explicit OutlineScan(bool sectionLinesOnly = false);
+  std::size_t nextCandidate(std::string_view run, std::size_t from) override;
+  bool onLine(const LineFeatures& line) override;
+  void onHiddenLine(std::string_view line) override;
+  LineFeatures* secondFeatures() override { return &ram_; }
+  const MapOutline& outline() const { return outline_; }
+
+ private:
+  LineFeatures ram_;  // the RAM check's features of the same line
+  bool sectionLinesOnly_;
+  MapOutline outline_;
+  std::uint64_t number_ = 0;
+  bool inMemoryMap_ = false;
+  bool haveCodeStart_ = false;
+  bool haveDataLine_ = false;
+  bool stopped_ = false;
+  std::string currentSection_;
+  // A GNU ld output section whose address is on the next line.
+  bool sectionWrapped_ = false;
+};
+
+// The outline of a map on its own.
 MapOutline outlineMap(std::istream& map, bool sectionLinesOnly = false);
 
 }  // namespace pakforge

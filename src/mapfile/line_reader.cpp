@@ -58,6 +58,7 @@ void LineFeatures::set(std::string_view line) {
 
 void LineFeatures::reset() {
   whole_ = false;
+  headLength_ = 0;
   found_ = {};
   leadSeen_ = false;
   windowLength_ = 0;
@@ -70,6 +71,9 @@ void LineFeatures::feed(std::string_view piece) {
   if (piece.empty()) {
     return;
   }
+  const std::size_t headTake = std::min(piece.size(), head_.size() - headLength_);
+  std::memcpy(head_.data() + headLength_, piece.data(), headTake);
+  headLength_ += headTake;
   // The patterns are at most five characters long, so four bytes of the
   // previous piece and four of this one hold any match across the seam.
   std::array<char, 8> seam{};
@@ -141,6 +145,10 @@ std::string_view LineFeatures::leadWindow() const {
   }
   const std::size_t at = line_.find(lead_);
   return at == std::string_view::npos ? std::string_view() : line_.substr(at, window_);
+}
+
+std::string_view LineFeatures::head() const {
+  return whole_ ? line_.substr(0, kMaxHead) : std::string_view(head_.data(), headLength_);
 }
 
 std::string_view LineFeatures::name() const {
@@ -306,6 +314,9 @@ bool scanRun(LineScan& scan, std::string_view run) {
       line.remove_suffix(1);
     }
     features.set(line);
+    if (LineFeatures* second = scan.secondFeatures()) {
+      second->set(line);
+    }
     if (!scan.onLine(features)) {
       return false;
     }
@@ -367,6 +378,7 @@ class Dispatch {
             inDiscarded_ = false;
             break;
           }
+          hidden(line);
           pos = lineFeed == npos ? text.size() : lineFeed + 1;
         }
         text.remove_prefix(pos);
@@ -379,6 +391,7 @@ class Dispatch {
       }
       inDiscarded_ = true;
       const std::size_t lineFeed = text.find('\n', heading);
+      hidden(text.substr(heading, kDiscardedHeading.size()));
       text.remove_prefix(lineFeed == npos ? text.size() : lineFeed + 1);
     }
   }
@@ -404,6 +417,9 @@ class Dispatch {
     if (longLine_ == LongLine::shown) {
       for (std::size_t i = 0; i < count_; ++i) {
         active_[i]->features().feed(piece);
+        if (LineFeatures* second = active_[i]->secondFeatures()) {
+          second->feed(piece);
+        }
       }
     }
   }
@@ -417,6 +433,9 @@ class Dispatch {
     }
     for (std::size_t i = count_; i-- > 0;) {
       active_[i]->features().finish(endedByLineFeed);
+      if (LineFeatures* second = active_[i]->secondFeatures()) {
+        second->finish(endedByLineFeed);
+      }
       if (!active_[i]->onLine(active_[i]->features())) {
         drop(i);
       }
@@ -425,6 +444,14 @@ class Dispatch {
 
  private:
   void drop(std::size_t i) { active_[i] = active_[--count_]; }
+
+  // A line no scan reads: the heading of the discarded block and its lines
+  // (of a line too long for the buffer, its first bytes).
+  void hidden(std::string_view line) {
+    for (std::size_t i = 0; i < count_; ++i) {
+      active_[i]->onHiddenLine(line);
+    }
+  }
 
   void show(std::string_view text) {
     for (std::size_t i = count_; !text.empty() && i-- > 0;) {
@@ -442,17 +469,23 @@ class Dispatch {
     }
     if (inDiscarded_ && !endsDiscardedBlock(line)) {
       longLine_ = LongLine::hidden;
+      hidden(line);
       return;
     }
     inDiscarded_ = complete && line == kDiscardedHeading;
     if (inDiscarded_) {
       longLine_ = LongLine::hidden;
+      hidden(line);
       return;
     }
     longLine_ = LongLine::shown;
     for (std::size_t i = 0; i < count_; ++i) {
       active_[i]->features().reset();
       active_[i]->features().feed({head_.data(), headLength_});
+      if (LineFeatures* second = active_[i]->secondFeatures()) {
+        second->reset();
+        second->feed({head_.data(), headLength_});
+      }
     }
   }
 

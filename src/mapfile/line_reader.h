@@ -110,6 +110,10 @@ class LineFeatures {
   // unknown when a line given in pieces has a longer one than kMaxName.
   bool nameKnown() const { return whole_ || !nameOverflow_; }
   std::string_view name() const;
+  // The line's first kMaxHead characters (all of a shorter line), to quote
+  // it and to read its columns.
+  static constexpr std::size_t kMaxHead = 160;
+  std::string_view head() const;
 
  private:
   std::array<std::string_view, 2> patterns_;
@@ -129,6 +133,8 @@ class LineFeatures {
   // The last bytes fed, to find a pattern split between two pieces.
   std::array<char, 4> tail_{};
   std::size_t tailLength_ = 0;
+  std::array<char, kMaxHead> head_{};
+  std::size_t headLength_ = 0;
 };
 
 // One scan of a map's lines. It says where in a run of whole lines the next
@@ -149,8 +155,15 @@ class LineScan {
   virtual std::size_t nextCandidate(std::string_view run, std::size_t from) = 0;
   // Looks at one line; false once the scan needs no further line.
   virtual bool onLine(const LineFeatures& line) = 0;
+  // A line hidden from every scan (GNU ld's block of discarded sections),
+  // for a scan that counts or names lines; of a line longer than the
+  // buffer, its first bytes.
+  virtual void onHiddenLine(std::string_view /*line*/) {}
 
   LineFeatures& features() { return features_; }
+  // Features of another pair of patterns and lead character, for a scan
+  // that applies two scans' rules to the same lines; set with the first.
+  virtual LineFeatures* secondFeatures() { return nullptr; }
 
  private:
   LineFeatures features_;
