@@ -4,7 +4,7 @@
 # which pakforge's own messages name it, and a way to run pakforge on a
 # link. Sourced; needs bash 4.
 declare -A fix_phrases=(
-  [VECTORS]=$'(for a vector table\nmove .isr_vector into .text\nmove .vectors into .text\nmove .vector_table into .text'
+  [VECTORS]=$'(for a vector table\nmove .isr_vector into .text\nmove .vectors into .text\nmove .vector_table into .text\nmove .interrupts into .text\nmove .vectors, then .rodata into .text'
   [TEXTFIRST]="the .text output section's own line must be the first"
   [OFFSET]=$'ALIGN(0x20000)\nlink with -n'
   [KEEP]=$'KEEP(*(.rodata.Modbus\n--undefined=Modbus'
@@ -16,21 +16,23 @@ declare -A fix_phrases=(
   [STACK]='stack top at the end of a stack reservation'
   [RAMSTART]='_ram_data_start = ADDR(.data)'
   [BANKS]="describe only the device's RAM"
+  [APPS]=$'in the application\'s flash, below'
 )
 
 declare -A fix_codes=(
-  [VECTORS]="PF106 PF107"
+  [VECTORS]="PF106"
   [TEXTFIRST]="PF103 PF104 PF105"
   [OFFSET]="PF401 PF402"
   [KEEP]="PF303 PF304"
   [DATANAME]="PF202 PF203"
-  [END]="PF201 PF204 PF205 PF206"
+  [END]="PF107 PF201 PF204 PF205 PF206"
   [ALIGN]="PF403"
   [RAMSECTIONS]="PF208"
   [NOLOAD]="PF211"
   [STACK]="PF504"
   [RAMSTART]="PF501 PF502"
   [BANKS]="PF503"
+  [APPS]="PF207 PF209 PF601"
 )
 
 # fixes_coded FILE: the edits that answer the problems aelfdump --link lists

@@ -286,7 +286,9 @@ bool checkPastFlashEnd(const ElfReader& elf, std::string& problem) {
     problem = "the ELF loads " + std::to_string(to - from) + " bytes at " + hexText(from) + " (" +
               (name.empty() ? "segment " + std::to_string(i) : "section " + name) +
               "), past the end of the application's flash, " + hexText(ROM_LIMIT) +
-              ": no image can carry them; " + fixText(Rule::flashPastLimit, {hexText(ROM_LIMIT)});
+              ": no image can carry them; " +
+              fixText(Rule::flashPastLimit,
+                      {name.empty() ? std::string("them") : name, hexText(ROM_LIMIT)});
     return false;
   }
   return true;

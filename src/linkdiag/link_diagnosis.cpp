@@ -794,7 +794,10 @@ LinkDiagnosis diagnoseLink(const std::string& mapPath, const std::string& elfPat
   std::string loadProblem;
   Rule loadRule = Rule::none;
   if (!checkFlashLoads(reader, loadProblem, &loadRule)) {
-    add(d, loadRule, loadProblem, fixText(loadRule, {hexText(ROM_LIMIT)}));
+    // The check's own words say the fix.
+    add(d, loadRule, loadProblem,
+        loadRule == Rule::flashOverlap ? fixText(loadRule)
+                                       : loadProblem.substr(loadProblem.rfind("; ") + 2));
   }
   if (d.haveRange) {
     for (const FlashSpan& span : d.flash) {
@@ -947,8 +950,9 @@ std::string elfCheckHint(const LinkDiagnosis& d, Rule cause) {
       std::find(kLeftOut.begin(), kLeftOut.end(), cause) == kLeftOut.end()) {
     return {};
   }
-  const LinkFinding* f = firstOf(d, std::array{Rule::dataLineAssignment, Rule::dataLineSectionName,
-                                               Rule::dataLinePattern, Rule::ramSectionsBeforeData});
+  const LinkFinding* f = firstOf(
+      d, std::array{Rule::dataLineAssignment, Rule::dataLineSectionName, Rule::dataLinePattern,
+                    Rule::ramSectionsBeforeData, Rule::rangeEndNotFlash});
   return f == nullptr ? std::string() : hintLine(d, *f);
 }
 

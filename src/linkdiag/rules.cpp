@@ -558,7 +558,9 @@ Fix: reserve the stack after .bss and set the stack top at its end.
 
 The same under LLD.)EX"},
     RuleInfo{Rule::flashPastLimit, "PF601", "flash",
-             "end the flash region of the linker script at {0}",
+             "place {0} in the application's flash, below {1}: inside .text, or before the line "
+             "that ends the code range (a flash region of the linker script that ends past {1} "
+             "lets the linker put it there)",
              R"EX(The ELF file loads bytes past the end of the application's flash.
 
 The application may use the flash up to 0x0803FE00; above it, up to
@@ -566,11 +568,16 @@ The application may use the flash up to 0x0803FE00; above it, up to
 flash page, or a link made for a bigger part) would be missing on the
 device.
 
-Fix: end the flash region of the script at 0x0803FE00, so that the linker
-says when the firmware does not fit.
+Fix: place what lies there in the application's flash, inside .text or
+before the line that ends the code range, and end the flash region of the
+script at 0x0803FE00, so that the linker says when the firmware does not
+fit. A second region (another bank, a storage area) that the image must not
+carry has no place in the application's link.
 
     before:  FLASH (rx) : ORIGIN = 0x08020000, LENGTH = 128K
+             .apps : { KEEP(*(.apps*)) } > APPS
     after:   FLASH (rx) : ORIGIN = 0x08020000, LENGTH = 0x1FE00
+             .text : { ... KEEP(*(.apps*)) } > FLASH
 
 The same under LLD.)EX"},
     RuleInfo{Rule::flashOverlap, "PF602", "flash",

@@ -10,7 +10,9 @@
  *   SPLIT_VECTORS    the table in the three sections of the Rust embedded
  *                    runtime's script, which writes the stack top itself
  *   EIGHT_BYTE_DATA  a 64-bit counter in .data, which makes .data 8-aligned,
- *                    as a double or a 64-bit variable does in real firmware */
+ *                    as a double or a 64-bit variable does in real firmware
+ *   APPS_SECTION     a table in that section, which the project keeps in a
+ *                    flash region of its own */
 #include <stdint.h>
 
 #ifndef VECTORS_SECTION
@@ -27,6 +29,10 @@ void loop(void);
 
 #ifdef EIGHT_BYTE_DATA
 volatile uint64_t resetCount = 1;
+#endif
+
+#ifdef APPS_SECTION
+__attribute__((used, section(APPS_SECTION))) const uint32_t appsTable[4] = {1, 2, 3, 4};
 #endif
 
 void Reset_Handler(void) {
