@@ -366,6 +366,11 @@ TEST(LinkRules, EveryCodeHasAFixAnExplanationAndARow) {
     EXPECT_NE(rule.explanation.find("LLD"), std::string_view::npos);
     EXPECT_EQ(covered.count(std::string(rule.code)), 1u) << "no row";
   }
+  // The man page has a paragraph for each.
+  const std::string man = text(readFile(kFirmware / "../../../doc/aelfdump.1"));
+  for (const std::string& code : codes) {
+    EXPECT_NE(man.find("\n.B " + code + "\n"), std::string::npos) << code << " not in aelfdump(1)";
+  }
   EXPECT_EQ(findRule("pf204"), &ruleInfo(Rule::noEndLine));
   EXPECT_EQ(findRule("PF999"), nullptr);
   EXPECT_EQ(fixText(Rule::symbolLocalOnly, {"loop"}), "make loop global (not static)");
