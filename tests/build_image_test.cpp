@@ -324,6 +324,21 @@ TEST(OutputPath, FolderPartOfAPath) {
   EXPECT_EQ(lastSeparator("1:img.alf"), none);
 }
 
+// A path in a command line to paste: as the system's shell reads it back.
+TEST(OutputPath, PathsQuotedForTheShell) {
+  using pakforge::platform::shellQuoted;
+  if (isPosix()) {
+    EXPECT_EQ(shellQuoted("build/app.map"), "build/app.map");
+    EXPECT_EQ(shellQuoted("my build/app.map"), "'my build/app.map'");
+    EXPECT_EQ(shellQuoted("it's.map"), "'it'\\''s.map'");
+    EXPECT_EQ(shellQuoted("$HOME.map"), "'$HOME.map'");
+    EXPECT_EQ(shellQuoted(""), "''");
+  } else {
+    EXPECT_EQ(shellQuoted("build\\app.map"), "\"build\\app.map\"");
+    EXPECT_EQ(shellQuoted("C:\\my build\\app.map"), "\"C:\\my build\\app.map\"");
+  }
+}
+
 // The same bytes on every system: paths in any script, and a map holding a
 // Ctrl-Z (which ends a file read in text mode on Windows) and CR LF.
 TEST_F(BuildImage, UnicodePathsAndRawMapBytes) {

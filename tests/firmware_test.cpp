@@ -155,7 +155,7 @@ TEST_F(Firmware, EachLinkGivesItsVerdict) {
        254,
        {"\nfunc loop not found\nloop is at 0x08020045 in the ELF file, in .text, inside the code "
         "range, but the map has no symbol line for it there",
-        "aelfdump --link './../output.map' './../output.elf' lists all"},
+        "aelfdump --link ./../output.map ./../output.elf lists all"},
        aligned,
        [](std::string& map, Bytes&) { map.replace(map.find(" loop\n"), 5, " lo0p"); }},
       {"recipe",

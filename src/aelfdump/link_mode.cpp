@@ -72,7 +72,8 @@ std::string wrapped(std::string_view text, std::size_t indent) {
       text.remove_prefix(1);
     }
     if (!text.empty()) {
-      out += "\n" + std::string(indent, ' ');
+      out += '\n';
+      out.append(indent, ' ');
       column = indent;
     }
   }

@@ -9,6 +9,7 @@
 #include "format/image_header.h"
 #include "format/input_file.h"
 #include "mapfile/ram_budget.h"
+#include "platform/platform.h"
 
 namespace pakforge {
 namespace {
@@ -842,8 +843,9 @@ LinkDiagnosis diagnoseLink(const std::string& mapPath, const std::string& elfPat
 namespace {
 
 std::string seeAlso(const LinkDiagnosis& d) {
-  return "; aelfdump --link '" + d.mapPath + "' '" + d.elfPath +
-         "' lists all that stands between this link and an image";
+  return "; aelfdump --link " + platform::shellQuoted(d.mapPath) + " " +
+         platform::shellQuoted(d.elfPath) +
+         " lists all that stands between this link and an image";
 }
 
 // One finding on one line: what, the fix, the rule's code and where to read

@@ -118,7 +118,7 @@ void addPattern(MapSection& section, std::string_view line, bool lld) {
     if (open == std::string_view::npos || close == std::string_view::npos || close < open) {
       return;
     }
-    pattern = "*" + std::string(line.substr(open + 1, close - open));
+    pattern.assign(1, '*').append(line.substr(open + 1, close - open));
   } else {
     const std::string_view text = trimLeft(line);
     if (line.empty() || line.front() != ' ' ||

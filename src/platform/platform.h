@@ -24,6 +24,12 @@ void setUpConsole();
 // take it on this system.
 std::filesystem::path nativePath(const std::string& path);
 
+// `path` written as this system's shell reads it back, for a command line a
+// user pastes: on POSIX systems as it is where nothing in it is special,
+// otherwise in single quotes; on Windows in double quotes, which cmd.exe
+// and PowerShell both take.
+std::string shellQuoted(const std::string& path);
+
 // A file this process opened for writing.
 using FileHandle = std::intptr_t;
 inline constexpr FileHandle kNoFile = -1;

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <string_view>
 
 #include "platform/platform.h"
 
@@ -99,6 +100,19 @@ std::string resolveLinks(const std::string& path) {
     }
   }
   return current;
+}
+
+std::string shellQuoted(const std::string& path) {
+  constexpr std::string_view kPlain =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789@%_+=:,./-";
+  if (!path.empty() && path.find_first_not_of(kPlain) == std::string::npos) {
+    return path;
+  }
+  std::string quoted = "'";
+  for (const char c : path) {
+    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  }
+  return quoted + "'";
 }
 
 std::size_t lastSeparator(const std::string& path) {

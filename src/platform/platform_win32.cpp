@@ -177,6 +177,11 @@ std::string resolveLinks(const std::string& path) {
   return path;
 }
 
+std::string shellQuoted(const std::string& path) {
+  // A Windows path holds no double quote.
+  return "\"" + path + "\"";
+}
+
 std::size_t lastSeparator(const std::string& path) {
   const std::size_t separator = path.find_last_of("/\\");
   // "C:img.alf" names a file in the current folder of drive C: the drive is
