@@ -179,32 +179,34 @@ bool checkSymbols(ElfReader& elf, const ImageHeader& header, HeaderSource source
     const std::uint32_t inHeader = header.*kSymbolFields[i];
     const ElfSymbol& s = found[i];
     const std::string name(kRequiredSymbolNames[i]);
-    const std::string given = hexText(inHeader) + " in " + std::string(sourceText(source));
-    switch (compareSymbol(s, inHeader)) {
+    std::string given = hexText(inHeader);
+    given.append(" in ").append(sourceText(source));
+    const SymbolAgreement agreement = compareSymbol(s, inHeader);
+    if (agreement == SymbolAgreement::agrees) {
+      continue;
+    }
+    problem = name;
+    switch (agreement) {
       case SymbolAgreement::agrees:
-        continue;
+        break;
       case SymbolAgreement::differs:
-        problem = name + " is " + hexText(s.value) + " in the ELF but " + given + " (" +
-                  std::string(staleText(source)) +
-                  (source == HeaderSource::mapFile
-                       ? ", or give the address of a local symbol of that name)"
-                       : ")");
+        problem.append(" is ").append(hexText(s.value)).append(" in the ELF but ").append(given);
+        problem.append(" (").append(staleText(source));
+        problem.append(source == HeaderSource::mapFile
+                           ? ", or give the address of a local symbol of that name)"
+                           : ")");
         return false;
-      case SymbolAgreement::localDiffers: {
-        std::string values;
+      case SymbolAgreement::localDiffers:
+        problem.append(" is only a local symbol in the ELF, at ");
         for (std::size_t k = 0; k < s.locals.size() && k < 3; ++k) {
-          values += (k == 0 ? "" : ", ") + hexText(s.locals[k].value);
+          problem.append(k == 0 ? "" : ", ").append(hexText(s.locals[k].value));
         }
-        if (s.locals.size() > 3) {
-          values += ", ...";
-        }
-        problem = name + " is only a local symbol in the ELF, at " + values + ", but " + given +
-                  " (" + std::string(staleText(source)) + ")";
+        problem.append(s.locals.size() > 3 ? ", ..." : "").append(", but ").append(given);
+        problem.append(" (").append(staleText(source)).append(")");
         return false;
-      }
       case SymbolAgreement::absent:
-        problem = name + " is not in the ELF's symbol table but " + given + " (" +
-                  std::string(otherLinkText(source)) + ")";
+        problem.append(" is not in the ELF's symbol table but ").append(given);
+        problem.append(" (").append(otherLinkText(source)).append(")");
         return false;
     }
   }

@@ -135,8 +135,6 @@ bool has(const LinkDiagnosis& d, Rule rule) {
                      [rule](const LinkFinding& f) { return f.rule == rule; });
 }
 
-const Section* sectionNamed(const ElfFacts& facts, std::string_view name);
-
 // The recipe's end of the code range, as lines to write: before .data, and
 // .data placed at their load address. `align` is the RAM data's alignment:
 // the file keeps it for the initial values.
@@ -494,14 +492,15 @@ void symbolFindings(LinkDiagnosis& d, const ElfFacts& facts) {
     if (!s.elf.defined) {
       s.place = s.elf.local() ? SymbolPlace::localOnly : SymbolPlace::missing;
       if (s.mapFinds && compareSymbol(s.elf, s.mapAddress) != SymbolAgreement::agrees) {
-        add(d, Rule::symbolStale,
-            name +
-                (s.elf.local() ? " is only a local symbol in the ELF file (at " +
-                                     hexText(s.elf.localValue()) + ")"
-                               : " is not in the ELF file's symbol table") +
-                mapGives,
-            fixText(Rule::symbolStale))
-            .symbol = i;
+        std::string what = name;
+        if (s.elf.local()) {
+          what.append(" is only a local symbol in the ELF file (at ")
+              .append(hexText(s.elf.localValue()))
+              .append(")");
+        } else {
+          what.append(" is not in the ELF file's symbol table");
+        }
+        add(d, Rule::symbolStale, what + mapGives, fixText(Rule::symbolStale)).symbol = i;
       } else if (s.elf.local()) {
         add(d, Rule::symbolLocalOnly,
             name + " is only a local symbol in the ELF file (at " + hexText(s.elf.localValue()) +
@@ -844,8 +843,7 @@ namespace {
 
 std::string seeAlso(const LinkDiagnosis& d) {
   return "; aelfdump --link " + platform::shellQuoted(d.mapPath) + " " +
-         platform::shellQuoted(d.elfPath) +
-         " lists all that stands between this link and an image";
+         platform::shellQuoted(d.elfPath) + " lists all that stands between this link and an image";
 }
 
 // One finding on one line: what, the fix, the rule's code and where to read

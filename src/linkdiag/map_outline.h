@@ -120,7 +120,7 @@ class OutlineScan : public LineScan {
  public:
   explicit OutlineScan(bool sectionLinesOnly = false);
   std::size_t nextCandidate(std::string_view run, std::size_t from) override;
-  bool onLine(const LineFeatures& line) override;
+  bool onLine(const LineFeatures& features) override;
   void onHiddenLine(std::string_view line) override;
   LineFeatures* secondFeatures() override { return &ram_; }
   const MapOutline& outline() const { return outline_; }
