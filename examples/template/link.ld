@@ -107,8 +107,10 @@ SECTIONS
   _flash_end = .;
 
   /* Functions the firmware runs from RAM (.RamFunc) are copied with the
-   * initial values of .data by the startup code. */
-  .data : AT(_sidata)
+   * initial values of .data by the startup code. ALIGN(8) here makes the
+   * file keep .data 8-aligned too, whatever it holds: the file then has the
+   * gap before the initial values that the flash has. */
+  .data : AT(_sidata) ALIGN(8)
   {
     _sdata = .;
     *(.data*)
