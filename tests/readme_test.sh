@@ -41,7 +41,7 @@ run() {
 }
 
 # Every mark names a block this test knows, or says why it is not run.
-known=" set-up install deb prefix consumer makefile script template batch "
+known=" set-up install deb prefix consumer makefile script template batch cubeide "
 while IFS= read -r mark; do
   case $mark in
     "not run: "?*) ;;
