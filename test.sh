@@ -6,11 +6,18 @@
 #     the first error): the same tests, plus each fuzz target for
 #     PAKFORGE_FUZZ_SECONDS (30 by default) from its seed corpus;
 #  3. Windows x86-64, cross-compiled with MinGW-w64: the unit and end-to-end
-#     tests under wine, and the .zip package.
+#     tests under wine, and the .zip package;
+#  4. the release packages (release.sh), Linux on arm64 cross-compiled with
+#     g++-aarch64-linux-gnu: each writes the native build's image bytes,
+#     the arm64 one under qemu-aarch64, and the checksums match.
 set -euo pipefail
 cd "$(dirname "$0")"
 if ! command -v x86_64-w64-mingw32-g++-posix >/dev/null || ! command -v wine >/dev/null; then
   echo "test.sh: no Windows build here: it needs g++-mingw-w64-x86-64-posix and wine" >&2
+  exit 1
+fi
+if ! command -v aarch64-linux-gnu-g++ >/dev/null || ! command -v qemu-aarch64 >/dev/null; then
+  echo "test.sh: no arm64 build here: it needs g++-aarch64-linux-gnu and qemu-user" >&2
   exit 1
 fi
 # Wine in a prefix of this build's own (the windows preset and the toolchain
@@ -30,3 +37,7 @@ trap 'wineserver -k 2>/dev/null || true' EXIT
 cmake --workflow --preset test
 cmake --workflow --preset sanitize
 cmake --workflow --preset windows
+# The release packages, the arm64 one cross-compiled: each packages the
+# example into the native image's bytes (arm64 under qemu-aarch64).
+./release.sh
+bash tests/release_test.sh .
