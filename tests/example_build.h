@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "pakforge/aelf.h"
 #include "run_program.h"
 
 namespace pakforge::testing_support {
@@ -81,7 +82,25 @@ class ExampleBuild : public testing::Test {
   static std::string readMap() { return text(readFile(PAKFORGE_DEMO_MAP)); }
 
   // Runs pakforge in dir_/work, so the defaults name the files in dir_.
-  Outcome run(const std::vector<std::string>& args) { return runProgram(PAKFORGE_EXE, args); }
+  // Every image a build writes with success is one a device's loader takes.
+  Outcome run(const std::vector<std::string>& args) {
+    Outcome r = runProgram(PAKFORGE_EXE, args);
+    std::string image = "../prog.alf";
+    for (std::size_t i = 0; i + 1 < args.size(); ++i) {
+      if (args[i] == "-o") {
+        image = args[i + 1];
+      }
+    }
+    const fs::path written = dir_ / "work" / fs::path(std::u8string(image.begin(), image.end()));
+    std::error_code ec;
+    if (r.status == 0 && loaderTakesImages_ && fs::is_regular_file(written, ec)) {
+      const Bytes bytes = readFile(written);
+      aelf_image checked{};
+      const aelf_status status = aelf_check(bytes.data(), bytes.size(), &checked);
+      EXPECT_EQ(status, AELF_OK) << image << ": " << aelf_status_text(status);
+    }
+    return r;
+  }
 
   Outcome runProgram(const std::string& program, const std::vector<std::string>& args) {
     const fs::path out = dir_ / "stdout", err = dir_ / "stderr", both = dir_ / "both";
@@ -120,6 +139,8 @@ class ExampleBuild : public testing::Test {
 
   fs::path dir_;
   Bytes config_, elf_, resources_;
+  // False for a test whose inputs make an image a loader must refuse.
+  bool loaderTakesImages_ = true;
 };
 
 }  // namespace pakforge::testing_support

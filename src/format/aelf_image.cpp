@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <fstream>
 
 #include "format/input_file.h"
+#include "pakforge/aelf.h"
 
 namespace pakforge {
 
@@ -23,24 +25,23 @@ ImageProblem readAelfImage(const std::string& path, AelfImage& image) {
 
   std::array<char, kImagePrefixSize> prefix{};
   file.read(prefix.data(), static_cast<std::streamsize>(prefix.size()));
-  const auto got = static_cast<std::size_t>(file.gcount());
-  // A short file whose first bytes already differ from the magic is no
-  // image at all; one that only stops early is a cut image.
-  const std::size_t magicBytes = std::min(got, kAelfMagic.size());
-  if (!std::equal(prefix.begin(), prefix.begin() + static_cast<std::ptrdiff_t>(magicBytes),
-                  kAelfMagic.begin())) {
+  // The format's own check, as a loader runs it: it reads the bytes there
+  // are of the first 76, and the file's length stands for the rest. The
+  // code range and the symbols are aelfdump's to warn about, not to refuse.
+  aelf_image checked{};
+  const aelf_status status = aelf_check(reinterpret_cast<const std::uint8_t*>(prefix.data()),
+                                        static_cast<std::size_t>(image.fileSize), &checked);
+  if (status == AELF_BAD_MAGIC) {
     return ImageProblem::notAelf;
   }
-  if (got < prefix.size()) {
+  if (status == AELF_TOO_SHORT) {
     return ImageProblem::tooShort;
   }
   HeaderBytes bytes{};
   std::copy(prefix.begin() + static_cast<std::ptrdiff_t>(kAelfMagic.size()), prefix.end(),
             bytes.begin());
   image.header = decodeHeader(bytes);
-  const std::uint64_t expected =
-      std::uint64_t{kImagePrefixSize} + image.header.appSize + image.header.resourcesSize;
-  return image.fileSize == expected ? ImageProblem::none : ImageProblem::lengthMismatch;
+  return status == AELF_BAD_LENGTH ? ImageProblem::lengthMismatch : ImageProblem::none;
 }
 
 }  // namespace pakforge
