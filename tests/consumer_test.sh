@@ -25,6 +25,11 @@ for page in pakforge aelfdump; do
   MANWIDTH=80 man -l "$file" 2>/dev/null | grep -q "EXIT STATUS" || fail "$page(1) does not render"
 done
 
+# The device side's header, and its interface target in the package.
+[ -f "$work/prefix/include/pakforge/aelf.h" ] || fail "no include/pakforge/aelf.h installed"
+grep -q "pakforge::aelf" "$work/prefix/lib/cmake/pakforge/pakforgeTargets.cmake" ||
+  fail "the CMake package has no pakforge::aelf"
+
 if ! command -v arm-none-eabi-gcc >/dev/null; then
   echo "no arm-none-eabi-gcc here (apt-get install gcc-arm-none-eabi): cross build skipped"
   exit 77
