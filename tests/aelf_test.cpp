@@ -19,15 +19,19 @@ using pakforge::testing_support::readFile;
 Bytes realImage() {
   const auto recipe = std::filesystem::path(PAKFORGE_FIRMWARE_DIR) / "recipe";
   const Bytes code = readFile(recipe / "output.bin");
-  Bytes image = {'A', 'E', 'L', 'F'};
-  image.resize(76, 0);
+  const Bytes resources = {1, 2, 3, 4, 5};
+  // Sized first and filled in place (GCC 12 misjudges inserts into a
+  // vector this small).
+  Bytes image(76 + code.size() + resources.size(), 0);
+  const std::string_view magic = "AELF";
+  std::copy(magic.begin(), magic.end(), image.begin());
   putWord(image, 4 + 0, 0x08020000);
   putWord(image, 4 + 4, 0x08020044);
   putWord(image, 4 + 28, 0x08020000);
   putWord(image, 4 + 32, static_cast<std::uint32_t>(code.size()));
-  putWord(image, 4 + 44, 5);
-  image.insert(image.end(), code.begin(), code.end());
-  image.insert(image.end(), {1, 2, 3, 4, 5});
+  putWord(image, 4 + 44, static_cast<std::uint32_t>(resources.size()));
+  std::copy(code.begin(), code.end(), image.begin() + 76);
+  std::copy(resources.begin(), resources.end(), image.end() - 5);
   return image;
 }
 

@@ -67,6 +67,10 @@ TEST_F(Firmware, EachLinkGivesItsVerdict) {
       map.replace(map.find(".text           0x08020000"), 26, ".text           " + address);
     };
   };
+  // The hint's command, quoted as the system's shell reads it back.
+  const std::string seeAll =
+      isPosix() ? "aelfdump --link ./../output.map ./../output.elf lists all"
+                : "aelfdump --link \"./../output.map\" \"./../output.elf\" lists all";
   // Every refused link here was made with -n but "pagesize", and with .text
   // aligned to 0x20000 but "small".
   const std::vector<std::string> aligned = {"link with -n", "align .text"};
@@ -155,7 +159,7 @@ TEST_F(Firmware, EachLinkGivesItsVerdict) {
        254,
        {"\nfunc loop not found\nloop is at 0x08020045 in the ELF file, in .text, inside the code "
         "range, but the map has no symbol line for it there",
-        "aelfdump --link ./../output.map ./../output.elf lists all"},
+        seeAll},
        aligned,
        [](std::string& map, Bytes&) { map.replace(map.find(" loop\n"), 5, " lo0p"); }},
       {"recipe",
