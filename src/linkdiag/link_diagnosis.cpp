@@ -195,26 +195,31 @@ void codeStartFindings(LinkDiagnosis& d, const MapOutline& o) {
 // .text, at its start, in the order they have now (one plan, so that the
 // order is not left to chance), quoting the patterns the map shows; and the
 // initial values of RAM data, which belong after the code, never in it.
+void initialValuesFindings(LinkDiagnosis& d, const std::vector<const FlashSpan*>& spans,
+                           const ElfFacts& facts) {
+  for (const FlashSpan* span : spans) {
+    add(d, Rule::initialValuesBeforeRange,
+        "the initial values of " + spanText(*span) +
+            " lie in the flash before the code range, which starts at " +
+            quoted(d.outline.codeStart),
+        fixText(Rule::initialValuesBeforeRange, {span->section}))
+        .lines = endLines(sectionNamed(facts, span->section)->header.alignment);
+  }
+}
+
 void flashBeforeRangeFindings(LinkDiagnosis& d, const ElfFacts& facts) {
   std::vector<const FlashSpan*> moved;
+  std::vector<const FlashSpan*> initialValues;
   for (const FlashSpan& span : d.outside) {
     if (span.start >= d.rangeStart ||
         (d.rangeAssumed && span.section == d.actualCodeStartSection)) {
       continue;
     }
     const Section* s = span.section.empty() ? nullptr : sectionNamed(facts, span.section);
-    if (s != nullptr && inRam(s->header.address)) {
-      add(d, Rule::initialValuesBeforeRange,
-          "the initial values of " + spanText(span) +
-              " lie in the flash before the code range, which starts at " +
-              quoted(d.outline.codeStart),
-          fixText(Rule::initialValuesBeforeRange, {span.section}))
-          .lines = endLines(s->header.alignment);
-      continue;
-    }
-    moved.push_back(&span);
+    (s != nullptr && inRam(s->header.address) ? initialValues : moved).push_back(&span);
   }
   if (moved.empty()) {
+    initialValuesFindings(d, initialValues, facts);
     return;
   }
   std::string spans;
@@ -235,11 +240,14 @@ void flashBeforeRangeFindings(LinkDiagnosis& d, const ElfFacts& facts) {
         section = &m;
       }
     }
-    const bool keep = span.section.find("vector") != std::string::npos ||
-                      span.section.find("isr") != std::string::npos;
+    const auto vectors = [](const std::string& name) {
+      return name.find("vector") != std::string::npos || name.find("isr") != std::string::npos;
+    };
     if (section != nullptr) {
       for (const std::string& pattern : section->patterns) {
-        lines.push_back(keep && pattern.substr(0, 4) != "KEEP" ? "KEEP(" + pattern + ")" : pattern);
+        const bool keep =
+            (vectors(span.section) || vectors(pattern)) && !pattern.starts_with("KEEP");
+        lines.push_back(keep ? "KEEP(" + pattern + ")" : pattern);
       }
     }
   }
@@ -254,6 +262,8 @@ void flashBeforeRangeFindings(LinkDiagnosis& d, const ElfFacts& facts) {
                       : ", in this order, and drop their output sections" +
                             std::string(lines.empty() ? "" : ": these lines first in .text")}))
       .lines = lines;
+  // Then what belongs after the code.
+  initialValuesFindings(d, initialValues, facts);
 }
 
 // A line before the .data output section that holds .data: the symbol scan
