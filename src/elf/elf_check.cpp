@@ -272,7 +272,7 @@ Advice leftOutAtEnd(ElfReader& elf, const FlashPart& part, std::uint64_t start) 
 
 // File bytes loaded into the flash window past the application's flash:
 // no image can carry them, and the device would run without them.
-bool checkPastFlashEnd(const ElfReader& elf, std::string& problem) {
+bool checkPastFlashEnd(const ElfReader& elf, FlashLoadProblem& problem) {
   for (std::uint32_t i = 0; i < elf.segmentCount(); ++i) {
     ElfSegment s;
     if (!elf.loadSegment(i, s)) {
@@ -285,12 +285,13 @@ bool checkPastFlashEnd(const ElfReader& elf, std::string& problem) {
       continue;
     }
     const std::string name = sectionLoadedAt(elf, from);
-    problem = "the ELF loads " + std::to_string(to - from) + " bytes at " + hexText(from) + " (" +
-              (name.empty() ? "segment " + std::to_string(i) : "section " + name) +
-              "), past the end of the application's flash, " + hexText(ROM_LIMIT) +
-              ": no image can carry them; " +
-              fixText(Rule::flashPastLimit,
-                      {name.empty() ? std::string("them") : name, hexText(ROM_LIMIT)});
+    problem.rule = Rule::flashPastLimit;
+    problem.what = "the ELF loads " + std::to_string(to - from) + " bytes at " + hexText(from) +
+                   " (" + (name.empty() ? "segment " + std::to_string(i) : "section " + name) +
+                   "), past the end of the application's flash, " + hexText(ROM_LIMIT) +
+                   ": no image can carry them";
+    problem.fix = fixText(Rule::flashPastLimit,
+                          {name.empty() ? std::string("them") : name, hexText(ROM_LIMIT)});
     return false;
   }
   return true;
@@ -299,7 +300,7 @@ bool checkPastFlashEnd(const ElfReader& elf, std::string& problem) {
 // Two segments that load file bytes at the same flash address: the device
 // can hold only one of them, and which one is not the ELF file's to say.
 // Refusing them also bounds the code comparison by the flash's size.
-bool checkOverlaps(const ElfReader& elf, std::string& problem) {
+bool checkOverlaps(const ElfReader& elf, FlashLoadProblem& problem) {
   struct Load {
     std::uint64_t from;
     std::uint64_t to;
@@ -321,9 +322,11 @@ bool checkOverlaps(const ElfReader& elf, std::string& problem) {
     if (loads[k].from < loads[reach].to) {
       const std::uint32_t first = std::min(loads[k].index, loads[reach].index);
       const std::uint32_t second = std::max(loads[k].index, loads[reach].index);
-      problem = "loadable segments " + std::to_string(first) + " and " + std::to_string(second) +
-                " both load bytes at " + hexText(loads[k].from) +
-                ": the flash can hold only one of them";
+      problem.rule = Rule::flashOverlap;
+      problem.fix = fixText(Rule::flashOverlap);
+      problem.what = "loadable segments " + std::to_string(first) + " and " +
+                     std::to_string(second) + " both load bytes at " + hexText(loads[k].from) +
+                     ": the flash can hold only one of them";
       return false;
     }
     if (loads[k].to > loads[reach].to) {
@@ -339,7 +342,11 @@ bool checkRange(ElfReader& elf, const ImageHeader& header, HeaderSource source, 
   const std::uint64_t codeStart = header.addrExe;
   const std::uint64_t codeEnd = codeStart + header.appSize;
   const std::string range = hexText(codeStart) + "-" + hexText(codeEnd);
-  if (!checkFlashLoads(elf, problem, &cause)) {
+  FlashLoadProblem load;
+  if (!checkFlashLoads(elf, load)) {
+    // The overlap's message says all there is to say.
+    problem = load.rule == Rule::flashOverlap ? load.what : load.what + "; " + load.fix;
+    cause = load.rule;
     return false;
   }
   FlashPart part;
@@ -483,20 +490,8 @@ void checkCodeAgainstElf(ElfReader& reader, const ImageHeader& header, std::span
   }
 }
 
-bool checkFlashLoads(const ElfReader& elf, std::string& problem, Rule* cause) {
-  if (!checkPastFlashEnd(elf, problem)) {
-    if (cause != nullptr) {
-      *cause = Rule::flashPastLimit;
-    }
-    return false;
-  }
-  if (!checkOverlaps(elf, problem)) {
-    if (cause != nullptr) {
-      *cause = Rule::flashOverlap;
-    }
-    return false;
-  }
-  return true;
+bool checkFlashLoads(const ElfReader& elf, FlashLoadProblem& problem) {
+  return checkPastFlashEnd(elf, problem) && checkOverlaps(elf, problem);
 }
 
 SymbolAgreement compareSymbol(const ElfSymbol& symbol, std::uint32_t value) {

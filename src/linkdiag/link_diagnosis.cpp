@@ -801,13 +801,9 @@ LinkDiagnosis diagnoseLink(const std::string& mapPath, const std::string& elfPat
   }
   d.symbolsChecked = facts.symbolsChecked;
   codeStartFindings(d, actual);
-  std::string loadProblem;
-  Rule loadRule = Rule::none;
-  if (!checkFlashLoads(reader, loadProblem, &loadRule)) {
-    // The check's own words say the fix.
-    add(d, loadRule, loadProblem,
-        loadRule == Rule::flashOverlap ? fixText(loadRule)
-                                       : loadProblem.substr(loadProblem.rfind("; ") + 2));
+  FlashLoadProblem load;
+  if (!checkFlashLoads(reader, load)) {
+    add(d, load.rule, load.what, load.fix);
   }
   if (d.haveRange) {
     for (const FlashSpan& span : d.flash) {
