@@ -141,11 +141,11 @@ TEST(ElfCheck, DamagedAndAlteredCopiesOfARealLink) {
        ElfVerdict::unreadable,
        {"program header table (", "runs past the end"},
        false},
-      {"65535 program headers",
-       [&](Bytes& e) { setHalf(e, 44, 0xFFFF); },
+      {"65534 program headers",
+       [&](Bytes& e) { setHalf(e, 44, 0xFFFE); },
        same,
        ElfVerdict::unreadable,
-       {"(65535 entries"},
+       {"(65534 entries"},
        false},
       {"section entries of 39 bytes",
        [&](Bytes& e) { setHalf(e, 46, 39); },
@@ -362,8 +362,8 @@ TEST(ElfCheck, DamagedAndAlteredCopiesOfARealLink) {
        {"the code range 0x08000000-0x0802010C starts 131072 bytes before"}},
       {"loading nothing into the flash",
        [](Bytes& e) {
-         putWord(e, programHeader(e, 0) + 12, 0x20004000);
-         putWord(e, programHeader(e, 1) + 12, 0x20005000);
+         putWord(e, programHeader(e, 0) + 16, 0);
+         putWord(e, programHeader(e, 1) + 16, 0);
        },
        same,
        ElfVerdict::disagrees,

@@ -103,6 +103,16 @@ TEST_F(Firmware, EachLinkGivesItsVerdict) {
         ".text to 0x20000 (ALIGN(0x20000))"},
        {"link with -n"}},
       {"stale", 252, {"does not match the image: ", " in the ELF but ", "earlier link"}, aligned},
+      // Initial values of .data loaded into RAM, where no image carries them.
+      {"at_ram",
+       252,
+       {"does not match the image: the ELF loads 20 bytes at 0x20000000 (section .data, which "
+        "runs in RAM at 0x20000000), outside the flash: no image can carry them; load the "
+        "initial values of .data into the flash after the code"},
+       aligned},
+      {"at_ram_lld", 252, {"the ELF loads 20 bytes at 0x20000000 (section .data"}, aligned},
+      {"ram_counter", 252, {"the ELF loads 20 bytes at 0x20000010 (section .data"}, aligned},
+      {"ram_counter_lld", 252, {"the ELF loads 20 bytes at 0x20000010 (section .data"}, aligned},
       // The code range must end where the flash content does: a map from a
       // link with more initial values of .data, or a longer one than the
       // file, would put bytes the ELF does not load into the image.

@@ -156,7 +156,7 @@ const std::vector<Row>& rows() {
          putWord(e, word(e, 28) + 12, 0x20004000);
          putWord(e, dataSegment(e) + 12, 0x20005000);
        },
-       {"PF109"}},
+       {"PF109", "PF603"}},
       {"an assignment naming .data before .data",
        kFirmware / "recipe",
        [](std::string map) { return replaced(map, "_sidata = .", "_sidata = LOADADDR (.data)"); },
@@ -191,7 +191,7 @@ const std::vector<Row>& rows() {
        kFirmware / "recipe",
        flashEndAt("0x080200f0"),
        [](Bytes& e) { putWord(e, dataSegment(e) + 12, 0x20000000); },
-       {"PF206"}},
+       {"PF206", "PF603"}},
       {"an end line in RAM", kFirmware / "recipe", flashEndAt("0x20000800"), sameElf, {"PF209"}},
       {"a flash section after the end of the range",
        kFirmware / "lld",
@@ -303,6 +303,35 @@ const std::vector<Row>& rows() {
        sameMap,
        [](Bytes& e) { putWord(e, dataSegment(e) + 12, 0x08020010); },
        {"PF210", "PF602"}},
+      // Initial values loaded into RAM, as real links of two wrong scripts
+      // make them, under both linkers.
+      {"_sidata taken from a RAM section's counter",
+       kFirmware / "ram_counter",
+       sameMap,
+       sameElf,
+       {"PF208", "PF603"}},
+      {"_sidata taken from a RAM section's counter, LLD",
+       kFirmware / "ram_counter_lld",
+       sameMap,
+       sameElf,
+       {"PF208", "PF603"}},
+      {".data AT> RAM", kFirmware / "at_ram", sameMap, sameElf, {"PF603"}},
+      {".data AT> RAM, LLD", kFirmware / "at_ram_lld", sameMap, sameElf, {"PF603"}},
+      // Zero bytes loaded where they run are no firmware; loaded elsewhere
+      // they are a copy source.
+      {"zero initial values loaded where they run",
+       kFirmware / "at_ram",
+       sameMap,
+       [](Bytes& e) { std::fill_n(e.begin() + word(e, dataSegment(e) + 4), 20, 0); },
+       {}},
+      {"zero initial values loaded at address 0",
+       kFirmware / "at_ram",
+       sameMap,
+       [](Bytes& e) {
+         std::fill_n(e.begin() + word(e, dataSegment(e) + 4), 20, 0);
+         putWord(e, dataSegment(e) + 12, 0);
+       },
+       {"PF603"}},
   };
   return table;
 }

@@ -26,6 +26,13 @@
 #   small        the recipe without the 128 KiB alignment (and with
 #                static_loop.c): the code is at file offset 0x74, not 0x20000;
 #                a small ELF file that also seeds the ELF reader's fuzz target
+#   ram_counter  link_ram_counter.ld: .bss before .data and "_sidata = .;"
+#                directly before .data, where the location counter is
+#                .bss's: the initial values of .data are loaded into RAM,
+#                and the code range ends with the flash sections
+#   at_ram       link_at_ram.ld: .data placed "> RAM AT> RAM", its initial
+#                values loaded where .data runs
+#   ram_counter_lld, at_ram_lld  the same two under LLD
 #
 # Usage: build.sh [OUT]   (default: prebuilt/ beside this script)
 set -euo pipefail
@@ -119,4 +126,11 @@ keep lld_forward
 sed 's/ALIGN(0x20000)/ALIGN(4)/' link.ld >small.ld
 link small small.ld -Wl,-n -- obj/app.o obj/modbus.o obj/static_loop.o
 keep small
+# Initial values loaded outside the flash, in the two shapes that give it.
+for variant in ram_counter at_ram; do
+  link "$variant" "link_$variant.ld" -Wl,-n -- obj/app.o obj/modbus.o
+  keep "$variant"
+  link_lld "${variant}_lld" "link_$variant.ld"
+  keep "${variant}_lld"
+done
 echo "firmware written to $out"

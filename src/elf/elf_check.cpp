@@ -12,9 +12,12 @@ namespace pakforge {
 namespace {
 
 // The flash window of the device's address map: what is loaded in it past
-// ROM_LIMIT is flash the application may not use; above it lie system
-// memory, option bytes and external memories, which are not its concern.
+// ROM_LIMIT is flash the application may not use; what is loaded outside
+// it (RAM, system memory, external memories) no image can carry either.
 constexpr std::uint64_t kFlashWindowEnd = 0x10000000;
+// The SRAM window, where sections that run in RAM run.
+constexpr std::uint64_t kRamWindowStart = 0x20000000;
+constexpr std::uint64_t kRamWindowEnd = 0x40000000;
 
 constexpr std::array<std::uint32_t ImageHeader::*, 5> kSymbolFields = {
     &ImageHeader::entryPointAddr, &ImageHeader::loopAddr, &ImageHeader::hGroupsTableAddr,
@@ -297,6 +300,71 @@ bool checkPastFlashEnd(const ElfReader& elf, FlashLoadProblem& problem) {
   return true;
 }
 
+// Whether the `size` file bytes at `offset` are all zero; false when they
+// can't be read.
+bool allZero(ElfReader& elf, std::uint64_t offset, std::uint64_t size) {
+  std::array<char, 4096> bytes{};
+  for (std::uint64_t done = 0; done < size;) {
+    const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size(), size - done));
+    if (!elf.readAt(offset + done, std::span<char>(bytes.data(), n)) ||
+        std::any_of(bytes.begin(), bytes.begin() + static_cast<long>(n),
+                    [](char c) { return c != 0; })) {
+      return false;
+    }
+    done += n;
+  }
+  return true;
+}
+
+// File bytes loaded outside the flash window: an image carries the code
+// range alone, so the device would never get them. Zero bytes loaded where
+// they run are no firmware (LLD writes .bss and reservations so when a
+// section with contents follows them); bytes loaded elsewhere than they run
+// are a copy source, which the startup code would read from the wrong
+// place, zero or not.
+bool checkOutsideFlash(ElfReader& elf, FlashLoadProblem& problem) {
+  for (std::uint32_t i = 0; i < elf.segmentCount(); ++i) {
+    ElfSegment s;
+    if (!elf.loadSegment(i, s) || s.fileSize == 0) {
+      continue;
+    }
+    const std::uint64_t start = s.physicalAddress;
+    const std::uint64_t end = start + s.fileSize;
+    // The part below the flash window, else the part above it.
+    std::uint64_t from = start;
+    std::uint64_t to = std::min<std::uint64_t>(end, FLASH_BASE);
+    if (from >= to) {
+      from = std::max(start, kFlashWindowEnd);
+      to = end;
+    }
+    if (from >= to) {
+      continue;
+    }
+    const std::uint64_t offset = s.offset + (from - start);
+    if (s.physicalAddress == s.virtualAddress && allZero(elf, offset, to - from)) {
+      continue;
+    }
+    const ElfSection* section = findSectionLoadedAt(elf, from);
+    const std::string name = section != nullptr ? section->name : std::string();
+    const std::uint64_t runs = std::uint64_t{s.virtualAddress} + (from - start);
+    const bool inRam = runs >= kRamWindowStart && runs < kRamWindowEnd;
+    problem.rule = Rule::loadedOutsideFlash;
+    const std::string what = name.empty() ? "segment " + std::to_string(i) : "section " + name;
+    problem.what = "the ELF loads " + std::to_string(to - from) + " bytes at " + hexText(from) +
+                   " (" + what + (inRam ? ", which runs in RAM at " + hexText(runs) : "") +
+                   "), outside the flash: no image can carry them";
+    const std::string it = name.empty() ? std::string("them") : name;
+    problem.fix = inRam
+                      ? fixText(Rule::loadedOutsideFlash,
+                                {"the initial values of " + it,
+                                 " (AT> FLASH, or AT(_sidata) with _sidata set while the location "
+                                 "counter is in the flash, after the last flash section)"})
+                      : fixText(Rule::loadedOutsideFlash, {it, ", inside the code range"});
+    return false;
+  }
+  return true;
+}
+
 // Two segments that load file bytes at the same flash address: the device
 // can hold only one of them, and which one is not the ELF file's to say.
 // Refusing them also bounds the code comparison by the flash's size.
@@ -490,8 +558,9 @@ void checkCodeAgainstElf(ElfReader& reader, const ImageHeader& header, std::span
   }
 }
 
-bool checkFlashLoads(const ElfReader& elf, FlashLoadProblem& problem) {
-  return checkPastFlashEnd(elf, problem) && checkOverlaps(elf, problem);
+bool checkFlashLoads(ElfReader& elf, FlashLoadProblem& problem) {
+  return checkOutsideFlash(elf, problem) && checkPastFlashEnd(elf, problem) &&
+         checkOverlaps(elf, problem);
 }
 
 SymbolAgreement compareSymbol(const ElfSymbol& symbol, std::uint32_t value) {

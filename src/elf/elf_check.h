@@ -50,16 +50,18 @@ enum class HeaderSource { mapFile, image };
 enum class SymbolAgreement { agrees, differs, localDiffers, absent };
 SymbolAgreement compareSymbol(const ElfSymbol& symbol, std::uint32_t value);
 
-// That the flash content the ELF file loads can be an image's code: nothing
-// is loaded in the flash window past the application's flash (ROM_LIMIT up
-// to 0x10000000), and no two segments load bytes at the same address. On
-// false, `problem` says what, where, and the change that fixes it.
+// That the content the ELF file loads can be an image's code: nothing is
+// loaded outside the flash window (0x08000000 up to 0x10000000) but zero
+// bytes loaded where they run, nothing in the flash window past the
+// application's flash (ROM_LIMIT), and no two segments load bytes at the
+// same address. On false, `problem` says what, where, and the change that
+// fixes it.
 struct FlashLoadProblem {
   Rule rule = Rule::none;
   std::string what;  // what is loaded where
   std::string fix;   // the rule's fix, with what this file names
 };
-bool checkFlashLoads(const ElfReader& elf, FlashLoadProblem& problem);
+bool checkFlashLoads(ElfReader& elf, FlashLoadProblem& problem);
 
 // What can be checked before the code is read: that the file can be read,
 // that each of the five header symbols agrees with the ELF file's symbol

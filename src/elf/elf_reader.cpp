@@ -21,6 +21,11 @@ constexpr unsigned kBindGlobal = 1;
 constexpr unsigned kBindWeak = 2;
 constexpr unsigned kFunction = 2;  // STT_FUNC
 constexpr std::size_t kMaxLocals = 4096;
+constexpr std::uint32_t kExtendedCount = 0xFFFF;  // PN_XNUM
+constexpr std::uint32_t kExtendedIndex = 0xFFFF;  // SHN_XINDEX
+// Far above any linked firmware (a few dozen of each), and low enough that
+// the tables' entries can always be held.
+constexpr std::uint32_t kMaxTableEntries = 1u << 20;
 
 std::uint32_t word(std::span<const char> bytes, std::size_t at) {
   std::uint32_t value = 0;
@@ -72,9 +77,11 @@ ElfOpen ElfReader::open(std::string& reason) {
   const std::uint32_t programOffset = word(header, 28);
   const std::uint32_t sectionOffset = word(header, 32);
   const std::uint32_t programEntry = half(header, 42);
-  const std::uint32_t programCount = half(header, 44);
   const std::uint32_t sectionEntry = half(header, 46);
-  const std::uint32_t sectionCount = half(header, 48);
+  TableCounts counts{half(header, 44), half(header, 48), half(header, 50)};
+  if (!readExtendedCounts(sectionOffset, sectionEntry, counts, reason)) {
+    return ElfOpen::unreadable;
+  }
   const auto table = [&](const char* what, std::uint32_t count, std::uint32_t entry,
                          std::uint32_t standard, std::uint32_t offset) {
     if (count == 0) {
@@ -91,18 +98,67 @@ ElfOpen ElfReader::open(std::string& reason) {
                size + "; the file may have been cut short";
       return false;
     }
+    // Read whole or not at all: a table read in part would hide what its
+    // other entries load.
+    if (count > kMaxTableEntries) {
+      reason = std::string("its ") + what + " table has " + std::to_string(count) +
+               " entries, more than the " + std::to_string(kMaxTableEntries) +
+               " that can be read; no linked firmware has so many";
+      return false;
+    }
     return true;
   };
-  // Both tables fit the file, so their entries can be held: at most 65535
-  // of each.
-  if (!table("program header", programCount, programEntry, kProgramHeaderSize, programOffset) ||
-      !table("section header", sectionCount, sectionEntry, kSectionHeaderSize, sectionOffset) ||
-      !readPrograms(programOffset, programCount, reason) ||
-      !readSections(sectionOffset, sectionCount, half(header, 50))) {
+  if (!table("program header", counts.programs, programEntry, kProgramHeaderSize, programOffset) ||
+      !table("section header", counts.sections, sectionEntry, kSectionHeaderSize, sectionOffset) ||
+      !readPrograms(programOffset, counts.programs, reason) ||
+      !readSections(sectionOffset, counts.sections, counts.namesIndex)) {
     return ElfOpen::unreadable;
   }
   placeSections();
   return findSymbolTable(reason) ? ElfOpen::ok : ElfOpen::unreadable;
+}
+
+// Counts too large for the ELF header's 16-bit fields are kept in section
+// 0: e_shnum 0 puts the section count in its sh_size, e_shstrndx SHN_XINDEX
+// the names' section in its sh_link, e_phnum PN_XNUM the program header
+// count in its sh_info. Taking the header's fields literally would read a
+// table in part, or none of it.
+bool ElfReader::readExtendedCounts(std::uint32_t sectionOffset, std::uint32_t sectionEntry,
+                                   TableCounts& counts, std::string& reason) {
+  const bool sectionsElsewhere = counts.sections == 0 && sectionOffset != 0;
+  const bool namesElsewhere = counts.namesIndex == kExtendedIndex;
+  const bool programsElsewhere = counts.programs == kExtendedCount;
+  if (!sectionsElsewhere && !namesElsewhere && !programsElsewhere) {
+    return true;
+  }
+  const std::string what = sectionsElsewhere   ? "its section header count"
+                           : programsElsewhere ? "its program header count"
+                                               : "its section names' index";
+  if (sectionOffset == 0) {
+    reason = what + " is kept in section 0, but the file has no section headers";
+    return false;
+  }
+  std::array<char, kSectionHeaderSize> zero{};
+  if (sectionEntry != kSectionHeaderSize || !readAt(sectionOffset, zero)) {
+    reason =
+        what + " is kept in section 0, which can't be read at offset " + hexText(sectionOffset, 1);
+    return false;
+  }
+  if (sectionsElsewhere) {
+    counts.sections = word(zero, 20);
+    if (counts.sections == 0) {
+      reason = "its section header table, at offset " + hexText(sectionOffset, 1) +
+               ", has no entries: neither e_shnum nor section 0 gives a count";
+      return false;
+    }
+  }
+  if (namesElsewhere) {
+    counts.namesIndex = word(zero, 24);
+  }
+  if (programsElsewhere) {
+    counts.programs = word(zero, 28);
+  }
+  return true;
 }
 
 template <typename Entry>
@@ -131,6 +187,19 @@ std::string_view ElfReader::stringAt(std::uint64_t tableOffset, std::uint32_t ta
     return {};
   }
   const std::size_t take = std::min<std::size_t>(longest, tableSize - at);
+  if (tableSize <= kWholeStringTable) {
+    // Names come in any order: a table held whole costs one read, however
+    // they scatter.
+    if (wholeTableOffset_ != tableOffset || wholeTable_.size() != tableSize) {
+      wholeTable_.assign(tableSize, '\0');
+      if (!readAt(tableOffset, wholeTable_)) {
+        wholeTable_.clear();
+        return {};
+      }
+      wholeTableOffset_ = tableOffset;
+    }
+    return {wholeTable_.data() + at, take};
+  }
   const std::uint64_t start = tableOffset + at;
   if (start < windowStart_ || start + take > windowStart_ + windowSize_) {
     windowStart_ = start;

@@ -89,7 +89,8 @@ class ElfReader {
   // can be read whole: another class or byte order, a table, a segment or
   // the symbol table running past the end of the file (a file cut short), an
   // entry size other than the standard one, a symbol table linked to no
-  // string table.
+  // string table, counts kept in section 0 (extended numbering) that can't
+  // be read, a table of more than a million entries.
   ElfOpen open(std::string& reason);
 
   std::uint32_t segmentCount() const { return static_cast<std::uint32_t>(programs_.size()); }
@@ -116,6 +117,13 @@ class ElfReader {
   bool fits(std::uint64_t offset, std::uint64_t size) const {
     return offset <= length_ && size <= length_ - offset;
   }
+  struct TableCounts {
+    std::uint32_t programs = 0;
+    std::uint32_t sections = 0;
+    std::uint32_t namesIndex = 0;
+  };
+  bool readExtendedCounts(std::uint32_t sectionOffset, std::uint32_t sectionEntry,
+                          TableCounts& counts, std::string& reason);
   bool readPrograms(std::uint32_t offset, std::uint32_t count, std::string& reason);
   bool readSections(std::uint32_t offset, std::uint32_t count, std::uint32_t namesIndex);
   void placeSections();
@@ -137,9 +145,10 @@ class ElfReader {
   std::uint32_t stringsOffset_ = 0;
   std::uint32_t stringsSize_ = 0;
   // Up to `longest` bytes of the string at `at` in the string table of
-  // `tableSize` bytes at `tableOffset`, served from a window of the table
-  // that is read again only when the string lies outside it; empty when it
-  // can't be read.
+  // `tableSize` bytes at `tableOffset`, served from the table held whole
+  // (up to kWholeStringTable bytes; it fits the file, which was checked) or
+  // else from a window that is read again only when the string lies outside
+  // it; empty when it can't be read.
   std::string_view stringAt(std::uint64_t tableOffset, std::uint32_t tableSize, std::uint32_t at,
                             std::size_t longest);
   // Calls `entry` with each of `count` entries of `size` bytes from
@@ -147,6 +156,9 @@ class ElfReader {
   template <typename Entry>
   bool forEachEntry(std::uint64_t offset, std::uint32_t count, std::uint32_t size, Entry entry);
 
+  static constexpr std::uint32_t kWholeStringTable = 16u << 20;
+  std::vector<char> wholeTable_;
+  std::uint64_t wholeTableOffset_ = 0;
   std::array<char, 16384> window_{};
   std::uint64_t windowStart_ = 0;
   std::size_t windowSize_ = 0;

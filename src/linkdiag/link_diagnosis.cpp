@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <fstream>
 #include <initializer_list>
+#include <set>
+#include <unordered_map>
 
 #include "elf/elf_check.h"
 #include "format/hex_text.h"
@@ -63,15 +65,17 @@ struct Section {
 
 struct ElfFacts {
   std::vector<Section> sections;
+  // The first section of each name, for lookups that stay cheap however
+  // many sections a file has.
+  std::unordered_map<std::string_view, std::size_t> byName;
   bool symbolsChecked = false;
   std::array<ElfSymbol, kRequiredSymbolCount> symbols{};
 };
 
-constexpr std::size_t kMaxSections = 1024;
-
+// Every section: a file whose real sections follow a thousand empty ones
+// is judged by the real ones.
 void readElf(ElfReader& reader, ElfFacts& facts) {
-  for (std::uint32_t i = 1; i < reader.sectionCount() && facts.sections.size() < kMaxSections;
-       ++i) {
+  for (std::uint32_t i = 1; i < reader.sectionCount(); ++i) {
     // Allocated sections, and those in RAM that are not (GNU ld's COPY
     // sections: a heap or a stack the startup code does not touch).
     const ElfSection& section = reader.sections()[i];
@@ -79,6 +83,9 @@ void readElf(ElfReader& reader, ElfFacts& facts) {
       continue;
     }
     facts.sections.push_back({section, section.loaded, section.loadAddress});
+  }
+  for (std::size_t i = 0; i < facts.sections.size(); ++i) {
+    facts.byName.emplace(facts.sections[i].header.name, i);
   }
   facts.symbolsChecked = reader.findSymbols(kRequiredSymbolNames, facts.symbols);
 }
@@ -117,12 +124,8 @@ const Section* sectionHolding(const ElfFacts& facts, std::uint64_t address) {
 }
 
 const Section* sectionNamed(const ElfFacts& facts, std::string_view name) {
-  for (const Section& s : facts.sections) {
-    if (s.header.name == name) {
-      return &s;
-    }
-  }
-  return nullptr;
+  const auto found = facts.byName.find(name);
+  return found == facts.byName.end() ? nullptr : &facts.sections[found->second];
 }
 
 LinkFinding& add(LinkDiagnosis& d, Rule rule, std::string what, std::string fix) {
@@ -335,10 +338,12 @@ void lldReservationFindings(LinkDiagnosis& d, const ElfFacts& facts,
   if (!d.lldElf || bss == nullptr) {
     return;
   }
+  std::set<std::string_view> said;
+  for (const FlashSpan& span : leftOut) {
+    said.insert(span.section);
+  }
   for (const Section& s : facts.sections) {
-    const bool alreadySaid =
-        std::any_of(leftOut.begin(), leftOut.end(),
-                    [&](const FlashSpan& span) { return span.section == s.header.name; });
+    const bool alreadySaid = said.count(s.header.name) != 0;
     if (&s != bss && s.header.allocated() && s.header.hasContent() && inRam(s.header.address) &&
         s.header.address >= bss->header.address && !alreadySaid) {
       add(d, Rule::reservationLoaded,
@@ -377,12 +382,7 @@ void rangeEndFindings(LinkDiagnosis& d, const ElfFacts& facts) {
     std::string shortEnd;
     const Section* bss = sectionNamed(facts, ".bss");
     for (const FlashSpan& span : after) {
-      const Section* s = nullptr;
-      for (const Section& candidate : facts.sections) {
-        if (candidate.header.name == span.section) {
-          s = &candidate;
-        }
-      }
+      const Section* s = span.section.empty() ? nullptr : sectionNamed(facts, span.section);
       if ((s == nullptr || !inRam(s->header.address)) && !span.section.empty()) {
         if (s != nullptr && s->loaded && s->loadAddress < span.start) {
           // The range ends inside this section: its end line stops short.

@@ -590,6 +590,35 @@ unless told not to check them (--no-check-sections).
 
 Fix: give each loaded section a range of its own, and link without
 --no-check-sections (GNU ld and LLD alike).)EX"},
+    RuleInfo{Rule::loadedOutsideFlash, "PF603", "flash",
+             "load {0} into the flash after the code{1}",
+             R"EX(The ELF file loads bytes outside the flash.
+
+An image carries the code range of the flash and nothing else: bytes the
+ELF file loads into RAM, system memory or an external memory would never
+reach the device. It happens to the initial values of .data when their load
+address is taken from the location counter of a RAM section, so that the
+ELF file loads them where they run, or at address 0, instead of into the
+flash; and to a RAM section holding code (.ramfunc) placed in RAM without a
+load address in the flash.
+
+Fix: load what lies there into the flash after the code. A section that
+runs in RAM keeps its run address and takes a load address in the flash:
+
+    before:  .bss (NOLOAD) : { ... } > RAM
+             _sidata = .;
+             .data : AT(_sidata) { ... } > RAM
+    after:   _sidata = .;          (right after the last flash section)
+             ...
+             .data : AT(_sidata) { ... } > RAM
+
+    before:  .data : { ... } > RAM AT> RAM
+    after:   .data : { ... } > RAM AT> FLASH
+
+Bytes that are all zero and loaded where they run (LLD writes .bss and a
+heap or stack reservation so when a section with contents follows them) are
+no firmware and are left out without a refusal; mark a reservation
+(NOLOAD) to keep them out of the file. The same under LLD.)EX"},
 };
 
 #undef END_LINES

@@ -56,6 +56,7 @@ enum class Rule {
   // What the flash holds.
   flashPastLimit,
   flashOverlap,
+  loadedOutsideFlash,
 };
 
 struct RuleInfo {
