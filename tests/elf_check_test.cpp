@@ -8,11 +8,13 @@
 #include <functional>
 #include <sstream>
 
+#include "elf_edit.h"
 #include "example_build.h"
 
 namespace pakforge {
 namespace {
 
+namespace elf_edit = testing_support::elf_edit;
 using testing_support::Bytes;
 using testing_support::putWord;
 using testing_support::readFile;
@@ -368,6 +370,68 @@ TEST(ElfCheck, DamagedAndAlteredCopiesOfARealLink) {
        same,
        ElfVerdict::disagrees,
        {"the ELF loads nothing into the flash"}},
+      // Counts kept in section 0, as the ELF rules allow for any file: read
+      // there, never taken literally.
+      {"the section count in section 0",
+       elf_edit::sectionCountInSectionZero,
+       same,
+       ElfVerdict::agrees,
+       {}},
+      {"the names' index in section 0",
+       elf_edit::namesIndexInSectionZero,
+       same,
+       ElfVerdict::agrees,
+       {}},
+      {"the program header count in section 0",
+       elf_edit::programCountInSectionZero,
+       same,
+       ElfVerdict::agrees,
+       {}},
+      {"all three in section 0",
+       [](Bytes& e) {
+         elf_edit::sectionCountInSectionZero(e);
+         elf_edit::namesIndexInSectionZero(e);
+         elf_edit::programCountInSectionZero(e);
+       },
+       same,
+       ElfVerdict::agrees,
+       {}},
+      {"65536 program headers, the real ones last",
+       [](Bytes& e) { elf_edit::programHeadersAtTheEnd(e, 65536); },
+       same,
+       ElfVerdict::agrees,
+       {}},
+      {"65536 program headers and a stale map",
+       [](Bytes& e) { elf_edit::programHeadersAtTheEnd(e, 65536); },
+       longer(4),
+       ElfVerdict::disagrees,
+       {"runs 4 bytes past the end of the flash content"}},
+      {"a program count in section 0 without section headers",
+       [&](Bytes& e) {
+         strip(e);
+         setHalf(e, 44, 0xFFFF);
+       },
+       same,
+       ElfVerdict::unreadable,
+       {"its program header count is kept in section 0, but the file has no section headers"},
+       false,
+       true},
+      {"no count in e_shnum nor in section 0",
+       [&](Bytes& e) { setHalf(e, 48, 0); },
+       same,
+       ElfVerdict::unreadable,
+       {"has no entries: neither e_shnum nor section 0 gives a count"},
+       false,
+       true},
+      {"more program headers than the file holds",
+       [](Bytes& e) {
+         elf_edit::programCountInSectionZero(e);
+         elf_edit::put(e, elf_edit::sectionZero(e) + 28, 0x10000000, 4);
+       },
+       same,
+       ElfVerdict::unreadable,
+       {"(268435456 entries", "runs past the end"},
+       false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -7,11 +7,13 @@
 #include <map>
 #include <sstream>
 
+#include "elf_edit.h"
 #include "example_build.h"
 
 namespace {
 
 using namespace pakforge::testing_support;
+namespace elf_edit = pakforge::testing_support::elf_edit;
 
 const fs::path kFirmware = PAKFORGE_FIRMWARE_DIR;
 
@@ -158,6 +160,21 @@ TEST_F(Firmware, EachLinkGivesItsVerdict) {
        aligned,
        [](std::string& map, Bytes&) { map = text(readFile(kFirmware / "recipe/output.map")); }},
       {"stale", 252, {"the code range 0x08020000-0x08020110 runs 4 bytes past"}, aligned, stripped},
+      // Counts kept in section 0 are read there: the symbol table is found,
+      // and the last program headers of a table of 65536 are read.
+      {"reordered",
+       252,
+       {"ModbusHGroups_Table is 0x080200A8 in the ELF but 0x080200C4 in the map file"},
+       aligned,
+       [](std::string& map, Bytes& elf) {
+         map = text(readFile(kFirmware / "recipe/output.map"));
+         elf_edit::sectionCountInSectionZero(elf);
+       }},
+      {"recipe",
+       0,
+       {"successfully"},
+       {"unchecked"},
+       [](std::string&, Bytes& elf) { elf_edit::programHeadersAtTheEnd(elf, 65536); }},
       {"stale",
        252,
        {"Elf file './../output.elf' is not a readable ELF file: its section header table"},

@@ -8,6 +8,7 @@
 #include <functional>
 #include <set>
 
+#include "elf_edit.h"
 #include "example_build.h"
 
 namespace pakforge {
@@ -315,6 +316,20 @@ const std::vector<Row>& rows() {
        sameMap,
        sameElf,
        {"PF208", "PF603"}},
+      // Every section is read, however many come before the real ones.
+      {"1100 empty sections first",
+       kFirmware / "recipe",
+       sameMap,
+       [](Bytes& e) { testing_support::elf_edit::emptySectionsFirst(e, 1100); },
+       {}},
+      {"1100 empty sections first, initial values over the code",
+       kFirmware / "recipe",
+       sameMap,
+       [](Bytes& e) {
+         testing_support::elf_edit::emptySectionsFirst(e, 1100);
+         putWord(e, dataSegment(e) + 12, 0x08020010);
+       },
+       {"PF210", "PF602"}},
       {".data AT> RAM", kFirmware / "at_ram", sameMap, sameElf, {"PF603"}},
       {".data AT> RAM, LLD", kFirmware / "at_ram_lld", sameMap, sameElf, {"PF603"}},
       // Zero bytes loaded where they run are no firmware; loaded elsewhere
