@@ -80,17 +80,39 @@ TEST_F(Aelfdump, PrintsWhatTheExampleImageHolds) {
                 "\"warnings\": []}\n");
 }
 
-TEST_F(Aelfdump, SymbolOutsideTheCodeIsAWarning) {
+// A table outside the code is a warning; an entry point outside it is an
+// image the device's check refuses, and so is aelfdump's verdict.
+TEST_F(Aelfdump, SymbolsOutsideTheCode) {
   ASSERT_EQ(run({}).status, 0);
-  Bytes image = readFile(path("prog.alf"));
-  putWord(image, 4 + 4, 0x08025001);  // one past the end of the code
-  writeFile(path("odd.alf"), image);
-  const std::string warning = "loopAddr 0x08025001 lies outside the code, 0x08020000 to 0x08025000";
-  Outcome r = dump({"../odd.alf"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, "aelfdump: warning: " + warning + "\n");
-  r = dump({"--json", "../odd.alf"});
-  EXPECT_NE(r.out.find("\"warnings\": [\"" + warning + "\"]}"), std::string::npos);
+  const Bytes good = readFile(path("prog.alf"));
+  struct Case {
+    std::size_t field;
+    std::uint32_t value;
+    int status;
+    std::string err;
+  };
+  const std::vector<Case> cases = {
+      {8, 0x08025001, 0,
+       "aelfdump: warning: hGroupsTableAddr 0x08025001 lies outside the code, 0x08020000 to "
+       "0x08025000"},
+      {4, 0x08024FFF, 0, ""},
+      {4, 0x08025001, 9,
+       "aelfdump: '../odd.alf' is refused by the device's check: loopAddr 0x08025001 lies outside "
+       "the code, 0x08020000-0x08025000 (AELF_LOOP_OUTSIDE_CODE)"},
+      {0, 0x0801FFFF, 9,
+       "aelfdump: '../odd.alf' is refused by the device's check: entryPointAddr 0x0801FFFF lies "
+       "outside the code, 0x08020000-0x08025000 (AELF_ENTRY_OUTSIDE_CODE)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.err);
+    Bytes image = good;
+    putWord(image, 4 + c.field, c.value);
+    writeFile(path("odd.alf"), image);
+    Outcome r = dump({"../odd.alf"});
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.err, c.err.empty() ? "" : c.err + "\n");
+    EXPECT_NE(r.out.find("AELF"), std::string::npos);
+  }
 }
 
 TEST_F(Aelfdump, DamagedImagesFailClearly) {

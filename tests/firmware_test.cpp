@@ -160,6 +160,18 @@ TEST_F(Firmware, EachLinkGivesItsVerdict) {
        aligned,
        [](std::string& map, Bytes&) { map = text(readFile(kFirmware / "recipe/output.map")); }},
       {"stale", 252, {"the code range 0x08020000-0x08020110 runs 4 bytes past"}, aligned, stripped},
+      // A header the device's own check refuses is refused, stripped ELF
+      // file or not.
+      {"recipe",
+       252,
+       {"does not match the image: loopAddr 0x0801FF44 lies outside the code, "
+        "0x08020000-0x0802010C (AELF_LOOP_OUTSIDE_CODE): the device's check refuses such an "
+        "image; the ELF file has no symbol table"},
+       aligned,
+       [&](std::string& map, Bytes& elf) {
+         map.replace(map.find("0x08020044                loop"), 10, "0x0801ff44");
+         stripped(map, elf);
+       }},
       // Counts kept in section 0 are read there: the symbol table is found,
       // and the last program headers of a table of 65536 are read.
       {"reordered",

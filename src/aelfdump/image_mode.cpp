@@ -26,13 +26,14 @@ struct ElfAgreement {
   ElfCheck check;
 };
 
-// Symbols the firmware calls into should lie in the code the image carries.
+// The tables the firmware reads should lie in the code the image carries;
+// the entry points must, and the device's check says so.
 std::vector<std::string> symbolWarnings(const ImageHeader& h) {
   std::vector<std::string> warnings;
   const std::uint64_t start = h.addrExe;
   const std::uint64_t end = start + h.appSize;
   for (const HeaderField& field : kHeaderFields) {
-    if (!field.named || field.offset > 16) {
+    if (!field.named || field.offset < 8 || field.offset > 16) {
       continue;
     }
     const std::uint32_t address = h.*field.member;
@@ -187,6 +188,8 @@ int dumpImage(const std::string& path, bool json, const std::optional<std::strin
                        image.header.resourcesSize
                 << " bytes\n";
       return 5;
+    case ImageProblem::deviceRefuses:
+      break;
   }
   std::optional<ElfAgreement> elf;
   if (elfPath) {
@@ -213,6 +216,12 @@ int dumpImage(const std::string& path, bool json, const std::optional<std::strin
     printJson(path, image, warnings, elf);
   } else {
     printText(path, image, elf);
+  }
+  // A loader runs the same check and would not start it.
+  if (image.deviceStatus != 0) {
+    std::cerr << "aelfdump: '" << path << "' is refused by the device's check: "
+              << deviceRefusal(image.header, image.deviceStatus) << "\n";
+    return 9;
   }
   if (!elf) {
     return 0;

@@ -10,6 +10,7 @@
 #include "driver/rom_budget.h"
 #include "elf/elf_check.h"
 #include "elf/elf_reader.h"
+#include "format/aelf_image.h"
 #include "format/image_header.h"
 #include "format/input_file.h"
 #include "linkdiag/link_diagnosis.h"
@@ -142,6 +143,23 @@ BuildResult readCode(const std::string& elfPath, const ImageHeader& header, Buff
       printLinkHint(elfCheckHint(diagnoseLink(mapPath, elfPath), check.cause), false);
     }
     return BuildResult::elfNotOpen;
+  }
+  // The device checks that its entry points lie in the code it is given;
+  // an image it refuses is no image. A flat file can't vouch for the
+  // header, so this is for ELF files, stripped or not.
+  if (check.verdict == ElfVerdict::agrees) {
+    const int status = deviceCheck(header);
+    if (status != 0) {
+      printElfMismatch(elfPath,
+                       deviceRefusal(header, status) +
+                           ": the device's check refuses such an image" +
+                           (check.symbolsChecked
+                                ? std::string()
+                                : "; the ELF file has no symbol table to check the map file's "
+                                  "addresses against (the map file may be from an earlier link)"),
+                       out);
+      return BuildResult::elfNotOpen;
+    }
   }
   if (offset + header.appSize > length) {
     // A real ELF file that holds the range can say where it holds it.
