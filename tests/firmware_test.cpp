@@ -160,6 +160,31 @@ TEST_F(Firmware, EachLinkGivesItsVerdict) {
        aligned,
        [](std::string& map, Bytes&) { map = text(readFile(kFirmware / "recipe/output.map")); }},
       {"stale", 252, {"the code range 0x08020000-0x08020110 runs 4 bytes past"}, aligned, stripped},
+      // A wrong file: the message as ever, then a line that says what it is.
+      {"recipe",
+       254,
+       {"\naddrExe not found",
+        "\nThe map file './../output.map' is an ELF file, not the linker's "
+        "map: -m takes the map (the link writes it with -Wl,-Map=FILE), -f the ELF file\n"},
+       {"aelfdump --link"},
+       [](std::string& map, Bytes& elf) {
+         const Bytes mapBytes(map.begin(), map.end());
+         map = text(elf);
+         elf = mapBytes;
+       }},
+      {"object",
+       252,
+       {"does not match the image: __entryPoint__ is 0x00000001 in the ELF",
+        "\nThe ELF file './../output.elf' is a relocatable object (a .o file), not a linked "
+        "program: give the ELF file the link writes\n"},
+       {"aelfdump --link"}},
+      {"partly_stripped",
+       252,
+       {"__entryPoint__ is not in the ELF's symbol table",
+        "\nThe ELF file './../output.elf' has a symbol table of ",
+        " defined symbols without "
+        "__entryPoint__: it may have been stripped of it"},
+       {"aelfdump --link"}},
       // A header the device's own check refuses is refused, stripped ELF
       // file or not.
       {"recipe",

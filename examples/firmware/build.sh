@@ -33,6 +33,10 @@
 #   at_ram       link_at_ram.ld: .data placed "> RAM AT> RAM", its initial
 #                values loaded where .data runs
 #   ram_counter_lld, at_ram_lld  the same two under LLD
+#   object       app.c compiled, not linked (output.elf is app.o), with the
+#                recipe's map: the wrong file given as the ELF file
+#   partly_stripped  the recipe's ELF file after `strip -K loop`, with its
+#                map: a symbol table cut down to one name
 #
 # Usage: build.sh [OUT]   (default: prebuilt/ beside this script)
 set -euo pipefail
@@ -133,4 +137,9 @@ for variant in ram_counter at_ram; do
   link_lld "${variant}_lld" "link_$variant.ld"
   keep "${variant}_lld"
 done
+mkdir -p "$out/object" "$out/partly_stripped"
+cp obj/app.o "$out/object/output.elf"
+cp recipe/output.map "$out/object/"
+"${STRIP:-arm-none-eabi-strip}" -K loop recipe/output.elf -o "$out/partly_stripped/output.elf"
+cp recipe/output.map "$out/partly_stripped/"
 echo "firmware written to $out"

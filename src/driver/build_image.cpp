@@ -1,5 +1,6 @@
 #include "driver/build_image.h"
 
+#include <array>
 #include <cstdint>
 #include <iostream>
 #include <memory>
@@ -107,6 +108,43 @@ void printLinkHint(const std::string& hint, bool newLineFirst) {
   }
 }
 
+// The files of one build.
+struct BuildPaths {
+  const std::string& map;
+  const std::string& config;
+  const std::string& elf;
+  const std::string& resources;
+  const std::string& image;
+};
+
+// Whether the file at `path` begins with the ELF magic.
+bool startsWithElfMagic(const std::string& path) {
+  std::ifstream file;
+  std::array<char, 4> magic{};
+  return openInputFile(path, std::ios::binary, file) &&
+         file.read(magic.data(), static_cast<std::streamsize>(magic.size())) &&
+         std::string_view(magic.data(), magic.size()) ==
+             "\x7F"
+             "ELF";
+}
+
+// The hint line after a refusal by the map's checks: a map file that is an
+// ELF file (-m and -f swapped) is said as such; otherwise the diagnosis
+// tells, and runs only when it can show something: with a real ELF file.
+// It reads the map again, which for a large map costs far more than the
+// build.
+void printMapHint(const BuildPaths& paths, bool newLineFirst,
+                  std::string (*hint)(const LinkDiagnosis&)) {
+  if (startsWithElfMagic(paths.map)) {
+    printLinkHint("The map file '" + paths.map +
+                      "' is an ELF file, not the linker's map: -m takes the map (the link writes "
+                      "it with -Wl,-Map=FILE), -f the ELF file",
+                  newLineFirst);
+  } else if (startsWithElfMagic(paths.elf)) {
+    printLinkHint(hint(diagnoseLink(paths.map, paths.elf)), newLineFirst);
+  }
+}
+
 // A device boots whatever code the image holds, so the code is never padded
 // and a real ELF file has the last word: the code range must be the flash
 // content it loads, and the code its bytes. Only a file without the ELF
@@ -139,7 +177,9 @@ BuildResult readCode(const std::string& elfPath, const ImageHeader& header, Buff
   }
   if (check.verdict == ElfVerdict::disagrees) {
     printElfMismatch(elfPath, check.problem, out);
-    if (!mapPath.empty()) {
+    if (!check.inputHint.empty()) {
+      out << "The ELF file '" << elfPath << "' " << check.inputHint << "\n";
+    } else if (!mapPath.empty() && elfCheckCauseHasHint(check.cause)) {
       printLinkHint(elfCheckHint(diagnoseLink(mapPath, elfPath), check.cause), false);
     }
     return BuildResult::elfNotOpen;
@@ -226,15 +266,6 @@ int printSection(Print print, const Figures& figures) {
   return result;
 }
 
-// The files of one build.
-struct BuildPaths {
-  const std::string& map;
-  const std::string& config;
-  const std::string& elf;
-  const std::string& resources;
-  const std::string& image;
-};
-
 // The one sequence of steps. A build prints its messages and report and
 // writes the image; a preview (aelfdump's verdict on a link) runs the same
 // steps with a header template of zeros and no resources, its messages
@@ -267,7 +298,7 @@ BuildResult runSteps(const BuildPaths& paths, bool preview, std::ostream& messag
   if (report(reportRamBudget, map.ram) != 0) {
     if (!preview) {
       // The over-budget line ends without a line feed.
-      printLinkHint(ramHint(diagnoseLink(paths.map, paths.elf)), true);
+      printMapHint(paths, true, ramHint);
     }
     return BuildResult::ramBudgetFailed;
   }
@@ -286,7 +317,7 @@ BuildResult runSteps(const BuildPaths& paths, bool preview, std::ostream& messag
       messages.flush();
     }
     if (!preview) {
-      printLinkHint(symbolScanHint(diagnoseLink(paths.map, paths.elf)), !endsLine);
+      printMapHint(paths, !endsLine, symbolScanHint);
     }
     return BuildResult::symbolScanFailed;
   }

@@ -210,6 +210,16 @@ bool checkSymbols(ElfReader& elf, const ImageHeader& header, HeaderSource source
       case SymbolAgreement::absent:
         problem.append(" is not in the ELF's symbol table but ").append(given);
         problem.append(" (").append(otherLinkText(source)).append(")");
+        // Another link of the same firmware defines the same names; a table
+        // without them was most likely cut down (strip -K NAME keeps only
+        // the names it is given).
+        if (check.inputHint.empty()) {
+          check.inputHint = "has a symbol table of " + std::to_string(elf.definedSymbols()) +
+                            " defined symbol" + (elf.definedSymbols() == 1 ? "" : "s") +
+                            " without " + name +
+                            ": it may have been stripped of it (strip -K keeps only the names it "
+                            "is given); give the ELF file as the link wrote it";
+        }
         return false;
     }
   }
@@ -545,6 +555,11 @@ ElfCheck checkElfAgainstHeader(ElfReader& reader, const ImageHeader& header, Hea
       break;
   }
   check.symbolsChecked = reader.hasSymbols();
+  if (reader.fileType() == ElfReader::kRelocatable) {
+    check.inputHint =
+        "is a relocatable object (a .o file), not a linked program: give the ELF file the link "
+        "writes";
+  }
   const bool agrees =
       checkSymbols(reader, header, source, check) && checkRange(reader, header, source, check);
   check.verdict = agrees ? ElfVerdict::agrees : ElfVerdict::disagrees;

@@ -36,6 +36,10 @@ struct ElfCheck {
   bool symbolsChecked = false;
   // What in the link the disagreement comes from, where the ELF file tells.
   Rule cause = Rule::none;
+  // When the input itself is the cause: what the file is (a relocatable
+  // object, a symbol table stripped of a name), to follow "The ELF file
+  // 'PATH' " on a line of its own.
+  std::string inputHint;
 };
 
 // Where the header's addresses came from, for the words of a message:

@@ -74,6 +74,7 @@ ElfOpen ElfReader::open(std::string& reason) {
     reason = "it is not little-endian (data byte " + std::to_string(header[5]) + ")";
     return ElfOpen::unreadable;
   }
+  type_ = half(header, 16);
   const std::uint32_t programOffset = word(header, 28);
   const std::uint32_t sectionOffset = word(header, 32);
   const std::uint32_t programEntry = half(header, 42);
@@ -382,6 +383,7 @@ bool ElfReader::findSymbolTable(std::string& reason) {
 
 bool ElfReader::findSymbols(std::span<const std::string_view> names, std::span<ElfSymbol> found) {
   std::fill(found.begin(), found.end(), ElfSymbol{});
+  definedSymbols_ = 0;
   if (!haveSymbols_) {
     return false;
   }
@@ -404,6 +406,7 @@ bool ElfReader::findSymbols(std::span<const std::string_view> names, std::span<E
         if (name.empty()) {
           return false;
         }
+        ++definedSymbols_;
         for (std::size_t i = 0; i < names.size() && i < found.size(); ++i) {
           const std::string_view wanted = names[i];
           if (name.size() <= wanted.size() || name[wanted.size()] != '\0' ||

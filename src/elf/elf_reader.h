@@ -104,6 +104,11 @@ class ElfReader {
 
   // Whether the file has a symbol table (a stripped one has none).
   bool hasSymbols() const { return haveSymbols_; }
+  // How many symbols it defines, counted by the last findSymbols.
+  std::uint32_t definedSymbols() const { return definedSymbols_; }
+  // e_type: 1 for a relocatable object (a .o file), 2 for a linked program.
+  std::uint32_t fileType() const { return type_; }
+  static constexpr std::uint32_t kRelocatable = 1;
 
   // Reads `out.size()` bytes from `offset`; false unless all are there.
   bool readAt(std::uint64_t offset, std::span<char> out);
@@ -140,6 +145,8 @@ class ElfReader {
   std::vector<ElfSection> sections_;
   // The symbol table and its strings, when the file has them.
   bool haveSymbols_ = false;
+  std::uint32_t definedSymbols_ = 0;
+  std::uint32_t type_ = 0;
   std::uint32_t symbolsOffset_ = 0;
   std::uint32_t symbolsSize_ = 0;
   std::uint32_t stringsOffset_ = 0;

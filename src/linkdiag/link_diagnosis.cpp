@@ -946,14 +946,17 @@ std::string ramHint(const LinkDiagnosis& d) {
   return f == nullptr ? std::string() : hintLine(d, *f);
 }
 
-std::string elfCheckHint(const LinkDiagnosis& d, Rule cause) {
+bool elfCheckCauseHasHint(Rule cause) {
   // The refusals of a range end that a map line can cause.
   constexpr std::array kLeftOut = {
       Rule::noEndLine,         Rule::lldAssignmentEnd,       Rule::endInsideSection,
       Rule::reservationLoaded, Rule::flashSectionAfterRange, Rule::initialValuesMisaligned,
       Rule::rangeEndNotFlash,  Rule::flashBeforeRange,       Rule::initialValuesBeforeRange};
-  if (d.elfState != ElfOpen::ok || !d.mapOpened ||
-      std::find(kLeftOut.begin(), kLeftOut.end(), cause) == kLeftOut.end()) {
+  return std::find(kLeftOut.begin(), kLeftOut.end(), cause) != kLeftOut.end();
+}
+
+std::string elfCheckHint(const LinkDiagnosis& d, Rule cause) {
+  if (d.elfState != ElfOpen::ok || !d.mapOpened || !elfCheckCauseHasHint(cause)) {
     return {};
   }
   const LinkFinding* f = firstOf(

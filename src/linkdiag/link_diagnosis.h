@@ -126,6 +126,9 @@ std::string ramHint(const LinkDiagnosis& diagnosis);
 // cause only the map shows: a line before .data that holds .data, or RAM
 // sections placed before .data.
 std::string elfCheckHint(const LinkDiagnosis& diagnosis, Rule cause);
+// Whether elfCheckHint can say anything for `cause`: the diagnosis, which
+// reads both files again, is run only then.
+bool elfCheckCauseHasHint(Rule cause);
 
 // The findings of `rule`, in the order found.
 std::vector<const LinkFinding*> findingsOf(const LinkDiagnosis& diagnosis, Rule rule);
