@@ -62,7 +62,8 @@ inline void programHeadersAtTheEnd(Bytes& elf, std::uint32_t total) {
   }
   const auto at = static_cast<std::uint32_t>(elf.size());
   elf.resize(elf.size() + std::size_t{total - own} * 32, 0);
-  const Bytes real(elf.begin() + table, elf.begin() + table + std::size_t{own} * 32);
+  const auto from = elf.begin() + static_cast<std::ptrdiff_t>(table);
+  const Bytes real(from, from + static_cast<std::ptrdiff_t>(std::size_t{own} * 32));
   elf.insert(elf.end(), real.begin(), real.end());
   put(elf, 28, at, 4);
   put(elf, sectionZero(elf) + 28, total, 4);
@@ -86,8 +87,9 @@ inline void emptySectionsFirst(Bytes& elf, std::uint32_t count) {
   for (std::uint32_t i = 1; i < own; ++i) {
     const std::size_t from = table + std::size_t{i} * 40;
     const std::size_t to = std::size_t{i + count} * 40;
-    std::copy(elf.begin() + static_cast<long>(from), elf.begin() + static_cast<long>(from + 40),
-              sections.begin() + static_cast<long>(to));
+    std::copy(elf.begin() + static_cast<std::ptrdiff_t>(from),
+              elf.begin() + static_cast<std::ptrdiff_t>(from + 40),
+              sections.begin() + static_cast<std::ptrdiff_t>(to));
     const std::uint32_t link = get(sections, to + 24, 4);
     if (link != 0) {
       put(sections, to + 24, link + count, 4);

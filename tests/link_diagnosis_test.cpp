@@ -316,6 +316,19 @@ const std::vector<Row>& rows() {
        sameMap,
        sameElf,
        {"PF208", "PF603"}},
+      // Code run from RAM after .bss: its bytes are contents, not a
+      // reservation, so the fix moves it into .data and never marks it
+      // NOLOAD; the file offset it leaves has no fix of its own.
+      {"a RAM function after .bss",
+       kScripts / "ram_code/stock/gnu",
+       sameMap,
+       sameElf,
+       {"PF212", "PF404"}},
+      {"a RAM function after .bss, LLD",
+       kScripts / "ram_code/stock/lld",
+       sameMap,
+       sameElf,
+       {"PF212", "PF404"}},
       // Every section is read, however many come before the real ones.
       {"1100 empty sections first",
        kFirmware / "recipe",

@@ -1,5 +1,6 @@
 // Writes a copy of a real 32-bit ELF file with COUNT program headers and
-// COUNT section headers: its own, then loadable segments that load nothing
+// COUNT section headers (past 65534 and 65279 with their counts in section
+// 0): its own, then loadable segments that load nothing
 // from the file (RAM, like .bss) and allocated sections that no segment
 // loads. Both tables go after the file's bytes, and the ELF header points
 // at them. Such a file has made a reader that looks up each section's
@@ -90,10 +91,20 @@ int main(int argc, char** argv) {
     put(entry, 32, 4, 4);                              // sh_addralign
     elf.insert(elf.end(), entry.begin(), entry.end());
   }
+  // Counts this large go to section 0, as the ELF rules keep them: the
+  // program header count in its sh_info (e_phnum PN_XNUM), the section
+  // count in its sh_size (e_shnum 0).
+  const auto n = static_cast<std::uint32_t>(count);
   put(elf, 28, programTable, 4);
-  put(elf, 44, static_cast<std::uint32_t>(count), 2);
   put(elf, 32, sectionTable, 4);
-  put(elf, 48, static_cast<std::uint32_t>(count), 2);
+  put(elf, 44, n >= 0xFFFF ? 0xFFFF : n, 2);
+  put(elf, 48, n >= 0xFF00 ? 0 : n, 2);
+  if (n >= 0xFFFF) {
+    put(elf, sectionTable + 28, n, 4);
+  }
+  if (n >= 0xFF00) {
+    put(elf, sectionTable + 20, n, 4);
+  }
 
   std::ofstream out(argv[2], std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(elf.data()), static_cast<std::streamsize>(elf.size()));

@@ -32,9 +32,23 @@ check() {
     fail "$1: the image path holds neither the old nor the new image"
 }
 
+# Stops process PID and waits until it is stopped; false when it has ended.
+stop() {
+  kill -STOP "$1" 2>/dev/null || return 1
+  local state
+  while state=$(awk '{ print $3 }' "/proc/$1/stat" 2>/dev/null) && [ "$state" != T ]; do
+    [ "$state" = Z ] && return 1
+  done
+  [ "$state" = T ]
+}
+
 # Starts a build over the old image and sends it SIGNAL once its temporary
 # file holds EIGHTHS/8 of the new image (at once when 0). Sets `landed` when
-# the signal came while the image was being written, and `status`.
+# the signal came while the image was being written, and `status`. The
+# build is stopped first and the signal sent only while its temporary file
+# is still there, so that the signal lands before the image is renamed into
+# place however loaded the machine is; it is delivered when the build goes
+# on.
 new_size=$(stat -c %s "$work/new.alf")
 shopt -s nullglob
 signal_during_write() {
@@ -48,7 +62,13 @@ signal_during_write() {
     temporary=("$work"/.prog.alf.tmp-*)
     if [ ${#temporary[@]} -gt 0 ] &&
       [ "$(stat -c %s "${temporary[0]}" 2>/dev/null || echo 0)" -ge $((new_size * eighths / 8)) ]; then
-      kill -"$signal" "$pid" 2>/dev/null && landed=1
+      if stop "$pid"; then
+        temporary=("$work"/.prog.alf.tmp-*)
+        if [ ${#temporary[@]} -gt 0 ] && kill -"$signal" "$pid" 2>/dev/null; then
+          landed=1
+        fi
+      fi
+      kill -CONT "$pid" 2>/dev/null || true
       break
     fi
   done

@@ -17,6 +17,7 @@ declare -A fix_phrases=(
   [RAMSTART]='_ram_data_start = ADDR(.data)'
   [BANKS]="describe only the device's RAM"
   [APPS]=$'in the application\'s flash, below'
+  [RAMFUNC]="inside .data's braces"
 )
 
 declare -A fix_codes=(
@@ -33,6 +34,7 @@ declare -A fix_codes=(
   [RAMSTART]="PF501 PF502"
   [BANKS]="PF503"
   [APPS]="PF207 PF209 PF601"
+  [RAMFUNC]="PF212"
 )
 
 # fixes_coded FILE: the edits that answer the problems aelfdump --link lists

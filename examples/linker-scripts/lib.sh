@@ -12,7 +12,7 @@ cflags=(-mcpu=cortex-m4 -mthumb -Os -ffreestanding -nostdlib -ffunction-sections
 # that project does, into $work/obj.
 load_origin() {
   origin=$1
-  defines=() link_flags=() linkers=(gnu) fixes=()
+  defines=() link_flags=() linkers=(gnu) fixes=() sources=(app modbus startup)
   # The default: the script is ORIGIN/script.ld.in, each edit a FIX_ block.
   make_script() {  # OUT FIX...
     local out=$1
@@ -23,7 +23,7 @@ load_origin() {
   source "$here/$origin/project.sh"
   rm -rf "$work/obj" && mkdir -p "$work/obj"
   local file
-  for file in app modbus startup; do
+  for file in "${sources[@]}"; do
     "$cc" "${cflags[@]}" "${defines[@]}" -I"$src" -c "$src/$file.c" -o "$work/obj/$file.o"
   done
 }

@@ -273,9 +273,15 @@ Advice leftOutAtEnd(ElfReader& elf, const FlashPart& part, std::uint64_t start) 
   }
   const ElfSection* bss = findSectionNamed(elf, ".bss");
   if (named && bss != nullptr && section->address >= bss->address && section->name != ".bss") {
-    // A RAM reservation after .bss that the linker gave load bytes.
-    return {Rule::reservationLoaded, " (" + section->name + ", a RAM section after .bss); " +
-                                         fixText(Rule::reservationLoaded, {section->name})};
+    // A RAM section after .bss that the linker gave load bytes: a
+    // reservation (zero bytes) wants none; contents belong with .data.
+    if (elf.zeroBytes(section->offset, section->size)) {
+      return {Rule::reservationLoaded, " (" + section->name + ", a RAM reservation after .bss); " +
+                                           fixText(Rule::reservationLoaded, {section->name})};
+    }
+    return {Rule::ramContentAfterRange,
+            " (" + section->name + ", a RAM section after .bss with contents); " +
+                fixText(Rule::ramContentAfterRange, {section->name, "its input sections"})};
   }
   const std::string which =
       !named || section->name == ".data" ? ".data" : ".data and " + section->name;
@@ -310,22 +316,6 @@ bool checkPastFlashEnd(const ElfReader& elf, FlashLoadProblem& problem) {
   return true;
 }
 
-// Whether the `size` file bytes at `offset` are all zero; false when they
-// can't be read.
-bool allZero(ElfReader& elf, std::uint64_t offset, std::uint64_t size) {
-  std::array<char, 4096> bytes{};
-  for (std::uint64_t done = 0; done < size;) {
-    const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size(), size - done));
-    if (!elf.readAt(offset + done, std::span<char>(bytes.data(), n)) ||
-        std::any_of(bytes.begin(), bytes.begin() + static_cast<long>(n),
-                    [](char c) { return c != 0; })) {
-      return false;
-    }
-    done += n;
-  }
-  return true;
-}
-
 // File bytes loaded outside the flash window: an image carries the code
 // range alone, so the device would never get them. Zero bytes loaded where
 // they run are no firmware (LLD writes .bss and reservations so when a
@@ -351,7 +341,7 @@ bool checkOutsideFlash(ElfReader& elf, FlashLoadProblem& problem) {
       continue;
     }
     const std::uint64_t offset = s.offset + (from - start);
-    if (s.physicalAddress == s.virtualAddress && allZero(elf, offset, to - from)) {
+    if (s.physicalAddress == s.virtualAddress && elf.zeroBytes(offset, to - from)) {
       continue;
     }
     const ElfSection* section = findSectionLoadedAt(elf, from);

@@ -61,6 +61,9 @@ struct Section {
   ElfSection header;
   bool loaded = false;
   std::uint64_t loadAddress = 0;
+  // For a RAM section with bytes in the file: whether they are all zero (a
+  // reservation), or contents (code or initial values).
+  bool zero = false;
 };
 
 struct ElfFacts {
@@ -82,7 +85,9 @@ void readElf(ElfReader& reader, ElfFacts& facts) {
     if (!section.allocated() && !(inRam(section.address) && section.size > 0)) {
       continue;
     }
-    facts.sections.push_back({section, section.loaded, section.loadAddress});
+    const bool zero = inRam(section.address) && section.hasContent() &&
+                      reader.zeroBytes(section.offset, section.size);
+    facts.sections.push_back({section, section.loaded, section.loadAddress, zero});
   }
   for (std::size_t i = 0; i < facts.sections.size(); ++i) {
     facts.byName.emplace(facts.sections[i].header.name, i);
@@ -329,6 +334,27 @@ bool assignsLocationCounter(std::string_view line) {
   return target == "." || value == "." || value == "ABSOLUTE(.)";
 }
 
+// A RAM section after .bss that the ELF file loads bytes of into the flash:
+// a reservation (its bytes are zero) is marked NOLOAD; one with contents
+// (code run from RAM, initial values) moves into .data, since NOLOAD would
+// drop them.
+LinkFinding& ramSectionAfterBss(LinkDiagnosis& d, const Section& s, const std::string& what) {
+  if (s.zero) {
+    return add(d, Rule::reservationLoaded, what, fixText(Rule::reservationLoaded, {s.header.name}));
+  }
+  std::string patterns;
+  for (const MapSection& section : d.outline.sections) {
+    if (section.name == s.header.name) {
+      for (const std::string& pattern : section.patterns) {
+        patterns += (patterns.empty() ? "" : " ") + pattern;
+      }
+    }
+  }
+  return add(d, Rule::ramContentAfterRange, what,
+             fixText(Rule::ramContentAfterRange,
+                     {s.header.name, patterns.empty() ? "its input sections" : patterns}));
+}
+
 // Under LLD, RAM sections after .bss that have file bytes (reservations made
 // by moving the location counter) are loaded into the flash as soon as a
 // section before them is placed with AT(), as the recipe places .data.
@@ -346,11 +372,10 @@ void lldReservationFindings(LinkDiagnosis& d, const ElfFacts& facts,
     const bool alreadySaid = said.count(s.header.name) != 0;
     if (&s != bss && s.header.allocated() && s.header.hasContent() && inRam(s.header.address) &&
         s.header.address >= bss->header.address && !alreadySaid) {
-      add(d, Rule::reservationLoaded,
-          s.header.name +
-              " is a RAM section after .bss with bytes in the file: once .data is "
-              "placed with AT(), LLD loads it into the flash after .data",
-          fixText(Rule::reservationLoaded, {s.header.name}));
+      ramSectionAfterBss(d, s,
+                         s.header.name +
+                             " is a RAM section after .bss with bytes in the file: once .data "
+                             "is placed with AT(), LLD loads it into the flash after .data");
     }
   }
 }
@@ -403,11 +428,14 @@ void rangeEndFindings(LinkDiagnosis& d, const ElfFacts& facts) {
         continue;
       }
       if (bss != nullptr && s->header.address >= bss->header.address && s != bss) {
-        // A reservation after .bss that LLD gives load bytes after AT().
-        add(d, Rule::reservationLoaded,
-            s->header.name + " is a RAM reservation after .bss, but the ELF file loads " +
-                bytes(s->header.size) + " of it into the flash at " + hexText(s->loadAddress),
-            fixText(Rule::reservationLoaded, {s->header.name}));
+        // A RAM section after .bss that the linker gives load bytes after
+        // AT().
+        ramSectionAfterBss(
+            d, *s,
+            s->header.name + " is a RAM section after .bss" +
+                (s->zero ? " (a reservation: its bytes are zero)" : " with contents (not zero)") +
+                ", but the ELF file loads " + bytes(s->header.size) + " of it into the flash at " +
+                hexText(s->loadAddress));
         continue;
       }
       initialValues = true;
@@ -591,7 +619,12 @@ void offsetFindings(LinkDiagnosis& d, const ElfFacts& facts, const ElfReader& el
     d.haveFileOffset = true;
     d.fileOffset = layout.inFile;
   }
-  const Rule rule = layout.rule == Rule::none ? Rule::textNotAtOffset : layout.rule;
+  // With the code start where it belongs, aligning .text changes nothing:
+  // without a cause the layout shows, no fix is given.
+  const bool startInPlace = layout.address != start;
+  const Rule rule = layout.rule != Rule::none ? layout.rule
+                    : startInPlace            ? Rule::flashNotOneBlock
+                                              : Rule::textNotAtOffset;
   add(d, rule,
       "the ELF file holds the flash content at " + hexText(layout.address) + " at file offset " +
           hexText(layout.inFile, 1) + ", but pakforge reads it from " + hexText(layout.derived, 1) +
@@ -600,7 +633,7 @@ void offsetFindings(LinkDiagnosis& d, const ElfFacts& facts, const ElfReader& el
           hexText(start) +
           (moved ? " (where the code starts once what lies before the code range is in .text)"
                  : ""),
-      layout.rule == Rule::none ? fixText(rule, {hexText(d.derivedOffset, 1), ""}) : layout.fix);
+      layout.rule != Rule::none ? layout.fix : fixText(rule, {hexText(d.derivedOffset, 1), ""}));
 }
 
 // Initial values loaded at an address that is not a multiple of their

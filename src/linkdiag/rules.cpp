@@ -361,6 +361,27 @@ Fix: mark the reservation NOLOAD.
     after:   ._user_heap_stack (NOLOAD) : { . = . + 0x600; } > RAM
 
 GNU ld gives such a section no load bytes; NOLOAD is right for both.)EX"},
+    RuleInfo{Rule::ramContentAfterRange, "PF212", "range end",
+             "move what {0} holds into .data ({1} inside .data's braces), whose initial values "
+             "the code range covers; NOLOAD would drop its contents",
+             R"EX(A RAM section after .bss holds contents that the ELF file loads after the
+code range.
+
+Code run from RAM (.ramfunc) or initialised data in a section of its own
+after .bss runs from bytes the startup code copies out of the flash. The
+linker loads them after .data's initial values, past the line that ends the
+code range: the image would lack them. Unlike a reservation (a heap, a
+stack), its bytes are not zero, so marking it NOLOAD would drop them and
+the firmware with them.
+
+Fix: move its input sections into .data, whose initial values the code
+range covers, as ST's scripts do with their RamFunc sections.
+
+    before:  .bss (NOLOAD) : { ... } > RAM
+             .ramfunc : { *(.ramfunc*) } > RAM
+    after:   .data : AT(_sidata) { _sdata = .; *(.data*) *(.ramfunc*) ... } > RAM
+
+The same under LLD.)EX"},
     RuleInfo{Rule::symbolStale, "PF301", "symbols", LINK_AGAIN,
              R"EX(A symbol's address in the map is not the ELF file's.
 
@@ -491,6 +512,25 @@ Fix: align the location counter before the load address is taken.
 
 Under LLD the alignment line shows the location counter before it is
 aligned; the end line after it is right.)EX"},
+    RuleInfo{Rule::flashNotOneBlock, "PF404", "file offset",
+             "no change is known from what this link shows: compare its script with the "
+             "recipe (examples/firmware/link.ld in the sources) or the installed "
+             "linker-script template, which keep the flash content one block in the file",
+             R"EX(The ELF file holds part of the flash content elsewhere than one block from
+the code start, and the link shows no cause pakforge knows.
+
+pakforge reads the code as one block of the file from the offset it derives
+from addrExe. The start of the code is where it should be, but a later part
+of the flash content is not: the file leaves out or adds bytes between two
+loaded sections that the flash does not. Aligning .text would not help: it
+is already in place.
+
+Fix: none that this link bears out. Link after the recipe or the template,
+where the sections loaded into the flash follow one another with nothing
+between their load addresses, and see the other problems listed: a section
+loaded after the code range often causes it.
+
+The same under LLD.)EX"},
     RuleInfo{Rule::ramStartNotData, "PF501", "RAM",
              "after .bss, make the start of .data the last such line: . = ADDR(.data); "
              "_ram_data_start = ADDR(.data);",

@@ -36,6 +36,7 @@ enum class Rule {
   rangeEndNotFlash,
   rangePastFlashContent,
   reservationLoaded,
+  ramContentAfterRange,
   // The five symbols.
   symbolStale,
   symbolLocalOnly,
@@ -48,6 +49,7 @@ enum class Rule {
   textNotAtOffset,
   pageAlignedSegments,
   initialValuesMisaligned,
+  flashNotOneBlock,
   // The RAM report.
   ramStartNotData,
   ramNoDataLine,
