@@ -211,3 +211,43 @@ TEST_F(Aelfdump, HelpVersionAndOptionsAnywhere) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace pakforge::testing_support;
+
+// aelfdump --link's text and JSON on a few real links, pinned whole: a link
+// pakforge takes, a stock script with quoted map lines, a RAM function under
+// LLD. PAKFORGE_UPDATE_GOLDEN=1 writes them anew.
+class AelfdumpGolden : public ExampleBuild {};
+
+TEST_F(AelfdumpGolden, LinkOutputAsPinned) {
+  const fs::path golden = fs::path(PAKFORGE_DEMO_MAP).parent_path() / "golden";
+  const fs::path firmware = PAKFORGE_FIRMWARE_DIR;
+  const fs::path scripts = firmware / "../../linker-scripts";
+  const std::vector<std::pair<std::string, fs::path>> links = {
+      {"recipe", firmware / "recipe"},
+      {"nuttx_stock_gnu", scripts / "nuttx/stock/gnu"},
+      {"ram_code_stock_lld", scripts / "ram_code/stock/lld"},
+  };
+  const bool update = std::getenv("PAKFORGE_UPDATE_GOLDEN") != nullptr;
+  for (const auto& [name, link] : links) {
+    SCOPED_TRACE(name);
+    fs::copy_file(link / "output.map", path("output.map"), fs::copy_options::overwrite_existing);
+    fs::copy_file(link / "output.elf", path("output.elf"), fs::copy_options::overwrite_existing);
+    for (const std::string_view form : {"txt", "json"}) {
+      std::vector<std::string> args = {"--link", "../output.map", "../output.elf"};
+      if (form == "json") {
+        args.insert(args.begin(), "--json");
+      }
+      const Outcome r = runProgram(AELFDUMP_EXE, args);
+      const fs::path file = golden / (name + "." + std::string(form));
+      if (update) {
+        writeText(file, r.out);
+      }
+      EXPECT_EQ(r.out, text(readFile(file))) << file;
+    }
+  }
+}
+
+}  // namespace

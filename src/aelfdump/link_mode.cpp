@@ -52,30 +52,53 @@ int exitStatus(BuildResult result) {
 }
 
 // `text` in lines of at most kWidth characters, broken at spaces, every
-// line after the first indented by `indent`.
+// line after the first indented by `indent`. A quoted map line ("('...')",
+// with the punctuation after it) is never broken: it stands on a line of
+// its own, however long, so that it can be read and searched for as the map
+// has it.
 std::string wrapped(std::string_view text, std::size_t indent) {
   constexpr std::size_t kWidth = 79;
   std::string out;
   std::size_t column = 0;
+  bool lineStart = true;    // nothing but the indent on this line yet
+  bool afterQuote = false;  // the last unit was a quote: the next starts a line
+  const auto newLine = [&] {
+    out += '\n';
+    out.append(indent, ' ');
+    column = indent;
+    lineStart = true;
+  };
+  // The text's own indent stays.
+  const std::size_t lead = std::min(text.find_first_not_of(' '), text.size());
+  out.append(text.substr(0, lead));
+  column = lead;
+  text.remove_prefix(lead);
   while (!text.empty()) {
-    std::size_t take = text.size();
-    if (column + take > kWidth) {
-      const std::size_t room = kWidth - std::min(kWidth, column);
-      const std::size_t space = text.substr(0, room + 1).rfind(' ');
-      // A word longer than a line stays whole.
-      take = space != std::string_view::npos && space > 0 ? space : text.find(' ');
-      take = std::min(take, text.size());
-    }
-    out.append(text.substr(0, take));
-    text.remove_prefix(take);
     while (!text.empty() && text.front() == ' ') {
       text.remove_prefix(1);
     }
-    if (!text.empty()) {
-      out += '\n';
-      out.append(indent, ' ');
-      column = indent;
+    if (text.empty()) {
+      break;
     }
+    std::size_t take = std::min(text.find(' '), text.size());
+    const bool quote = text.substr(0, 2) == "('" && text.find("')") != std::string_view::npos;
+    if (quote) {
+      take = text.find("')") + 2;
+      take = std::min(text.find(' ', take), text.size());
+    }
+    const std::string_view unit = text.substr(0, take);
+    text.remove_prefix(take);
+    if (!lineStart && (quote || afterQuote || column + 1 + unit.size() > kWidth)) {
+      newLine();
+    }
+    if (!lineStart) {
+      out += ' ';
+      ++column;
+    }
+    out.append(unit);
+    column += unit.size();
+    lineStart = false;
+    afterQuote = quote;
   }
   return out + "\n";
 }
@@ -87,10 +110,9 @@ void printText(const LinkDiagnosis& d, const BuildPreview& verdict) {
             << "code range\n";
   const MapOutline& o = d.outline;
   if (d.haveRange) {
-    std::cout << "  " << label("map rules", 19) << hexText(d.rangeStart) << "-"
-              << hexText(d.rangeEnd) << ": from " << lineText(o.codeStart) << " to "
-              << lineText(o.rangeEnd) << ", before the first line holding .data, "
-              << lineText(o.dataLine) << "\n";
+    std::cout << "  " << label("map rules", 19) << rangeText(d.rangeStart, d.rangeEnd) << ": from "
+              << lineText(o.codeStart) << " to " << lineText(o.rangeEnd)
+              << ", before the first line holding .data, " << lineText(o.dataLine) << "\n";
   } else {
     std::cout << "  " << label("map rules", 19) << "no code range (" << lineText(o.codeStart)
               << " is the first holding .text)\n";

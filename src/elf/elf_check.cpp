@@ -409,7 +409,7 @@ bool checkRange(ElfReader& elf, const ImageHeader& header, HeaderSource source, 
   Rule& cause = check.cause;
   const std::uint64_t codeStart = header.addrExe;
   const std::uint64_t codeEnd = codeStart + header.appSize;
-  const std::string range = hexText(codeStart) + "-" + hexText(codeEnd);
+  const std::string range = rangeText(codeStart, codeEnd);
   FlashLoadProblem load;
   if (!checkFlashLoads(elf, load)) {
     // The overlap's message says all there is to say.

@@ -68,7 +68,7 @@ int deviceCheck(const ImageHeader& header) {
 
 std::string deviceRefusal(const ImageHeader& header, int status) {
   const std::uint64_t end = std::uint64_t{header.addrExe} + header.appSize;
-  const std::string code = hexText(header.addrExe) + "-" + hexText(end);
+  const std::string code = rangeText(header.addrExe, end);
   switch (status) {
     case AELF_OK:
       return {};

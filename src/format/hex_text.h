@@ -16,4 +16,12 @@ inline std::string hexText(std::uint64_t value, int digits = 8) {
   return text.data();
 }
 
+// A code range from `start` for `size` bytes, as addresses of the device's
+// 32-bit space: an end past 4 GiB (a range end line before the start line
+// makes appSize wrap) is written as the address it wraps to, and said.
+inline std::string rangeText(std::uint64_t start, std::uint64_t end) {
+  const std::string text = hexText(start) + "-" + hexText(end & 0xFFFFFFFFu);
+  return end > 0xFFFFFFFFu ? text + " (wrapping past 4 GiB: it ends before it starts)" : text;
+}
+
 }  // namespace pakforge

@@ -494,14 +494,14 @@ void rangeEndFindings(LinkDiagnosis& d, const ElfFacts& facts) {
   if (!endIsFlash && ramSections.empty()) {
     // No RAM section's line ends the range: another region's.
     add(d, Rule::rangeEndNotFlash,
-        "the code range " + hexText(d.rangeStart) + "-" + hexText(d.rangeEnd) +
+        "the code range " + rangeText(d.rangeStart, d.rangeEnd) +
             " does not end in the flash: the line that ends it, " + quoted(o.rangeEnd) +
             ", gives no flash address",
         fixText(Rule::rangeEndNotFlash, {quoted(o.rangeEnd)}));
   }
   if (!d.flash.empty() && d.rangeEnd > flashEnd && !endInRam && endIsFlash) {
     add(d, Rule::rangePastFlashContent,
-        "the code range " + hexText(d.rangeStart) + "-" + hexText(d.rangeEnd) + " runs " +
+        "the code range " + rangeText(d.rangeStart, d.rangeEnd) + " runs " +
             bytes(d.rangeEnd - flashEnd) + " past the end of the flash content the ELF loads, " +
             hexText(flashEnd) + ": it ends at " + quoted(d.outline.rangeEnd),
         fixText(Rule::rangePastFlashContent));
@@ -851,8 +851,8 @@ LinkDiagnosis diagnoseLink(const std::string& mapPath, const std::string& elfPat
     if (d.flash.empty()) {
       add(d, Rule::noFlashContent,
           "the ELF loads nothing into the flash (" + hexText(FLASH_BASE) + "-" +
-              hexText(ROM_LIMIT) + "), but the code range is " + hexText(d.rangeStart) + "-" +
-              hexText(d.rangeEnd),
+              hexText(ROM_LIMIT) + "), but the code range is " +
+              rangeText(d.rangeStart, d.rangeEnd),
           fixText(Rule::noFlashContent, {hexText(FLASH_BASE)}));
     }
     if (!d.rangeAssumed && !d.flash.empty() && d.rangeStart < d.flash.front().start) {
