@@ -197,6 +197,11 @@ TEST_F(Firmware, EachLinkGivesItsVerdict) {
          map.replace(map.find("0x08020044                loop"), 10, "0x0801ff44");
          stripped(map, elf);
        }},
+      {"odd_start",
+       252,
+       {"the ELF holds the code at file offset 0x74, not 0x3000; start the code at 0x08020000"},
+       {"align .text to 0x3000"}},
+      {"flash_base", 252, {"not 0x0; start the code at 0x08020000"}, {"align .text to 0x0"}},
       // Counts kept in section 0 are read there: the symbol table is found,
       // and the last program headers of a table of 65536 are read.
       {"reordered",

@@ -329,6 +329,10 @@ const std::vector<Row>& rows() {
        sameMap,
        sameElf,
        {"PF212", "PF404"}},
+      // A code start no alignment of .text brings to the derived offset
+      // without moving the code: the fix is where the code starts.
+      {"the flash from 0x08023000", kFirmware / "odd_start", sameMap, sameElf, {"PF405"}},
+      {"the flash from 0x08000000", kFirmware / "flash_base", sameMap, sameElf, {"PF405"}},
       // Every section is read, however many come before the real ones.
       {"1100 empty sections first",
        kFirmware / "recipe",

@@ -33,6 +33,10 @@
 #   at_ram       link_at_ram.ld: .data placed "> RAM AT> RAM", its initial
 #                values loaded where .data runs
 #   ram_counter_lld, at_ram_lld  the same two under LLD
+#   odd_start    the recipe with the flash from 0x08023000 and no 128 KiB
+#                alignment: pakforge reads the code from offset 0x3000,
+#                which no alignment gives without moving the code
+#   flash_base   the same from 0x08000000: offset 0, the ELF header
 #   object       app.c compiled, not linked (output.elf is app.o), with the
 #                recipe's map: the wrong file given as the ELF file
 #   partly_stripped  the recipe's ELF file after `strip -K loop`, with its
@@ -136,6 +140,16 @@ for variant in ram_counter at_ram; do
   keep "$variant"
   link_lld "${variant}_lld" "link_$variant.ld"
   keep "${variant}_lld"
+done
+# Code starts that no alignment of .text puts at the derived offset.
+sed 's/ORIGIN = 0x08020000, LENGTH = 0x1FE00/ORIGIN = 0x08023000, LENGTH = 0x1CE00/; s/ALIGN(0x20000)/ALIGN(4)/' \
+  link.ld >odd_start.ld
+sed 's/ORIGIN = 0x08020000, LENGTH = 0x1FE00/ORIGIN = 0x08000000, LENGTH = 0x3FE00/; s/ALIGN(0x20000)/ALIGN(4)/' \
+  link.ld >flash_base.ld
+for variant in odd_start flash_base; do
+  ! grep -q "ORIGIN = 0x08020000" "$variant.ld"
+  link "$variant" "$variant.ld" -Wl,-n -- obj/app.o obj/modbus.o
+  keep "$variant"
 done
 mkdir -p "$out/object" "$out/partly_stripped"
 cp obj/app.o "$out/object/output.elf"

@@ -134,7 +134,18 @@ Advice layoutFix(const ElfReader& elf, const FlashLayout& layout, const ImageHea
   const bool firstMisplaced = layout.first.from >= header.addrExe &&
                               first.offset + (layout.first.from - first.physicalAddress) !=
                                   derivedOffsetOf(header, layout.first.from);
-  if (firstMisplaced && derived != 0) {
+  // ALIGN(n) puts .text at file offset n (with -n) without moving it only
+  // when n is a power of two that the code start is a multiple of, past the
+  // file's headers; otherwise the fix is where the code starts.
+  // The offset must also lie past the ELF header and the program headers.
+  const std::uint64_t headers = 52 + std::uint64_t{32} * elf.segmentCount();
+  const bool alignKeepsStart = derived != 0 && (derived & (derived - 1)) == 0 &&
+                               header.addrExe % derived == 0 && derived >= headers;
+  if (firstMisplaced && !alignKeepsStart) {
+    return {Rule::codeStartNotAlignable,
+            fixText(Rule::codeStartNotAlignable, {hexText(header.addrExe), hexText(derived, 1)})};
+  }
+  if (firstMisplaced) {
     return {
         Rule::textNotAtOffset,
         fixText(Rule::textNotAtOffset,

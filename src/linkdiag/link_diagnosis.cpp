@@ -624,7 +624,7 @@ void offsetFindings(LinkDiagnosis& d, const ElfFacts& facts, const ElfReader& el
   const bool startInPlace = layout.address != start;
   const Rule rule = layout.rule != Rule::none ? layout.rule
                     : startInPlace            ? Rule::flashNotOneBlock
-                                              : Rule::textNotAtOffset;
+                                              : Rule::codeStartNotAlignable;
   add(d, rule,
       "the ELF file holds the flash content at " + hexText(layout.address) + " at file offset " +
           hexText(layout.inFile, 1) + ", but pakforge reads it from " + hexText(layout.derived, 1) +
@@ -633,7 +633,9 @@ void offsetFindings(LinkDiagnosis& d, const ElfFacts& facts, const ElfReader& el
           hexText(start) +
           (moved ? " (where the code starts once what lies before the code range is in .text)"
                  : ""),
-      layout.rule != Rule::none ? layout.fix : fixText(rule, {hexText(d.derivedOffset, 1), ""}));
+      layout.rule != Rule::none
+          ? layout.fix
+          : fixText(rule, {hexText(start), hexText(elfCodeOffset(header.addrExe), 1)}));
 }
 
 // Initial values loaded at an address that is not a multiple of their

@@ -531,6 +531,29 @@ between their load addresses, and see the other problems listed: a section
 loaded after the code range often causes it.
 
 The same under LLD.)EX"},
+    RuleInfo{Rule::codeStartNotAlignable, "PF405", "file offset",
+             "start the code at 0x08020000, where the application's flash starts (FLASH "
+             "ORIGIN = 0x08020000), and align .text to 0x20000 (ALIGN(0x20000)) with -n: no "
+             "alignment puts the code, at {0}, at file offset {1} without moving it",
+             R"EX(The code starts at an address that no alignment of .text can put at the
+file offset pakforge reads it from.
+
+pakforge reads the code from the file offset made of the lowest non-zero
+hex digit of addrExe - 0x08000000: 0x3000 for code at 0x08023000. Linked
+with -n, .text lands at a file offset equal to its alignment only when that
+alignment is a power of two and the code start a multiple of it. Otherwise
+an ALIGN would move the code itself, away from where the firmware and the
+map expect it.
+
+Fix: start the code where the application's flash starts, as the recipe
+does, and align .text there.
+
+    before:  FLASH (rx) : ORIGIN = 0x08023000, LENGTH = ...
+             .text : { ... } > FLASH
+    after:   FLASH (rx) : ORIGIN = 0x08020000, LENGTH = 0x1FE00
+             .text : ALIGN(0x20000) { ... } > FLASH   (and link with -n)
+
+The same under LLD.)EX"},
     RuleInfo{Rule::ramStartNotData, "PF501", "RAM",
              "after .bss, make the start of .data the last such line: . = ADDR(.data); "
              "_ram_data_start = ADDR(.data);",

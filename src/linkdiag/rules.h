@@ -50,6 +50,7 @@ enum class Rule {
   pageAlignedSegments,
   initialValuesMisaligned,
   flashNotOneBlock,
+  codeStartNotAlignable,
   // The RAM report.
   ramStartNotData,
   ramNoDataLine,
