@@ -85,17 +85,19 @@ TEST_F(Firmware, EachLinkGivesItsVerdict) {
       {"lld", 0, {"successfully"}, {}},
       {"lld_forward",
        252,
-       {"does not match the image: the ELF loads ", "leaves out; the code range must end after",
-        "in a map from LLD"},
+       {"does not match the image: [PF205] the ELF loads ",
+        "leaves out; the code range must end after", "in a map from LLD"},
        aligned},
       {"pagesize",
        252,
-       {"Elf file './../output.elf' does not match the image: the code differs from the ELF at ",
+       {"Elf file './../output.elf' does not match the image: [PF402] the code differs from the "
+        "ELF "
+        "at ",
         "the ELF file holds that byte at offset 0x21000, not 0x200F8; link with -n"},
        {"align .text"}},
       {"vendor",
        252,
-       {"does not match the image: the ELF loads ", " that the code range 0x08020000-",
+       {"does not match the image: [PF204] the ELF loads ", " that the code range 0x08020000-",
         "leaves out; the code range must end after the last flash content",
         "end it with a line before .data"},
        {"link with -n", "align .text", "LLD"}},
@@ -108,7 +110,8 @@ TEST_F(Firmware, EachLinkGivesItsVerdict) {
       // Initial values of .data loaded into RAM, where no image carries them.
       {"at_ram",
        252,
-       {"does not match the image: the ELF loads 20 bytes at 0x20000000 (section .data, which "
+       {"does not match the image: [PF603] the ELF loads 20 bytes at 0x20000000 (section .data, "
+        "which "
         "runs in RAM at 0x20000000), outside the flash: no image can carry them; load the "
         "initial values of .data into the flash after the code"},
        aligned},
@@ -174,7 +177,7 @@ TEST_F(Firmware, EachLinkGivesItsVerdict) {
        }},
       {"object",
        252,
-       {"does not match the image: __entryPoint__ is 0x00000001 in the ELF",
+       {"does not match the image: [PF301] __entryPoint__ is 0x00000001 in the ELF",
         "\nThe ELF file './../output.elf' is a relocatable object (a .o file), not a linked "
         "program: give the ELF file the link writes\n"},
        {"aelfdump --link"}},

@@ -28,9 +28,15 @@ void printFileError(std::string_view what, const std::string& path, std::ostream
   out << kRed << what << " '" << path << "'" << kReset << "\n";
 }
 
-void printElfMismatch(const std::string& elfPath, const std::string& problem, std::ostream& out) {
-  out << kRed << "Elf file '" << elfPath << "' does not match the image: " << problem << kReset
-      << "\n";
+// The refusal names the problem's code where the check tells its cause,
+// as aelfdump --link and --explain do.
+void printElfMismatch(const std::string& elfPath, const std::string& problem, std::ostream& out,
+                      Rule cause = Rule::none) {
+  out << kRed << "Elf file '" << elfPath << "' does not match the image: ";
+  if (cause != Rule::none) {
+    out << "[" << ruleInfo(cause).code << "] ";
+  }
+  out << problem << kReset << "\n";
 }
 
 struct Buffer {
@@ -176,7 +182,7 @@ BuildResult readCode(const std::string& elfPath, const ImageHeader& header, Buff
     return BuildResult::elfNotOpen;
   }
   if (check.verdict == ElfVerdict::disagrees) {
-    printElfMismatch(elfPath, check.problem, out);
+    printElfMismatch(elfPath, check.problem, out, check.cause);
     if (!check.inputHint.empty()) {
       out << "The ELF file '" << elfPath << "' " << check.inputHint << "\n";
     } else if (!mapPath.empty() && elfCheckCauseHasHint(check.cause)) {
@@ -221,7 +227,7 @@ BuildResult readCode(const std::string& elfPath, const ImageHeader& header, Buff
     checkCodeAgainstElf(reader, header, {code.bytes.get(), static_cast<std::size_t>(code.size)},
                         check);
     if (check.verdict == ElfVerdict::disagrees) {
-      printElfMismatch(elfPath, check.problem, out);
+      printElfMismatch(elfPath, check.problem, out, check.cause);
       return BuildResult::elfNotOpen;
     }
     if (!check.symbolsChecked) {
