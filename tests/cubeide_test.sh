@@ -3,8 +3,8 @@
 # CubeIDE does, run from a Debug/ folder laid out as CubeIDE lays it out
 # (the ELF file and the map of a CubeMX-style C++ link, the header template
 # and the resources in the project's pakforge/ folder): the image is
-# written, and its code is objcopy's bytes; a missing template fails with
-# pakforge's status.
+# written, and its code is objcopy's bytes; a missing template fails the
+# step and removes the previous image, and the next build fails again.
 # Usage: cubeide_test.sh PAKFORGE SOURCE_DIR
 set -euo pipefail
 pakforge=$(realpath "$1")
@@ -39,8 +39,15 @@ size=$(stat -c %s "$link/output.bin")
 tail -c +77 "$image" | head -c "$size" | cmp -s - "$link/output.bin" ||
   fail "the image's code is not objcopy's bytes"
 
+# A failing step fails the build and removes the previous image; the next
+# build, as CubeIDE's makefile runs the step again, fails again and leaves
+# no image.
 rm "$project/pakforge/config.bin"
-status=0
-(cd "$project/Debug" && PATH="$work/bin:$PATH" sh -c "$line" >"$work/out" 2>&1) || status=$?
-[ "$status" -eq 255 ] || fail "without its template the step gave status $status, not 255"
+for build in first second; do
+  status=0
+  (cd "$project/Debug" && PATH="$work/bin:$PATH" sh -c "$line" >"$work/out" 2>&1) || status=$?
+  [ "$status" -ne 0 ] || fail "without its template the $build step succeeded"
+  grep -q "Can't open cfg file" "$work/out" || fail "no pakforge message in the $build step"
+  [ ! -e "$image" ] || fail "the $build failed step left an image in Debug/"
+done
 echo "STM32CubeIDE post-build command: OK"
