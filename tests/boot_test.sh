@@ -5,7 +5,8 @@
 # firmware's entry point and loop, and reports through semihosting what the
 # firmware left in its RAM. A damaged image, one placed where its code is
 # not at its addrExe, and damaged code are each refused or caught, with the
-# loader's status.
+# loader's status. The template's C++ firmware, linked by GNU ld and LLD,
+# runs its constructors, catches its exception and allocates with new.
 # Usage: boot_test.sh PAKFORGE SOURCE_DIR
 set -euo pipefail
 pakforge=$(realpath "$1")
@@ -67,4 +68,34 @@ damaged nop $((76 + 0x50)) '\000\277'
 status=$(boot "$work/nop.alf" "$code_at")
 grep -qF "to 0x357A6F85" "$work/said" &&
   fail "a changed instruction left the firmware's RAM as the example's: $(cat "$work/said")"
+# The template's C++ firmware, as GNU ld and LLD link it: its static
+# constructor ran (holdingRegisters[0] 0x5A), its throw was caught
+# (holdingRegisters[1] 1), new gave loop its sensor, whose readings
+# snprintf wrote as a float ("651.8 C" after 5000 rounds). The loader
+# prints the words at the address QEMU writes to 0x2001FFF0.
+for linker in gnu lld; do
+  link=$source/examples/template/prebuilt/$linker
+  mkdir -p "$work/template-$linker/run"
+  cp "$link/output.map" "$link/output.elf" "$work/template-$linker/"
+  cp "$work/output_CFG.bin" "$work/output_RES.bin" "$work/template-$linker/"
+  (cd "$work/template-$linker/run" && "$pakforge" >/dev/null 2>&1) ||
+    fail "template ($linker): pakforge did not write the image"
+  for name in holdingRegisters statusText; do
+    address=$(awk -v n="$name" '$3 == n { print $1 }' "$link/symbols.txt")
+    [ -n "$address" ] || fail "template ($linker): no $name in symbols.txt"
+    status=0
+    timeout 60 qemu-system-arm -M netduinoplus2 -nographic -monitor none -serial none \
+      -semihosting-config enable=on,target=native -kernel "$loader" \
+      -device "loader,file=$work/template-$linker/prog.alf,addr=$code_at" \
+      -device "loader,addr=0x2001FFF0,data=0x$address,data-len=4" >"$work/said" 2>&1 || status=$?
+    [ "$status" -eq 0 ] || fail "template ($linker): the loader ended with $status: $(cat "$work/said")"
+    words=$(sed -n 's/^loader: the words at 0x[0-9A-F]*: //p' "$work/said")
+    case $name in
+      holdingRegisters) expected="0x0001005A 0x13890000" ;;
+      statusText) expected="0x2E313536 0x00432038" ;;  # "651.8 C"
+    esac
+    [[ "$words" == "$expected "* ]] ||
+      fail "template ($linker): $name holds $words, not $expected...: $(cat "$work/said")"
+  done
+done
 echo "boot on an emulated STM32F405: OK"

@@ -41,7 +41,7 @@ run() {
 }
 
 # Every mark names a block this test knows, or says why it is not run.
-known=" set-up install deb prefix consumer makefile script template batch cubeide "
+known=" set-up install deb prefix consumer makefile script template batch cubeide qemu lld-driver "
 while IFS= read -r mark; do
   case $mark in
     "not run: "?*) ;;
@@ -144,12 +144,35 @@ else
   tail -n 20 "$work/script.log" >&2
 fi
 
+# LLD through the GCC driver, with -B.
+if command -v ld.lld >/dev/null; then
+  firmware_project "$work/lld"
+  if (cd "$work/lld" && CFLAGS="$cflags" bash -e -c "$(block lld-driver)") >"$work/lld.log" 2>&1; then
+    [ -s "$work/lld/app.alf" ] || fail "the LLD block wrote no image"
+    grep -q "LLD" "$work/lld/app.elf" || fail "the LLD block's ELF file was not linked by LLD"
+  else
+    fail "the LLD block failed:"
+    tail -n 20 "$work/lld.log" >&2
+  fi
+else
+  echo "the LLD block is not run: no ld.lld here"
+fi
+
 # The set-up, install and CMake blocks, in a copy of the source tree.
 mkdir "$work/repo"
 (cd "$source" && git ls-files -z 2>/dev/null | xargs -0 -r cp --parents -t "$work/repo") ||
   (cd "$source" && tar --exclude=./build --exclude=./.git -cf - . | tar -xf - -C "$work/repo")
 if run set-up "$work/repo"; then
   [ -s "$work/repo/build/default/demo/prog.alf" ] || fail "the set-up wrote no example image"
+  # The QEMU command, from the project's folder, says what its comment says.
+  if command -v qemu-system-arm >/dev/null; then
+    if run qemu "$work/repo"; then
+      said=$(block qemu | sed -n 's/^# //p')
+      grep -qF "$said" "$work/qemu.log" || fail "the QEMU block did not say '$said': $(cat "$work/qemu.log")"
+    fi
+  else
+    echo "the QEMU block is not run: no qemu-system-arm here"
+  fi
   if run install "$work/repo"; then
     [ -x "$work/prefix/bin/pakforge" ] || fail "the install put no pakforge in bin/"
     [ -f "$work/prefix/share/pakforge/link.ld" ] || fail "the install put no link.ld template"

@@ -1,7 +1,8 @@
 /* A reference loader for an STM32F4 (QEMU's netduinoplus2 board): it finds
  * the AELF image in flash with its code at addrExe, checks it with
  * pakforge/aelf.h, calls the firmware's entry point once and its loop a
- * fixed number of times, and reports through semihosting. Its own stack and
+ * fixed number of times, and reports through semihosting (with, when a
+ * test asks, the words at one address of the application's RAM). Its own stack and
  * data lie above the application's RAM (0x20000000-0x20008000).
  *
  * Exit statuses: 0 the firmware ran (and changed its RAM); 1 no image, or a
@@ -18,6 +19,13 @@
 #define APP_RAM_START 0x20000000u
 #define APP_RAM_END 0x20008000u
 #define LOOPS 5000u
+/* A test may ask for the words at an address of the application's RAM
+ * after the run, to see what the firmware did: QEMU's generic loader
+ * writes that address here (-device loader,addr=0x2001FFF0,data=ADDRESS,
+ * data-len=4), at the top of the SRAM that neither the application nor
+ * the loader uses; RAM that nothing wrote reads 0, which asks for nothing. */
+#define WATCH_AT 0x2001FFF0u
+#define WATCH_WORDS 8u
 
 /* ARM semihosting: an operation number and a pointer, through BKPT 0xAB. */
 static uint32_t semihost(uint32_t operation, const void* argument) {
@@ -115,6 +123,17 @@ void loaderMain(void) {
   print(" to ");
   printHex(after);
   print("\n");
+  const uint32_t watched = *(const volatile uint32_t*)WATCH_AT;
+  if (watched >= APP_RAM_START && watched <= APP_RAM_END - 4u * WATCH_WORDS && watched % 4u == 0) {
+    print("loader: the words at ");
+    printHex(watched);
+    print(":");
+    for (uint32_t i = 0; i < WATCH_WORDS; ++i) {
+      print(" ");
+      printHex(((const volatile uint32_t*)watched)[i]);
+    }
+    print("\n");
+  }
   leave(after != before ? 0u : 3u);
 }
 

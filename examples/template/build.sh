@@ -10,8 +10,9 @@
 #
 # For each link it writes OUT/LINKER/: the map and the ELF file, and what
 # binutils say of them: the flash content as `objcopy -O binary` gives it
-# (output.bin), the five header symbols and the bounds of the RAM data as
-# `nm` lists them (symbols.txt), and the sections with their sizes as
+# (output.bin), the five header symbols, the bounds of the RAM data and the
+# two variables the boot test reads as `nm` lists them (symbols.txt), and
+# the sections with their sizes as
 # `size -A` lists them (sizes.txt).
 #
 # -Wl,-S leaves the libraries' debugging sections out of the committed files.
@@ -26,10 +27,12 @@ objcopy=${OBJCOPY:-arm-none-eabi-objcopy}
 nm=${NM:-arm-none-eabi-nm}
 size=${SIZE:-arm-none-eabi-size}
 # An STM32F407 as CubeMX sets it up: Cortex-M4 with its single-precision
-# FPU, newlib-nano, unused sections collected.
+# FPU, unused sections collected; but the full newlib and libstdc++, not
+# newlib-nano's (--specs=nano.specs), whose C++ support library has no
+# unwind tables for __cxa_throw: there a throw ends in std::terminate.
 mcu=(-mcpu=cortex-m4 -mfpu=fpv4-sp-d16 -mfloat-abi=hard -mthumb)
 cflags=("${mcu[@]}" -Os -g0 -ffunction-sections -fdata-sections -Wall -Wextra -Werror)
-ldflags=("${mcu[@]}" --specs=nano.specs --specs=nosys.specs -u _printf_float -Wl,--gc-sections
+ldflags=("${mcu[@]}" --specs=nosys.specs -Wl,--gc-sections
   -Wl,-n -Wl,-S -T "$here/link.ld" -Wl,-Map=output.map)
 
 work=$(mktemp -d)
@@ -52,6 +55,9 @@ link() {  # LINKER [FLAGS]
     grep -E " (__entryPoint__|loop|ModbusHGroups_Table|ModbusIGroups_Table|ModbusRemoteRegTables)\$" |
     LC_ALL=C sort -k3 >"$out/$linker/symbols.txt"
   "$nm" "$linker/output.elf" | grep -E " (_sdata|_ebss)\$" | LC_ALL=C sort -k3 >>"$out/$linker/symbols.txt"
+  # What the boot test reads back after a run.
+  "$nm" "$linker/output.elf" | grep -E " (holdingRegisters|statusText)\$" | LC_ALL=C sort -k3 \
+    >>"$out/$linker/symbols.txt"
   "$size" -A "$linker/output.elf" >"$out/$linker/sizes.txt"
 }
 link gnu

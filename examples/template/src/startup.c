@@ -11,6 +11,10 @@ extern void __libc_init_array(void);
 extern int main(void);
 
 void startFirmware(void) {
+  /* The FPU, as CubeMX's SystemInit enables it: full access for CP10 and
+   * CP11, before any floating-point instruction runs. */
+  *(volatile uint32_t*)0xE000ED88u |= (0xFu << 20);
+  __asm volatile("dsb\n\tisb" ::: "memory");
   const uint32_t* from = _sidata;
   for (uint32_t* to = _sdata; to < _edata;) {
     *to++ = *from++;
