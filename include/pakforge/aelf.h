@@ -94,7 +94,12 @@ static inline int aelf_in_code_(uint32_t address, uint32_t start, uint32_t size)
 /* Checks the `length` bytes at `bytes` as an AELF image, reading no more
  * than the first 76 of them (nor more than `length`). On AELF_OK, and on
  * AELF_CODE_OUTSIDE_FLASH and later codes too, `image` holds the header's
- * fields and where the parts are. It does not check where the image lies:
+ * fields and where the parts are; on the others, zeros and null pointers.
+ * For an image in flash, `length` is the length its header describes
+ * (76 + appSize + resourcesSize), bounded by the flash from the image to
+ * its end, as examples/loader does; a loader that can't bound it passes
+ * the flash that follows the image, and gets AELF_BAD_LENGTH unless the
+ * image ends exactly there. It does not check where the image lies:
  * that its code is at addr_exe, where the code must run, is the loader's to
  * see, as is what the resources hold. */
 static inline aelf_status aelf_check(const uint8_t* bytes, size_t length, aelf_image* image) {
@@ -102,6 +107,22 @@ static inline aelf_status aelf_check(const uint8_t* bytes, size_t length, aelf_i
   size_t i;
   size_t payload;
   const uint8_t* header;
+  /* Every field is written on every path, so that no use of `image` after
+   * a failed check reads anything undefined, and no compiler warns that it
+   * might. */
+  image->entry_point_addr = 0;
+  image->loop_addr = 0;
+  image->h_groups_table_addr = 0;
+  image->i_groups_table_addr = 0;
+  image->remote_reg_tables_addr = 0;
+  image->addr_exe = 0;
+  image->app_size = 0;
+  image->modbus_table_end = 0;
+  image->resources_size = 0;
+  image->modbus_table_start = 0;
+  image->header = NULL;
+  image->code = NULL;
+  image->resources = NULL;
   for (i = 0; i < AELF_MAGIC_SIZE && i < length; ++i) {
     if (bytes[i] != magic[i]) {
       return AELF_BAD_MAGIC;
