@@ -40,8 +40,10 @@ MEMORY
 
 /* The heap and the stack the firmware reserves after .bss, by the names a
  * CubeMX project's sysmem.c uses; --defsym=_Min_Stack_Size=0x800 and the
- * like set others. */
-PROVIDE(_Min_Heap_Size = 0x200);
+ * like set others. newlib's malloc takes the heap a 4 KiB page at a time,
+ * and a C++ throw allocates its exception there: 8 KiB leave room for both
+ * (CubeMX's 0x200 makes the first `new` fail). */
+PROVIDE(_Min_Heap_Size = 0x2000);
 PROVIDE(_Min_Stack_Size = 0x400);
 
 SECTIONS

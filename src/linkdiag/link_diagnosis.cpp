@@ -781,7 +781,7 @@ LinkDiagnosis diagnoseLink(const std::string& mapPath, const std::string& elfPat
     RamScan ram;
     SymbolScan symbols;
     OutlineScan outline;
-    OutlineScan assumed(true);
+    OutlineScan assumed(true, &outline);
     scanLines(map, {&ram, &symbols, &outline, &assumed});
     d.outline = outline.outline();
     actual = d.outline;

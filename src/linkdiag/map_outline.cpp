@@ -1,6 +1,8 @@
 #include "linkdiag/map_outline.h"
 
 #include <algorithm>
+#include <array>
+#include <span>
 #include <cctype>
 #include <limits>
 #include <string_view>
@@ -142,13 +144,113 @@ void addPattern(MapSection& section, std::string_view line, bool lld) {
 
 }  // namespace
 
-OutlineScan::OutlineScan(bool sectionLinesOnly)
+OutlineScan::OutlineScan(bool sectionLinesOnly, const OutlineScan* actual)
     : LineScan(LineFeatures(".text", ".data", '8', 7)),
       ram_("2000", ".data", '2', 8),
-      sectionLinesOnly_(sectionLinesOnly) {}
+      sectionLinesOnly_(sectionLinesOnly),
+      actual_(actual) {}
 
-std::size_t OutlineScan::nextCandidate(std::string_view /*run*/, std::size_t from) {
-  return from;  // every line
+namespace {
+
+// Where the line holding `at` starts, looking back no further than `from`.
+std::size_t startOfLine(std::string_view run, std::size_t from, std::size_t at) {
+  const std::size_t lineFeed = run.substr(0, at).rfind('\n');
+  return lineFeed == npos || lineFeed < from ? from : lineFeed + 1;
+}
+
+// What starts a line of GNU ld's map the outline must see, by phase: the
+// output sections' own lines (a '.' first), the lines the symbol scan's
+// and the RAM check's rules turn on, the five names, the heading of the
+// memory map, and while the current section's patterns are still wanted,
+// its pattern lines.
+constexpr std::array<std::string_view, 4> kSeeking = {".text", ".data", "2000", "\n."};
+constexpr std::array<std::string_view, 4> kInRange = {".data", "2000", "\n.", "*("};
+constexpr std::array<std::string_view, 3> kAfterData = {"2000", "\n.", "*("};
+constexpr std::array<std::string_view, 4> kNamesAndHeading = {"__entryPoint__", "loop", "Modbus",
+                                                              "Linker script"};
+constexpr std::span<const std::string_view> kNames(kNamesAndHeading.data(), 3);
+constexpr std::array<std::string_view, 2> kPatterns = {"*(", "SORT"};
+
+}  // namespace
+
+void OutlineScan::beginRun(std::string_view /*run*/) {
+  for (NextMatch& match : next_) {
+    match.reset();
+  }
+}
+
+// LLD's maps, and the first lines of any map, are read line by line. In GNU
+// ld's, the lines between those the outline must see are skipped, counted,
+// and of each stretch of them inside the code range, the last with an
+// address and the last with a flash address in its own columns are seen:
+// the range's end may be either.
+std::size_t OutlineScan::nextCandidate(std::string_view run, std::size_t from) {
+  std::size_t next = from;
+  if (!outline_.lld && number_ >= 2 && !sectionWrapped_) {
+    // Pattern lines are looked for with the phase's rules once the code
+    // range starts, where they are few and the range is long.
+    const int phase = (!haveCodeStart_ && !stopped_ ? 0 : !haveDataLine_ && !stopped_ ? 1 : 2) +
+                      (inMemoryMap_ ? 0 : 3);
+    if (phase != phase_) {
+      phase_ = phase;
+      beginRun(run);
+    }
+    const std::span<const std::string_view> rules =
+        phase % 3 == 0   ? std::span<const std::string_view>(kSeeking)
+        : phase % 3 == 1 ? std::span<const std::string_view>(kInRange)
+                         : std::span<const std::string_view>(kAfterData);
+    next = run[from] == '.' ? from : next_[0].from(run, rules, from);
+    next = std::min(next, next_[1].from(run, inMemoryMap_ ? kNames : kNamesAndHeading, from));
+    const bool patternsWanted = phase % 3 == 0 && inMemoryMap_ && !outline_.sections.empty() &&
+                                outline_.sections.back().name == currentSection_ &&
+                                outline_.sections.back().patterns.size() < MapSection::kMaxPatterns;
+    if (patternsWanted != patternsWanted_) {
+      patternsWanted_ = patternsWanted;
+      next_[2].reset();
+    }
+    if (patternsWanted) {
+      next = std::min(next, next_[2].from(run, kPatterns, from));
+    }
+    if (next != npos && run[next] == '\n') {
+      ++next;  // "\n.": the section's line is the next one
+    }
+    if (phase % 3 == 1) {
+      next = std::min(next, lastInGap(run, from, next));
+    }
+  }
+  const std::size_t start = next == npos ? run.size() : startOfLine(run, from, next);
+  number_ += countLineFeeds(run.substr(from, start - from));
+  return next;
+}
+
+// Of the lines in `run` from `from` up to the line holding `next` (or the
+// run's end), the start of the earlier of the last with an address (a '8',
+// for the symbol scan's range end) and the last whose own columns give a
+// flash address; npos when there is neither.
+std::size_t OutlineScan::lastInGap(std::string_view run, std::size_t from, std::size_t next) {
+  const std::size_t gapEnd = next == npos ? run.size() : startOfLine(run, from, next);
+  const std::string_view gap = run.substr(from, gapEnd - from);
+  std::size_t found = npos;
+  const std::size_t eight = gap.rfind('8');
+  if (eight != npos) {
+    found = startOfLine(gap, 0, eight);
+  }
+  for (std::size_t end = gap.size(); end > 0;) {
+    const std::size_t hex = gap.substr(0, end).rfind("0x");
+    if (hex == npos) {
+      break;
+    }
+    const std::size_t start = startOfLine(gap, 0, hex);
+    const std::size_t lineFeed = gap.find('\n', start);
+    const Columns columns =
+        gnuColumns(gap.substr(start, lineFeed == npos ? npos : lineFeed - start));
+    if (columns.haveAddress && columns.address >= 0x08000000 && columns.address < 0x10000000) {
+      found = std::min(found, start);
+      break;
+    }
+    end = start;
+  }
+  return found == npos ? npos : from + found;
 }
 
 void OutlineScan::onHiddenLine(std::string_view line) {
@@ -170,6 +272,10 @@ void OutlineScan::onHiddenLine(std::string_view line) {
 }
 
 bool OutlineScan::onLine(const LineFeatures& features) {
+  if (actual_ != nullptr && actual_->outline_.codeStart.found() &&
+      (actual_->outline_.codeStartIsText || actual_->outline_.codeStartHasValue)) {
+    return false;
+  }
   ++number_;
   // The columns and the quoted text come from the line's first characters;
   // the scans' rules from the same features they read.

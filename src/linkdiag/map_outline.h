@@ -118,7 +118,11 @@ struct MapOutline {
 // .data are fixed: for telling what stands behind those.
 class OutlineScan : public LineScan {
  public:
-  explicit OutlineScan(bool sectionLinesOnly = false);
+  // With `actual`, the outline of the same map as it is: this one (with
+  // sectionLinesOnly) stops once that one's code start is the .text
+  // section's line or gives an address, where it would not be used.
+  explicit OutlineScan(bool sectionLinesOnly = false, const OutlineScan* actual = nullptr);
+  void beginRun(std::string_view run) override;
   std::size_t nextCandidate(std::string_view run, std::size_t from) override;
   bool onLine(const LineFeatures& features) override;
   void onHiddenLine(std::string_view line) override;
@@ -128,6 +132,7 @@ class OutlineScan : public LineScan {
  private:
   LineFeatures ram_;  // the RAM check's features of the same line
   bool sectionLinesOnly_;
+  const OutlineScan* actual_;
   MapOutline outline_;
   std::uint64_t number_ = 0;
   bool inMemoryMap_ = false;
@@ -137,6 +142,12 @@ class OutlineScan : public LineScan {
   std::string currentSection_;
   // A GNU ld output section whose address is on the next line.
   bool sectionWrapped_ = false;
+  // Where the next lines to see lie: by the phase's rules, by the names, by
+  // the current section's patterns.
+  std::array<NextMatch, 3> next_;
+  int phase_ = -1;
+  bool patternsWanted_ = false;
+  std::size_t lastInGap(std::string_view run, std::size_t from, std::size_t next);
 };
 
 // The outline of a map on its own.

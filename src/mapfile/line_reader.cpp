@@ -266,6 +266,29 @@ std::size_t findAny(std::string_view text, std::span<const std::string_view> pat
   return findAnyPortable(text, patterns, from);
 }
 
+std::size_t countLineFeeds(std::string_view text) {
+  std::size_t count = 0;
+  std::size_t i = 0;
+#ifdef PAKFORGE_SSE2
+  // Each byte of `counts` counts the line feeds at its position, up to 255
+  // blocks at a time; _mm_sad_epu8 adds them up.
+  const __m128i lineFeed = _mm_set1_epi8('\n');
+  const __m128i zero = _mm_setzero_si128();
+  while (i + 16 <= text.size()) {
+    __m128i counts = zero;
+    for (int blocks = 0; blocks < 255 && i + 16 <= text.size(); ++blocks, i += 16) {
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+      counts = _mm_sub_epi8(counts, _mm_cmpeq_epi8(block, lineFeed));
+    }
+    const __m128i sums = _mm_sad_epu8(counts, zero);
+    count += static_cast<std::size_t>(_mm_cvtsi128_si32(sums)) +
+             static_cast<std::size_t>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
+  }
+#endif
+  return count + static_cast<std::size_t>(std::count(text.begin() + static_cast<std::ptrdiff_t>(i),
+                                                     text.end(), '\n'));
+}
+
 std::size_t findPattern(std::string_view text, std::string_view pattern, std::size_t from) {
   return findAny(text, {&pattern, 1}, from);
 }
