@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The README's STM32CubeIDE post-build command, its variables put in as
+# The manual's STM32CubeIDE post-build command, its variables put in as
 # CubeIDE does, run from a Debug/ folder laid out as CubeIDE lays it out
 # (the ELF file and the map of a CubeMX-style C++ link, the header template
 # and the resources in the project's pakforge/ folder): the image is
@@ -14,8 +14,8 @@ trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 command=$(awk '$0 == "<!-- README test: cubeide -->" { found = 1; next }
-  found && /^    / { print substr($0, 5); exit }' "$source/README.md")
-[ -n "$command" ] || fail "no command marked 'cubeide' in the README"
+  found && /^    / { print substr($0, 5); exit }' "$source/README.md" "$source"/doc/*.md)
+[ -n "$command" ] || fail "no command marked 'cubeide' in the README or doc/"
 
 project="$work/workspace/My Project"
 mkdir -p "$project/Debug" "$project/pakforge" "$work/bin"

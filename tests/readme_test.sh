@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Runs the README's command blocks as a reader would type them, so that the
-# README can't drift from what works. A block to run follows a line
+# Runs the command blocks of the README and of the manual in doc/ as a
+# reader would type them, so that neither can drift from what works. A block to run follows a line
 #   <!-- README test: NAME -->
 # and one that can't run here says why ("not run: REASON"); an excerpt of a
 # file ("excerpt of PATH") must match that file's lines in order. Blocks run
@@ -18,7 +18,8 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
-readme=$source/README.md
+# The README and the manual's pages: a block lives in one of them.
+docs=("$source/README.md" "$source"/doc/*.md)
 
 # block NAME: the block marked NAME, without its indentation.
 block() {
@@ -28,7 +29,7 @@ block() {
     found && /^$/ && !started { next }
     found && /^$/ && started { blank = blank "\n"; next }
     found && started { exit }
-  ' "$readme"
+  ' "${docs[@]}"
 }
 # run NAME FOLDER: runs the block with bash -e in FOLDER, its output in
 # $work/NAME.log; false when it fails.
@@ -48,7 +49,7 @@ while IFS= read -r mark; do
     "excerpt of "*) ;;
     *) [[ "$known" == *" $mark "* ]] || fail "unknown README test mark '$mark'" ;;
   esac
-done < <(sed -n 's/^<!-- README test: \(.*\) -->$/\1/p' "$readme")
+done < <(sed -n 's/^<!-- README test: \(.*\) -->$/\1/p' "${docs[@]}")
 
 # The firmware the Makefile, script and batch blocks build from.
 firmware_project() {
