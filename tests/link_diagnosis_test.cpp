@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <functional>
 #include <set>
+#include <sstream>
 
 #include "elf_edit.h"
 #include "example_build.h"
@@ -427,10 +428,38 @@ TEST(LinkRules, EveryCodeHasAFixAnExplanationAndARow) {
     EXPECT_NE(rule.explanation.find("LLD"), std::string_view::npos);
     EXPECT_EQ(covered.count(std::string(rule.code)), 1u) << "no row";
   }
-  // The man page has a paragraph for each.
-  const std::string man = text(readFile(kFirmware / "../../../doc/aelfdump.1"));
-  for (const std::string& code : codes) {
-    EXPECT_NE(man.find("\n.B " + code + "\n"), std::string::npos) << code << " not in aelfdump(1)";
+  // The man page has a paragraph for each, word for word the table's: the
+  // topic and the explanation's first paragraph, then its Fix paragraph.
+  std::string man = text(readFile(kFirmware / "../../../doc/aelfdump.1"));
+  for (const auto& [escaped, plain] : {std::pair<std::string, std::string>{"\\(aq", "'"},
+                                       std::pair<std::string, std::string>{"\\-", "-"}}) {
+    for (std::size_t at = man.find(escaped); at != std::string::npos; at = man.find(escaped, at)) {
+      man.replace(at, escaped.size(), plain);
+      at += plain.size();
+    }
+  }
+  const auto joined = [](std::string_view paragraph) {
+    std::string words;
+    std::istringstream in{std::string(paragraph)};
+    for (std::string word; in >> word;) {
+      words += (words.empty() ? "" : " ") + word;
+    }
+    return words;
+  };
+  for (const RuleInfo& rule : allRules()) {
+    SCOPED_TRACE(rule.code);
+    const std::string_view explanation = rule.explanation;
+    const std::size_t fixAt = explanation.find("\n\nFix");
+    ASSERT_NE(fixAt, std::string_view::npos);
+    const std::size_t fixEnd = explanation.find("\n\n", fixAt + 2);
+    const std::string expected =
+        "\n.B " + std::string(rule.code) + "\n(" + std::string(rule.topic) + ") " +
+        joined(explanation.substr(0, explanation.find("\n\n"))) + "\n" +
+        joined(explanation.substr(fixAt + 2, fixEnd == std::string_view::npos
+                                                 ? std::string_view::npos
+                                                 : fixEnd - fixAt - 2)) +
+        "\n";
+    EXPECT_NE(man.find(expected), std::string::npos) << "not in aelfdump(1):" << expected;
   }
   EXPECT_EQ(findRule("pf204"), &ruleInfo(Rule::noEndLine));
   EXPECT_EQ(findRule("PF999"), nullptr);

@@ -13,7 +13,7 @@
 
 #include "elf/elf_reader.h"
 #include "format/image_header.h"
-#include "linkdiag/rules.h"
+#include "rules/rules.h"
 
 namespace pakforge {
 

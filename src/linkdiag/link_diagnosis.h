@@ -12,8 +12,8 @@
 
 #include "elf/elf_reader.h"
 #include "linkdiag/map_outline.h"
-#include "linkdiag/rules.h"
 #include "mapfile/map_scan.h"
+#include "rules/rules.h"
 
 namespace pakforge {
 

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <array>
-#include <span>
 #include <cctype>
 #include <limits>
+#include <span>
 #include <string_view>
 
 #include "mapfile/ram_budget.h"
@@ -189,7 +189,9 @@ std::size_t OutlineScan::nextCandidate(std::string_view run, std::size_t from) {
   if (!outline_.lld && number_ >= 2 && !sectionWrapped_) {
     // Pattern lines are looked for with the phase's rules once the code
     // range starts, where they are few and the range is long.
-    const int phase = (!haveCodeStart_ && !stopped_ ? 0 : !haveDataLine_ && !stopped_ ? 1 : 2) +
+    const int phase = (!haveCodeStart_ && !stopped_  ? 0
+                       : !haveDataLine_ && !stopped_ ? 1
+                                                     : 2) +
                       (inMemoryMap_ ? 0 : 3);
     if (phase != phase_) {
       phase_ = phase;

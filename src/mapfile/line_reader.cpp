@@ -285,8 +285,8 @@ std::size_t countLineFeeds(std::string_view text) {
              static_cast<std::size_t>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
   }
 #endif
-  return count + static_cast<std::size_t>(std::count(text.begin() + static_cast<std::ptrdiff_t>(i),
-                                                     text.end(), '\n'));
+  return count + static_cast<std::size_t>(
+                     std::count(text.begin() + static_cast<std::ptrdiff_t>(i), text.end(), '\n'));
 }
 
 std::size_t findPattern(std::string_view text, std::string_view pattern, std::size_t from) {

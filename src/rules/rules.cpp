@@ -1,4 +1,4 @@
-#include "linkdiag/rules.h"
+#include "rules/rules.h"
 
 #include <algorithm>
 #include <array>
@@ -666,7 +666,7 @@ flash; and to a RAM section holding code (.ramfunc) placed in RAM without a
 load address in the flash.
 
 Fix: load what lies there into the flash after the code. A section that
-runs in RAM keeps its run address and takes a load address in the flash:
+runs in RAM keeps its run address and takes a load address in the flash.
 
     before:  .bss (NOLOAD) : { ... } > RAM
              _sidata = .;
