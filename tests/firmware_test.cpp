@@ -103,7 +103,9 @@ TEST_F(Firmware, EachLinkGivesItsVerdict) {
        {"link with -n", "align .text", "LLD"}},
       {"small",
        252,
-       {"does not match the image: the ELF holds the code at file offset 0x74, not 0x20000; align "
+       {"does not match the image: [PF401] the ELF holds the code at file offset 0x74, not "
+        "0x20000; "
+        "align "
         ".text to 0x20000 (ALIGN(0x20000))"},
        {"link with -n"}},
       {"stale", 252, {"does not match the image: ", " in the ELF but ", "earlier link"}, aligned},
@@ -202,7 +204,8 @@ TEST_F(Firmware, EachLinkGivesItsVerdict) {
        }},
       {"odd_start",
        252,
-       {"the ELF holds the code at file offset 0x74, not 0x3000; start the code at 0x08020000"},
+       {"[PF405] the ELF holds the code at file offset 0x74, not 0x3000; start the code at "
+        "0x08020000"},
        {"align .text to 0x3000"}},
       {"flash_base", 252, {"not 0x0; start the code at 0x08020000"}, {"align .text to 0x0"}},
       // Counts kept in section 0 are read there: the symbol table is found,

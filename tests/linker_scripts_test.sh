@@ -51,7 +51,7 @@ for project in "$scripts"/*/project.sh; do
       fail "$case: pakforge took the stock script"
     fi
     [ ! -e "$work/p/prog.alf" ] || fail "$case: an image was written for the stock script"
-    for fix in $(fixes_named "$work/p/out"); do
+    for fix in $(fixes_coded "$work/p/out"); do
       [[ " ${fixes[*]} " == *" $fix "* ]] || fail "$case: pakforge advises $fix, which the recipe does not need"
     done
     # 2. aelfdump --link names every edit the stock form needs.

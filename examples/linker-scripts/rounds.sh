@@ -53,9 +53,8 @@ rounds() {
       "$aelfdump" --link "$work/link/output.map" "$work/link/output.elf" >"$work/advice" 2>&1 || true
       advice=$work/advice
     fi
-    local new=() named=fixes_named
-    [ "$mode" = pakforge ] || named=fixes_coded
-    for fix in $($named "$advice"); do
+    local new=()
+    for fix in $(fixes_coded "$advice"); do
       if [[ " ${applied[*]} " == *" $fix "* ]]; then
         echo "round $n advises $fix, already made" >&2
       elif [[ " ${fixes[*]} " == *" $fix "* ]]; then

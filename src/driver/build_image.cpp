@@ -209,10 +209,11 @@ BuildResult readCode(const std::string& elfPath, const ImageHeader& header, Buff
   }
   if (offset + header.appSize > length) {
     // A real ELF file that holds the range can say where it holds it.
+    Rule cause = Rule::none;
     const std::string problem =
-        check.verdict == ElfVerdict::agrees ? describeMisplacedCode(reader, header) : "";
+        check.verdict == ElfVerdict::agrees ? describeMisplacedCode(reader, header, &cause) : "";
     if (!problem.empty()) {
-      printElfMismatch(elfPath, problem, out);
+      printElfMismatch(elfPath, problem, out, cause);
     } else {
       printFileError("Elf file ends before the application code does:", elfPath, out);
     }

@@ -616,7 +616,8 @@ ElfCheck checkImageAgainstElf(std::istream& elf, std::uint64_t length, const Ima
   return check;
 }
 
-std::string describeMisplacedCode(const ElfReader& reader, const ImageHeader& header) {
+std::string describeMisplacedCode(const ElfReader& reader, const ImageHeader& header,
+                                  Rule* cause) {
   for (std::uint32_t i = 0; i < reader.segmentCount(); ++i) {
     ElfSegment s;
     if (!reader.loadSegment(i, s) || header.addrExe < s.physicalAddress ||
@@ -633,6 +634,9 @@ std::string describeMisplacedCode(const ElfReader& reader, const ImageHeader& he
     const Advice fix = layoutFix(reader, flashLayout(reader, header), header);
     if (!fix.text.empty()) {
       problem += "; " + fix.text;
+    }
+    if (cause != nullptr) {
+      *cause = fix.rule;
     }
     return problem;
   }

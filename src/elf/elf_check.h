@@ -95,7 +95,9 @@ void checkCodeAgainstElf(ElfReader& reader, const ImageHeader& header, std::span
 // For an open ELF file that agrees with the header but is too short to
 // hold the code at the offset derived from addrExe: where the file holds the
 // code, and what to change. Empty when it can't tell.
-std::string describeMisplacedCode(const ElfReader& reader, const ImageHeader& header);
+// `cause`, when given, gets the rule of the change (Rule::none when none).
+std::string describeMisplacedCode(const ElfReader& reader, const ImageHeader& header,
+                                  Rule* cause = nullptr);
 
 // Whether the file holds the flash content as one block from the offset
 // derived from addrExe, as pakforge reads it: when not, the lowest flash
