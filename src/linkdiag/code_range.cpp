@@ -1,0 +1,127 @@
+// Detectors of where the code range starts: the first line holding .text,
+// and what the ELF file loads into the flash before it.
+#include "linkdiag/link_diagnosis.h"
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "elf/elf_check.h"
+#include "format/hex_text.h"
+#include "format/image_header.h"
+#include "linkdiag/detectors.h"
+
+namespace pakforge::detect {
+namespace {
+
+// What lies in the flash before the code range: flash sections to move into
+// .text, at its start, in the order they have now (one plan, so that the
+// order is not left to chance), quoting the patterns the map shows; and the
+// initial values of RAM data, which belong after the code, never in it.
+void initialValuesFindings(LinkDiagnosis& d, const std::vector<const FlashSpan*>& spans,
+                           const ElfFacts& facts) {
+  for (const FlashSpan* span : spans) {
+    add(d, Rule::initialValuesBeforeRange,
+        "the initial values of " + spanText(*span) +
+            " lie in the flash before the code range, which starts at " +
+            quoted(d.outline.codeStart),
+        fixText(Rule::initialValuesBeforeRange, {span->section}))
+        .lines = endLines(sectionNamed(facts, span->section)->header.alignment);
+  }
+}
+
+}  // namespace
+
+void codeStartFindings(LinkDiagnosis& d, const MapOutline& o) {
+  if (d.mapSymbols.haveAddrExe) {
+    return;
+  }
+  if (d.mapSymbols.outcome == MapSymbols::Outcome::noCodeStart) {
+    add(d, Rule::dataBeforeText,
+        quoted(o.dataLine) +
+            " holds .data before any line of the map holds .text, so the code "
+            "range has no start",
+        fixText(Rule::dataBeforeText));
+  } else if (o.codeStart.found()) {
+    std::string what = "the first line of the map holding .text, " + quoted(o.codeStart) +
+                       ", holds no address, so the code start can't be read from it";
+    if (o.codeStartIsSection && o.codeStartName.size() >= 16) {
+      what += ": it is the line of the output section " + o.codeStartName + ", whose name of " +
+              std::to_string(o.codeStartName.size()) +
+              " characters puts its address on the next line of GNU ld's map";
+      add(d, Rule::longCodeSectionName, what, fixText(Rule::longCodeSectionName));
+    } else if (!o.codeStartSection.empty()) {
+      what += " (it lies in the output section " + o.codeStartSection + ")";
+      add(d, Rule::codeStartInOtherSection, what,
+          fixText(Rule::codeStartInOtherSection, {o.codeStartSection}));
+    } else {
+      add(d, Rule::codeStartWithoutAddress, what, fixText(Rule::codeStartWithoutAddress));
+    }
+  } else {
+    add(d, Rule::noTextLine, "no line of the map holds .text, so the code range has no start",
+        fixText(Rule::noTextLine));
+  }
+}
+
+void flashBeforeRangeFindings(LinkDiagnosis& d, const ElfFacts& facts) {
+  std::vector<const FlashSpan*> moved;
+  std::vector<const FlashSpan*> initialValues;
+  for (const FlashSpan& span : d.outside) {
+    if (span.start >= d.rangeStart ||
+        (d.rangeAssumed && span.section == d.actualCodeStartSection)) {
+      continue;
+    }
+    const Section* s = span.section.empty() ? nullptr : sectionNamed(facts, span.section);
+    (s != nullptr && inRam(s->header.address) ? initialValues : moved).push_back(&span);
+  }
+  if (moved.empty()) {
+    initialValuesFindings(d, initialValues, facts);
+    return;
+  }
+  std::string spans;
+  std::string names;
+  std::vector<std::string> lines;
+  for (std::size_t i = 0; i < moved.size(); ++i) {
+    const FlashSpan& span = *moved[i];
+    spans += (i == 0 ? "" : ", ") + spanText(span);
+    names += (i == 0                  ? ""
+              : i + 1 == moved.size() ? ", then "
+                                      : ", ") +
+             (span.section.empty() ? std::string("the flash content") : span.section);
+    // The script's own patterns, as the map shows them; a vector table is
+    // kept, as nothing in the firmware refers to it.
+    const MapSection* section = nullptr;
+    for (const MapSection& m : d.outline.sections) {
+      if (m.name == span.section) {
+        section = &m;
+      }
+    }
+    const auto vectors = [](const std::string& name) {
+      return name.find("vector") != std::string::npos || name.find("isr") != std::string::npos;
+    };
+    if (section != nullptr) {
+      for (const std::string& pattern : section->patterns) {
+        const bool keep =
+            (vectors(span.section) || vectors(pattern)) && !pattern.starts_with("KEEP");
+        lines.push_back(keep ? "KEEP(" + pattern + ")" : pattern);
+      }
+    }
+  }
+  const bool one = moved.size() == 1;
+  add(d, Rule::flashBeforeRange,
+      spans + (one ? " lies" : " lie") + " in the flash before the code range, which starts at " +
+          quoted(d.outline.codeStart) + ", the first line of the map holding .text",
+      fixText(
+          Rule::flashBeforeRange,
+          {names, one ? ", and drop its output section" +
+                            std::string(lines.empty() ? "" : ", with these lines first in .text")
+                      : ", in this order, and drop their output sections" +
+                            std::string(lines.empty() ? "" : ": these lines first in .text")}))
+      .lines = lines;
+  // Then what belongs after the code.
+  initialValuesFindings(d, initialValues, facts);
+}
+
+}  // namespace pakforge::detect

@@ -1,0 +1,80 @@
+// What the link diagnosis's detectors share: the facts of the ELF file they
+// read (its sections, where each is loaded, the five symbols), a few words
+// to write findings with, and each topic's detector. Inside the
+// diagnosis only; its users see link_diagnosis.h.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "elf/elf_reader.h"
+#include "linkdiag/link_diagnosis.h"
+
+namespace pakforge::detect {
+
+// An allocated section and where it is loaded.
+struct Section {
+  ElfSection header;
+  bool loaded = false;
+  std::uint64_t loadAddress = 0;
+  // For a RAM section with bytes in the file: whether they are all zero (a
+  // reservation), or contents (code or initial values).
+  bool zero = false;
+};
+
+struct ElfFacts {
+  std::vector<Section> sections;
+  // The first section of each name, for lookups that stay cheap however
+  // many sections a file has.
+  std::unordered_map<std::string_view, std::size_t> byName;
+  bool symbolsChecked = false;
+  std::array<ElfSymbol, kRequiredSymbolCount> symbols{};
+};
+
+// The flash the application may use and the SRAM window.
+bool inFlash(std::uint64_t address);
+bool inRam(std::uint64_t address);
+std::string_view firstWordOf(std::string_view text);
+std::string join(std::initializer_list<std::string_view> parts);
+// "map line N ('TEXT')".
+std::string quoted(const MapLine& line);
+// "N bytes", "1 byte".
+std::string bytes(std::uint64_t n);
+std::string spanText(const FlashSpan& span);
+
+// Every section of the file, and its symbols.
+void readElf(ElfReader& reader, ElfFacts& facts);
+// What the ELF file loads into the flash, by section where it names them,
+// by segment where it does not (a stripped file), by address.
+std::vector<FlashSpan> flashSpans(ElfReader& reader, const ElfFacts& facts);
+const Section* sectionHolding(const ElfFacts& facts, std::uint64_t address);
+const Section* sectionNamed(const ElfFacts& facts, std::string_view name);
+
+// A finding of `rule`, added to the diagnosis; whether it has one.
+LinkFinding& add(LinkDiagnosis& d, Rule rule, std::string what, std::string fix);
+bool has(const LinkDiagnosis& d, Rule rule);
+
+// The recipe's end of the code range, as lines to write: before .data, and
+// .data placed at their load address. `align` is the RAM data's alignment:
+// the file keeps it for the initial values.
+std::vector<std::string> endLines(std::uint32_t align);
+// The alignment of the RAM data whose initial values the flash holds.
+std::uint32_t ramDataAlignment(const ElfFacts& facts);
+
+// The detectors, by topic, in the order the diagnosis runs them.
+void codeStartFindings(LinkDiagnosis& d, const MapOutline& o);           // code_range.cpp
+void flashBeforeRangeFindings(LinkDiagnosis& d, const ElfFacts& facts);  // code_range.cpp
+void symbolFindings(LinkDiagnosis& d, const ElfFacts& facts);            // symbols.cpp
+void dataLineFindings(LinkDiagnosis& d, const ElfFacts& facts);          // range_end.cpp
+void rangeEndFindings(LinkDiagnosis& d, const ElfFacts& facts);          // range_end.cpp
+void offsetFindings(LinkDiagnosis& d, const ElfFacts& facts,
+                    const ElfReader& elf);                        // file_offset.cpp
+void alignmentFindings(LinkDiagnosis& d, const ElfFacts& facts);  // file_offset.cpp
+void ramFindings(LinkDiagnosis& d, const ElfFacts& facts);        // ram.cpp
+
+}  // namespace pakforge::detect

@@ -1,0 +1,111 @@
+// Detectors of where the file holds the code: the offset pakforge derives
+// from the code start, and the alignment of the initial values.
+#include "linkdiag/link_diagnosis.h"
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "elf/elf_check.h"
+#include "format/hex_text.h"
+#include "format/image_header.h"
+#include "linkdiag/detectors.h"
+
+namespace pakforge::detect {
+
+void offsetFindings(LinkDiagnosis& d, const ElfFacts& facts, const ElfReader& elf) {
+  // With flash sections before the range, the code will start where they
+  // do, once they are moved into .text: judge the offset of that. Initial
+  // values before the range move after the code instead.
+  std::uint64_t start = d.rangeStart;
+  for (const FlashSpan& span : d.flash) {
+    const Section* s = span.section.empty() ? nullptr : sectionNamed(facts, span.section);
+    if (span.start < start && (s == nullptr || !inRam(s->header.address))) {
+      start = span.start;
+    }
+  }
+  const bool moved = start != d.rangeStart;
+  ImageHeader header;
+  header.addrExe = static_cast<std::uint32_t>(start);
+  header.appSize = static_cast<std::uint32_t>(d.rangeEnd - start);
+  d.derivedOffset = elfCodeOffset(static_cast<std::uint32_t>(d.rangeStart));
+  const FileLayout layout = checkFileLayout(elf, header);
+  if (layout.oneBlock) {
+    d.haveFileOffset = !moved && !d.flash.empty();
+    d.fileOffset = d.derivedOffset;
+    return;
+  }
+  if (layout.address == d.rangeStart) {
+    d.haveFileOffset = true;
+    d.fileOffset = layout.inFile;
+  }
+  // With the code start where it belongs, aligning .text changes nothing:
+  // without a cause the layout shows, no fix is given.
+  const bool startInPlace = layout.address != start;
+  const Rule rule = layout.rule != Rule::none ? layout.rule
+                    : startInPlace            ? Rule::flashNotOneBlock
+                                              : Rule::codeStartNotAlignable;
+  add(d, rule,
+      "the ELF file holds the flash content at " + hexText(layout.address) + " at file offset " +
+          hexText(layout.inFile, 1) + ", but pakforge reads it from " + hexText(layout.derived, 1) +
+          ", taking the flash content as one block from the offset it derives from the code "
+          "start, " +
+          hexText(start) +
+          (moved ? " (where the code starts once what lies before the code range is in .text)"
+                 : ""),
+      layout.rule != Rule::none
+          ? layout.fix
+          : fixText(rule, {hexText(start), hexText(elfCodeOffset(header.addrExe), 1)}));
+}
+
+// Initial values loaded at an address that is not a multiple of their
+// section's alignment: the file keeps the alignment, so, linked with -n,
+// they lie a few bytes further on in the file than in the flash.
+void alignmentFindings(LinkDiagnosis& d, const ElfFacts& facts) {
+  if (has(d, Rule::initialValuesMisaligned)) {
+    return;
+  }
+  for (const Section& s : facts.sections) {
+    const std::uint32_t align = s.header.alignment;
+    if (!s.loaded || !inRam(s.header.address) || !inFlash(s.loadAddress) || align <= 1 ||
+        s.loadAddress % align == s.header.address % align) {
+      continue;
+    }
+    const std::string n = std::to_string(align);
+    add(d, Rule::initialValuesMisaligned,
+        join({"the initial values of ", s.header.name, " are loaded at ", hexText(s.loadAddress),
+              ", which is not a multiple of ", n, ", the section's alignment: the file keeps ",
+              s.header.name, " ", n,
+              "-aligned, so with -n they lie further on in the file than in the flash"}),
+        fixText(Rule::initialValuesMisaligned, {n}))
+        .lines = {". = ALIGN(" + n + ");"};
+    return;
+  }
+  // What the fixes of the range's end cause: once the range ends after the
+  // initial values, they are loaded where the last flash section ends. Said
+  // now, so that one round of fixes is enough.
+  const bool endMoves = has(d, Rule::noEndLine) || has(d, Rule::dataLineAssignment) ||
+                        has(d, Rule::initialValuesBeforeRange);
+  const std::uint32_t align = ramDataAlignment(facts);
+  std::uint64_t flashEnd = 0;
+  for (const Section& s : facts.sections) {
+    if (s.loaded && inFlash(s.loadAddress) && !inRam(s.header.address)) {
+      flashEnd = std::max(flashEnd, s.loadAddress + s.header.size);
+    }
+  }
+  if (endMoves && align > 4 && flashEnd != 0 && flashEnd % align != 0) {
+    const std::string n = std::to_string(align);
+    add(d, Rule::initialValuesMisaligned,
+        "once the code range ends after the initial values of the RAM data, they are loaded "
+        "where the flash sections end, " +
+            hexText(flashEnd) + ", which is not a multiple of " + n +
+            ", the RAM data's alignment: the file keeps it, so they would lie further on in the "
+            "file than in the flash",
+        fixText(Rule::initialValuesMisaligned, {n}))
+        .lines = {". = ALIGN(" + n + ");"};
+  }
+}
+
+}  // namespace pakforge::detect

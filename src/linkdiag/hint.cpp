@@ -1,0 +1,131 @@
+// The hint lines pakforge prints after a refusal, from the diagnosis's
+// findings.
+#include <algorithm>
+#include <array>
+#include <span>
+
+#include "linkdiag/link_diagnosis.h"
+#include "platform/platform.h"
+
+namespace pakforge {
+namespace {
+
+std::string seeAlso(const LinkDiagnosis& d) {
+  return "; aelfdump --link " + platform::shellQuoted(d.mapPath) + " " +
+         platform::shellQuoted(d.elfPath) + " lists all that stands between this link and an image";
+}
+
+// One finding on one line: what, the fix, the rule's code and where to read
+// more of it.
+std::string hintLine(const LinkDiagnosis& d, const std::string& text, const LinkFinding& rule) {
+  const std::string code(rule.code());
+  return text + " [" + code + ": aelfdump --explain " + code + "]" + seeAlso(d);
+}
+std::string hintLine(const LinkDiagnosis& d, const LinkFinding& f) {
+  return hintLine(d, f.what + "; " + f.fix, f);
+}
+
+// The first finding of any of `rules`, in the order the rules are given.
+const LinkFinding* firstOf(const LinkDiagnosis& d, std::span<const Rule> rules) {
+  for (const Rule rule : rules) {
+    for (const LinkFinding& f : d.findings) {
+      if (f.rule == rule) {
+        return &f;
+      }
+    }
+  }
+  return nullptr;
+}
+
+constexpr std::array kCodeStartRules = {Rule::dataBeforeText, Rule::longCodeSectionName,
+                                        Rule::codeStartInOtherSection,
+                                        Rule::codeStartWithoutAddress, Rule::noTextLine};
+constexpr std::array kRangeEndRules = {
+    Rule::dataLineAssignment,    Rule::dataLineSectionName,    Rule::dataLinePattern,
+    Rule::ramSectionsBeforeData, Rule::flashSectionAfterRange, Rule::noEndLine,
+    Rule::lldAssignmentEnd,      Rule::endInsideSection,       Rule::reservationLoaded};
+
+}  // namespace
+
+std::vector<const LinkFinding*> findingsOf(const LinkDiagnosis& d, Rule rule) {
+  std::vector<const LinkFinding*> found;
+  for (const LinkFinding& f : d.findings) {
+    if (f.rule == rule) {
+      found.push_back(&f);
+    }
+  }
+  return found;
+}
+
+std::string symbolScanHint(const LinkDiagnosis& d) {
+  if (d.elfState != ElfOpen::ok || !d.mapOpened) {
+    return {};
+  }
+  if (!d.mapSymbols.haveAddrExe) {
+    const LinkFinding* f = firstOf(d, kCodeStartRules);
+    return f == nullptr ? std::string() : hintLine(d, *f);
+  }
+  std::size_t first = kRequiredSymbolCount;
+  std::string others;
+  for (std::size_t i = 0; i < kRequiredSymbolCount; ++i) {
+    if (d.mapSymbols.seen[i]) {
+      continue;
+    }
+    if (first == kRequiredSymbolCount) {
+      first = i;
+    } else {
+      others += (others.empty() ? "" : ", ") + std::string(kRequiredSymbolNames[i]);
+    }
+  }
+  if (first == kRequiredSymbolCount) {
+    return {};
+  }
+  const LinkFinding* f = nullptr;
+  for (const LinkFinding& candidate : d.findings) {
+    if (candidate.symbol == first && f == nullptr) {
+      f = &candidate;
+    }
+  }
+  if (f == nullptr) {
+    return {};
+  }
+  // Where it lies says why the map rules miss it; the fix is the range's.
+  const LinkFinding* range = f->rule == Rule::symbolBeforeRange
+                                 ? firstOf(d, std::array{Rule::flashBeforeRange})
+                             : f->rule == Rule::symbolAfterRange ? firstOf(d, kRangeEndRules)
+                                                                 : nullptr;
+  std::string text = range != nullptr ? f->what + ": " + range->fix : f->what + "; " + f->fix;
+  if (!others.empty()) {
+    text += " (the map rules miss " + others + " too)";
+  }
+  return hintLine(d, text, range != nullptr ? *range : *f);
+}
+
+std::string ramHint(const LinkDiagnosis& d) {
+  if (d.elfState != ElfOpen::ok || !d.mapOpened || !d.ram.endLine.found()) {
+    return {};
+  }
+  const LinkFinding* f = firstOf(d, std::array{Rule::ramCheckFails, Rule::ramReportHigh});
+  return f == nullptr ? std::string() : hintLine(d, *f);
+}
+
+bool elfCheckCauseHasHint(Rule cause) {
+  // The refusals of a range end that a map line can cause.
+  constexpr std::array kLeftOut = {
+      Rule::noEndLine,         Rule::lldAssignmentEnd,       Rule::endInsideSection,
+      Rule::reservationLoaded, Rule::flashSectionAfterRange, Rule::initialValuesMisaligned,
+      Rule::rangeEndNotFlash,  Rule::flashBeforeRange,       Rule::initialValuesBeforeRange};
+  return std::find(kLeftOut.begin(), kLeftOut.end(), cause) != kLeftOut.end();
+}
+
+std::string elfCheckHint(const LinkDiagnosis& d, Rule cause) {
+  if (d.elfState != ElfOpen::ok || !d.mapOpened || !elfCheckCauseHasHint(cause)) {
+    return {};
+  }
+  const LinkFinding* f = firstOf(
+      d, std::array{Rule::dataLineAssignment, Rule::dataLineSectionName, Rule::dataLinePattern,
+                    Rule::ramSectionsBeforeData, Rule::rangeEndNotFlash});
+  return f == nullptr ? std::string() : hintLine(d, *f);
+}
+
+}  // namespace pakforge

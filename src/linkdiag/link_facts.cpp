@@ -1,0 +1,147 @@
+// The facts the detectors share, and the words they write findings with.
+#include <algorithm>
+
+#include "format/hex_text.h"
+#include "format/image_header.h"
+#include "linkdiag/detectors.h"
+
+namespace pakforge::detect {
+namespace {
+
+constexpr std::uint64_t kRamBase = 0x20000000;
+constexpr std::uint64_t kRamTop = 0x40000000;
+
+}  // namespace
+
+bool inFlash(std::uint64_t address) {
+  return address >= FLASH_BASE && address < ROM_LIMIT;
+}
+
+bool inRam(std::uint64_t address) {
+  return address >= kRamBase && address < kRamTop;
+}
+
+std::string_view firstWordOf(std::string_view text) {
+  const std::size_t start = text.find_first_not_of(" \t");
+  if (start == std::string_view::npos) {
+    return {};
+  }
+  text.remove_prefix(start);
+  return text.substr(0, text.find_first_of(" \t"));
+}
+
+std::string join(std::initializer_list<std::string_view> parts) {
+  std::string text;
+  for (const std::string_view part : parts) {
+    text += part;
+  }
+  return text;
+}
+
+std::string quoted(const MapLine& line) {
+  return "map line " + std::to_string(line.number) + " ('" + line.text + "')";
+}
+
+std::string bytes(std::uint64_t n) {
+  return std::to_string(n) + (n == 1 ? " byte" : " bytes");
+}
+
+std::string spanText(const FlashSpan& span) {
+  return (span.section.empty() ? std::string("flash content") : span.section) + " (" +
+         bytes(span.end - span.start) + " at " + hexText(span.start) + ")";
+}
+
+// Every section: a file whose real sections follow a thousand empty ones
+// is judged by the real ones.
+void readElf(ElfReader& reader, ElfFacts& facts) {
+  for (std::uint32_t i = 1; i < reader.sectionCount(); ++i) {
+    // Allocated sections, and those in RAM that are not (GNU ld's COPY
+    // sections: a heap or a stack the startup code does not touch).
+    const ElfSection& section = reader.sections()[i];
+    if (!section.allocated() && !(inRam(section.address) && section.size > 0)) {
+      continue;
+    }
+    const bool zero = inRam(section.address) && section.hasContent() &&
+                      reader.zeroBytes(section.offset, section.size);
+    facts.sections.push_back({section, section.loaded, section.loadAddress, zero});
+  }
+  for (std::size_t i = 0; i < facts.sections.size(); ++i) {
+    facts.byName.emplace(facts.sections[i].header.name, i);
+  }
+  facts.symbolsChecked = reader.findSymbols(kRequiredSymbolNames, facts.symbols);
+}
+
+// What the ELF file loads into the flash, by section where it names them,
+// by segment where it does not (a stripped file).
+std::vector<FlashSpan> flashSpans(ElfReader& reader, const ElfFacts& facts) {
+  std::vector<FlashSpan> spans;
+  for (const Section& s : facts.sections) {
+    if (s.loaded && inFlash(s.loadAddress)) {
+      spans.push_back({s.loadAddress, s.loadAddress + s.header.size, s.header.name});
+    }
+  }
+  if (facts.sections.empty()) {
+    ElfSegment segment;
+    for (std::uint32_t i = 0; i < reader.segmentCount(); ++i) {
+      if (reader.loadSegment(i, segment) && segment.fileSize > 0 &&
+          inFlash(segment.physicalAddress)) {
+        spans.push_back({segment.physicalAddress,
+                         std::uint64_t{segment.physicalAddress} + segment.fileSize, ""});
+      }
+    }
+  }
+  std::sort(spans.begin(), spans.end(),
+            [](const FlashSpan& a, const FlashSpan& b) { return a.start < b.start; });
+  return spans;
+}
+
+const Section* sectionHolding(const ElfFacts& facts, std::uint64_t address) {
+  for (const Section& s : facts.sections) {
+    if (address >= s.header.address && address < std::uint64_t{s.header.address} + s.header.size) {
+      return &s;
+    }
+  }
+  return nullptr;
+}
+
+const Section* sectionNamed(const ElfFacts& facts, std::string_view name) {
+  const auto found = facts.byName.find(name);
+  return found == facts.byName.end() ? nullptr : &facts.sections[found->second];
+}
+
+LinkFinding& add(LinkDiagnosis& d, Rule rule, std::string what, std::string fix) {
+  d.findings.push_back({rule, std::move(what), std::move(fix), {}, kRequiredSymbolCount});
+  return d.findings.back();
+}
+
+bool has(const LinkDiagnosis& d, Rule rule) {
+  return std::any_of(d.findings.begin(), d.findings.end(),
+                     [rule](const LinkFinding& f) { return f.rule == rule; });
+}
+
+// The recipe's end of the code range, as lines to write: before .data, and
+// .data placed at their load address. `align` is the RAM data's alignment:
+// the file keeps it for the initial values.
+std::vector<std::string> endLines(std::uint32_t align) {
+  std::vector<std::string> lines;
+  if (align > 4) {
+    lines.push_back(". = ALIGN(" + std::to_string(align) + ");");
+  }
+  lines.insert(lines.end(), {"_sidata = .;", ". = _sidata + _data_image_size;", "_flash_end = .;",
+                             ".data : AT(_sidata) { _sdata = .; ... _edata = .; } > RAM",
+                             "_data_image_size = _edata - _sdata;"});
+  return lines;
+}
+
+// The alignment of the RAM data whose initial values the flash holds.
+std::uint32_t ramDataAlignment(const ElfFacts& facts) {
+  std::uint32_t align = 1;
+  for (const Section& s : facts.sections) {
+    if (s.loaded && inRam(s.header.address) && inFlash(s.loadAddress)) {
+      align = std::max(align, s.header.alignment);
+    }
+  }
+  return align;
+}
+
+}  // namespace pakforge::detect

@@ -1,0 +1,94 @@
+// Detectors of the RAM report: the lines that set its start and its end,
+// beside the ELF file's own RAM data.
+#include "linkdiag/link_diagnosis.h"
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "elf/elf_check.h"
+#include "format/hex_text.h"
+#include "format/image_header.h"
+#include "linkdiag/detectors.h"
+
+namespace pakforge::detect {
+
+void ramFindings(LinkDiagnosis& d, const ElfFacts& facts) {
+  RamFacts& r = d.ram;
+  r.mapStart = d.mapRam.dataStart;
+  r.mapEnd = d.mapRam.dataEnd;
+  r.startLine = d.outline.ramStart;
+  r.endLine = d.outline.ramEnd;
+  const auto used = static_cast<std::int32_t>(r.mapEnd - r.mapStart);
+  const auto limit = static_cast<std::int32_t>(RAM_LIMIT - r.mapStart);
+  r.fits = used <= limit;
+  const Section* data = sectionNamed(facts, ".data");
+  const Section* bss = sectionNamed(facts, ".bss");
+  std::uint64_t start = 0;
+  bool haveStart = false;
+  for (const Section& s : facts.sections) {
+    if (inRam(s.header.address) && s.header.size > 0 && (!haveStart || s.header.address < start)) {
+      start = s.header.address;
+      haveStart = true;
+    }
+  }
+  if (data != nullptr && inRam(data->header.address)) {
+    start = data->header.address;
+    haveStart = true;
+  }
+  if (!haveStart) {
+    return;
+  }
+  r.elfKnown = true;
+  r.elfStart = start;
+  r.elfBssEnd = bss != nullptr ? std::uint64_t{bss->header.address} + bss->header.size : start;
+  r.elfReservedEnd = r.elfBssEnd;
+  for (const Section& s : facts.sections) {
+    const std::uint64_t end = std::uint64_t{s.header.address} + s.header.size;
+    if (inRam(s.header.address) && s.header.address >= r.elfBssEnd && s.header.size > 0 &&
+        end <= RAM_LIMIT + 0x100000) {
+      r.reservations.push_back(s.header.name);
+      r.elfReservedEnd = std::max(r.elfReservedEnd, end);
+    }
+  }
+  const std::string elfFigure = "the ELF file's own RAM data runs from " + hexText(r.elfStart) +
+                                " to the end of .bss, " + hexText(r.elfBssEnd) + " (" +
+                                bytes(r.elfBssEnd - r.elfStart) + "), and with its " +
+                                "reservations to " + hexText(r.elfReservedEnd) + " (" +
+                                bytes(r.elfReservedEnd - r.elfStart) + ")";
+  if (r.startLine.found() && r.mapStart != r.elfStart) {
+    add(d, Rule::ramStartNotData,
+        "the RAM report takes the start of the RAM data, " + hexText(r.mapStart) + ", from " +
+            quoted(r.startLine) +
+            " (the last line holding both .data and a RAM address), not "
+            "the start of .data, " +
+            hexText(r.elfStart),
+        fixText(Rule::ramStartNotData))
+        .lines = {". = ADDR(.data);", "_ram_data_start = ADDR(.data);"};
+  } else if (!r.startLine.found()) {
+    add(d, Rule::ramNoDataLine,
+        "no line of the map holds both .data and a RAM address, so the RAM report starts the "
+        "RAM data at 0",
+        fixText(Rule::ramNoDataLine));
+  }
+  if (r.endLine.found() && r.mapEnd > r.elfReservedEnd && (r.mapEnd >= RAM_LIMIT || !r.fits)) {
+    const std::string line = quoted(r.endLine);
+    if (!r.fits) {
+      add(d, Rule::ramCheckFails,
+          "the RAM check reads " + std::to_string(used) + " of " + std::to_string(limit) +
+              " bytes and fails: its highest RAM address, " + hexText(r.mapEnd) + ", comes from " +
+              line + ", past all the RAM the firmware uses; " + elfFigure,
+          fixText(Rule::ramCheckFails));
+    } else {
+      add(d, Rule::ramReportHigh,
+          "the RAM report reads " + std::to_string(used) + " of " + std::to_string(limit) +
+              " bytes: its highest RAM address, " + hexText(r.mapEnd) + ", comes from " + line +
+              ", past all the RAM the firmware uses; " + elfFigure,
+          fixText(Rule::ramReportHigh));
+    }
+  }
+}
+
+}  // namespace pakforge::detect

@@ -1,0 +1,255 @@
+// Detectors of where the code range ends: the line before .data that ends
+// it, and what the ELF file loads after it.
+#include "linkdiag/link_diagnosis.h"
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "elf/elf_check.h"
+#include "format/hex_text.h"
+#include "format/image_header.h"
+#include "linkdiag/detectors.h"
+
+namespace pakforge::detect {
+namespace {
+
+// Whether an assignment line assigns the location counter or its value
+// (". = X", "X = .", "X = ABSOLUTE(.)"): LLD's map shows the right value for
+// those.
+bool assignsLocationCounter(std::string_view line) {
+  const std::size_t equals = line.find(" = ");
+  if (equals == std::string_view::npos) {
+    return false;
+  }
+  const std::string_view left = line.substr(0, equals);
+  const std::string_view target = left.substr(left.find_last_of(' ') + 1);
+  std::string value;
+  for (const char c : line.substr(equals + 3)) {
+    if (c != ' ') {
+      value += c;
+    }
+  }
+  return target == "." || value == "." || value == "ABSOLUTE(.)";
+}
+
+// A RAM section after .bss that the ELF file loads bytes of into the flash:
+// a reservation (its bytes are zero) is marked NOLOAD; one with contents
+// (code run from RAM, initial values) moves into .data, since NOLOAD would
+// drop them.
+LinkFinding& ramSectionAfterBss(LinkDiagnosis& d, const Section& s, const std::string& what) {
+  if (s.zero) {
+    return add(d, Rule::reservationLoaded, what, fixText(Rule::reservationLoaded, {s.header.name}));
+  }
+  std::string patterns;
+  for (const MapSection& section : d.outline.sections) {
+    if (section.name == s.header.name) {
+      for (const std::string& pattern : section.patterns) {
+        patterns += (patterns.empty() ? "" : " ") + pattern;
+      }
+    }
+  }
+  return add(d, Rule::ramContentAfterRange, what,
+             fixText(Rule::ramContentAfterRange,
+                     {s.header.name, patterns.empty() ? "its input sections" : patterns}));
+}
+
+// Under LLD, RAM sections after .bss that have file bytes (reservations made
+// by moving the location counter) are loaded into the flash as soon as a
+// section before them is placed with AT(), as the recipe places .data.
+void lldReservationFindings(LinkDiagnosis& d, const ElfFacts& facts,
+                            const std::vector<FlashSpan>& leftOut) {
+  const Section* bss = sectionNamed(facts, ".bss");
+  if (!d.lldElf || bss == nullptr) {
+    return;
+  }
+  std::set<std::string_view> said;
+  for (const FlashSpan& span : leftOut) {
+    said.insert(span.section);
+  }
+  for (const Section& s : facts.sections) {
+    const bool alreadySaid = said.count(s.header.name) != 0;
+    if (&s != bss && s.header.allocated() && s.header.hasContent() && inRam(s.header.address) &&
+        s.header.address >= bss->header.address && !alreadySaid) {
+      ramSectionAfterBss(d, s,
+                         s.header.name +
+                             " is a RAM section after .bss with bytes in the file: once .data "
+                             "is placed with AT(), LLD loads it into the flash after .data");
+    }
+  }
+}
+
+}  // namespace
+
+// A line before the .data output section that holds .data: the symbol scan
+// takes it for the data line and ends the code range before it.
+void dataLineFindings(LinkDiagnosis& d, const ElfFacts& facts) {
+  const MapOutline& o = d.outline;
+  MapLine line = o.dataLine;
+  std::string section = o.dataLineSection;
+  if (d.rangeAssumed) {
+    line = o.strayDataLine;
+    section = o.strayDataSection;
+  } else if (o.dataLineIsData) {
+    return;
+  }
+  if (!line.found()) {
+    return;
+  }
+  // The RAM data's own section: the RAM section loaded into the flash.
+  std::string ramDataSection;
+  for (const Section& s : facts.sections) {
+    if (s.loaded && inRam(s.header.address) && inFlash(s.loadAddress) && ramDataSection.empty()) {
+      ramDataSection = s.header.name;
+    }
+  }
+  const std::string what = "the first line holding .data after the code start, " + quoted(line) +
+                           ", is not the .data output section's line, but the symbol scan ends "
+                           "the code range before it";
+  if (std::string_view(line.text).find(" = ") != std::string_view::npos) {
+    add(d, Rule::dataLineAssignment, what + ": an assignment that names .data in an expression",
+        fixText(Rule::dataLineAssignment))
+        .lines = endLines(ramDataAlignment(facts));
+  } else if (!section.empty() && section == ramDataSection) {
+    add(d, Rule::dataLineSectionName,
+        what + ": an input section line of " + section +
+            ", the RAM data's output section, which is not named .data",
+        fixText(Rule::dataLineSectionName, {section}));
+  } else {
+    add(d, Rule::dataLinePattern,
+        what + ", in " + (section.empty() ? std::string("no output section") : section),
+        fixText(Rule::dataLinePattern));
+  }
+}
+
+// Why the range ends before the flash content does, told from the map.
+void rangeEndFindings(LinkDiagnosis& d, const ElfFacts& facts) {
+  const MapOutline& o = d.outline;
+  // When RAM sections' lines end the range, their address is no end at
+  // all: what is left out is judged from the last flash line before them.
+  const bool endInRam = o.rangeEndHasAddress && inRam(o.rangeEndAddress);
+  const std::uint64_t end = endInRam && o.lastFlashLine.found() ? o.lastFlashAddress : d.rangeEnd;
+  const MapLine& endLine = endInRam && o.lastFlashLine.found() ? o.lastFlashLine : o.rangeEnd;
+  std::vector<FlashSpan> after;
+  for (const FlashSpan& span : d.flash) {
+    if (span.end > end && end >= d.rangeStart) {
+      after.push_back({std::max(span.start, end), span.end, span.section});
+    }
+  }
+  if (!after.empty()) {
+    std::string leftOut;
+    for (const FlashSpan& span : after) {
+      leftOut += (leftOut.empty() ? "" : ", ") + spanText(span);
+    }
+    const std::string ends = "the code range ends at " + hexText(end) + ", at " + quoted(endLine) +
+                             ", and leaves out " + leftOut;
+    // The RAM data's own section: the one whose initial values are left out.
+    std::string ramDataSection;
+    bool initialValues = false;
+    std::string shortEnd;
+    const Section* bss = sectionNamed(facts, ".bss");
+    for (const FlashSpan& span : after) {
+      const Section* s = span.section.empty() ? nullptr : sectionNamed(facts, span.section);
+      if ((s == nullptr || !inRam(s->header.address)) && !span.section.empty()) {
+        if (s != nullptr && s->loaded && s->loadAddress < span.start) {
+          // The range ends inside this section: its end line stops short.
+          shortEnd = ends + ": the line that ends the code range stops " +
+                     bytes(span.end - span.start) + " before the end of " + span.section +
+                     (d.lldMap ? " (in a map from LLD an alignment line shows the location "
+                                 "counter before it is aligned)"
+                               : "");
+        } else {
+          add(d, Rule::flashSectionAfterRange,
+              span.section + " is a flash section after the end of the code range, " +
+                  quoted(o.rangeEnd),
+              fixText(Rule::flashSectionAfterRange, {span.section}));
+        }
+        continue;
+      }
+      if (s == nullptr || !inRam(s->header.address)) {
+        continue;
+      }
+      if (bss != nullptr && s->header.address >= bss->header.address && s != bss) {
+        // A RAM section after .bss that the linker gives load bytes after
+        // AT().
+        ramSectionAfterBss(
+            d, *s,
+            s->header.name + " is a RAM section after .bss" +
+                (s->zero ? " (a reservation: its bytes are zero)" : " with contents (not zero)") +
+                ", but the ELF file loads " + bytes(s->header.size) + " of it into the flash at " +
+                hexText(s->loadAddress));
+        continue;
+      }
+      initialValues = true;
+      if (ramDataSection.empty()) {
+        ramDataSection = s->header.name;
+      }
+    }
+    // A data line that is an assignment naming .data is said by
+    // dataLineFindings, with the lines that end the range after the values.
+    const bool assignmentDataLine =
+        o.dataLine.found() && !o.dataLineIsData &&
+        std::string_view(o.dataLine.text).find(" = ") != std::string_view::npos;
+    if (initialValues) {
+      lldReservationFindings(d, facts, after);
+    } else if (!shortEnd.empty()) {
+      add(d, Rule::endInsideSection, shortEnd, fixText(Rule::endInsideSection));
+    }
+    if (initialValues && !assignmentDataLine) {
+      if (d.lldMap && o.rangeEndIsAssignment && !assignsLocationCounter(o.rangeEnd.text)) {
+        add(d, Rule::lldAssignmentEnd,
+            ends +
+                ": in a map from LLD an assignment line shows the location counter, not the "
+                "value assigned",
+            fixText(Rule::lldAssignmentEnd));
+      } else {
+        add(d, Rule::noEndLine,
+            ends + ": no line before .data carries the end of the initial values of " +
+                ramDataSection,
+            fixText(Rule::noEndLine, {ramDataSection}))
+            .lines = endLines(ramDataAlignment(facts));
+      }
+    }
+  }
+  // RAM sections listed between the flash sections and .data: the last line
+  // with an address before .data can be theirs, and then ends the range.
+  std::string ramSections;
+  for (const MapSection& section : o.sections) {
+    if (section.phase == MapPhase::inRange && section.haveAddress && inRam(section.address) &&
+        section.name != o.dataLineSection) {
+      ramSections += (ramSections.empty() ? "" : ", ") + section.name;
+    }
+  }
+  if (!ramSections.empty()) {
+    add(d, Rule::ramSectionsBeforeData,
+        "RAM sections (" + ramSections + ") stand between the flash sections and .data in the map" +
+            (endInRam ? ", and the line that ends the code range, " + quoted(o.rangeEnd) +
+                            ", is theirs: the range's end is no flash address"
+                      : ": a line of theirs whose address holds an 8 would end the code range"),
+        fixText(Rule::ramSectionsBeforeData, {ramSections}));
+  }
+  std::uint64_t flashEnd = 0;
+  for (const FlashSpan& span : d.flash) {
+    flashEnd = std::max(flashEnd, span.end);
+  }
+  const bool endIsFlash = d.rangeEnd >= d.rangeStart && d.rangeEnd <= ROM_LIMIT;
+  if (!endIsFlash && ramSections.empty()) {
+    // No RAM section's line ends the range: another region's.
+    add(d, Rule::rangeEndNotFlash,
+        "the code range " + rangeText(d.rangeStart, d.rangeEnd) +
+            " does not end in the flash: the line that ends it, " + quoted(o.rangeEnd) +
+            ", gives no flash address",
+        fixText(Rule::rangeEndNotFlash, {quoted(o.rangeEnd)}));
+  }
+  if (!d.flash.empty() && d.rangeEnd > flashEnd && !endInRam && endIsFlash) {
+    add(d, Rule::rangePastFlashContent,
+        "the code range " + rangeText(d.rangeStart, d.rangeEnd) + " runs " +
+            bytes(d.rangeEnd - flashEnd) + " past the end of the flash content the ELF loads, " +
+            hexText(flashEnd) + ": it ends at " + quoted(d.outline.rangeEnd),
+        fixText(Rule::rangePastFlashContent));
+  }
+}
+
+}  // namespace pakforge::detect

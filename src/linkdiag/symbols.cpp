@@ -1,0 +1,103 @@
+// Detectors of the five header symbols: where the ELF file defines each, and
+// where the map rules find it.
+#include "linkdiag/link_diagnosis.h"
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "elf/elf_check.h"
+#include "format/hex_text.h"
+#include "format/image_header.h"
+#include "linkdiag/detectors.h"
+
+namespace pakforge::detect {
+
+void symbolFindings(LinkDiagnosis& d, const ElfFacts& facts) {
+  for (std::size_t i = 0; i < kRequiredSymbolNames.size(); ++i) {
+    SymbolFacts& s = d.symbols[i];
+    s.name = kRequiredSymbolNames[i];
+    s.elf = facts.symbols[i];
+    s.mapFinds = d.mapSymbols.seen[i];
+    s.mapAddress = d.mapSymbols.address[i];
+    s.mapLine = d.outline.mentions[i].empty() ? MapLine{} : d.outline.mentions[i].front().line;
+    s.discarded = d.outline.discarded[i];
+    const std::string name(s.name);
+    if (!facts.symbolsChecked) {
+      // A stripped file: nothing to say of the symbols.
+      s.place = SymbolPlace::unchecked;
+      continue;
+    }
+    const std::string mapGives = s.mapFinds
+                                     ? ", but the map gives " + hexText(s.mapAddress) +
+                                           (s.mapLine.found() ? " (" + quoted(s.mapLine) + ")" : "")
+                                     : "";
+    if (!s.elf.defined) {
+      s.place = s.elf.local() ? SymbolPlace::localOnly : SymbolPlace::missing;
+      if (s.mapFinds && compareSymbol(s.elf, s.mapAddress) != SymbolAgreement::agrees) {
+        std::string what = name;
+        if (s.elf.local()) {
+          what.append(" is only a local symbol in the ELF file (at ")
+              .append(hexText(s.elf.localValue()))
+              .append(")");
+        } else {
+          what.append(" is not in the ELF file's symbol table");
+        }
+        add(d, Rule::symbolStale, what + mapGives, fixText(Rule::symbolStale)).symbol = i;
+      } else if (s.elf.local()) {
+        add(d, Rule::symbolLocalOnly,
+            name + " is only a local symbol in the ELF file (at " + hexText(s.elf.localValue()) +
+                "): the loader needs a global one",
+            fixText(Rule::symbolLocalOnly, {name}))
+            .symbol = i;
+      } else if (s.discarded.found()) {
+        const std::string section = std::string(firstWordOf(s.discarded.text));
+        add(d, Rule::symbolDiscarded,
+            join({name, " is not in the ELF file: --gc-sections discarded its section, ",
+                  quoted(s.discarded)}),
+            fixText(Rule::symbolDiscarded, {section, name}))
+            .symbol = i;
+      } else {
+        add(d, Rule::symbolUndefined,
+            join({name,
+                  " is not in the ELF file: the firmware does not define it, or "
+                  "--gc-sections discarded it"}),
+            fixText(Rule::symbolUndefined, {name}))
+            .symbol = i;
+      }
+      continue;
+    }
+    const std::uint64_t at = s.elf.value & ~std::uint64_t{1};
+    if (const Section* section = sectionHolding(facts, at)) {
+      s.section = section->header.name;
+    }
+    s.place = !d.haveRange        ? SymbolPlace::inRange
+              : at < d.rangeStart ? SymbolPlace::beforeRange
+              : at >= d.rangeEnd  ? SymbolPlace::afterRange
+                                  : SymbolPlace::inRange;
+    const std::string where = name + " is at " + hexText(s.elf.value) + " in the ELF file" +
+                              (s.section.empty() ? "" : ", in " + s.section);
+    if (s.place == SymbolPlace::beforeRange && !s.mapFinds) {
+      add(d, Rule::symbolBeforeRange, where + ", before the code range",
+          fixText(Rule::symbolBeforeRange))
+          .symbol = i;
+    } else if (s.place == SymbolPlace::afterRange && !s.mapFinds) {
+      add(d, Rule::symbolAfterRange,
+          where + ", after the code range, which ends at " + quoted(d.outline.rangeEnd),
+          fixText(Rule::symbolAfterRange))
+          .symbol = i;
+    } else if (s.mapFinds && compareSymbol(s.elf, s.mapAddress) != SymbolAgreement::agrees) {
+      add(d, Rule::symbolStale, where + mapGives, fixText(Rule::symbolStale)).symbol = i;
+    } else if (!s.mapFinds && s.place == SymbolPlace::inRange && d.haveRange) {
+      add(d, Rule::symbolWithoutMapLine,
+          where + ", inside the code range, but the map has no symbol line for it there" +
+              (s.mapLine.found() ? " (its first: " + quoted(s.mapLine) + ")" : ""),
+          fixText(Rule::symbolWithoutMapLine))
+          .symbol = i;
+    }
+  }
+}
+
+}  // namespace pakforge::detect
