@@ -293,7 +293,8 @@ int dumpLink(const std::string& mapPath, const std::string& elfPath, bool json) 
               << "\n";
     return 7;
   }
-  const BuildPreview verdict = previewBuild(mapPath, elfPath);
+  // The build's steps on what the diagnosis's read of the map found.
+  const BuildPreview verdict = previewBuild(mapPath, elfPath, d.mapOpened ? &d.checked : nullptr);
   if (json) {
     printJson(d, verdict);
   } else {

@@ -139,7 +139,7 @@ bool startsWithElfMagic(const std::string& path) {
 // tells, and runs only when it can show something: with a real ELF file.
 // It reads the map again, which for a large map costs far more than the
 // build.
-void printMapHint(const BuildPaths& paths, bool newLineFirst,
+void printMapHint(const BuildPaths& paths, const MapFacts& map, bool newLineFirst,
                   std::string (*hint)(const LinkDiagnosis&)) {
   if (startsWithElfMagic(paths.map)) {
     printLinkHint("The map file '" + paths.map +
@@ -147,7 +147,7 @@ void printMapHint(const BuildPaths& paths, bool newLineFirst,
                       "it with -Wl,-Map=FILE), -f the ELF file",
                   newLineFirst);
   } else if (startsWithElfMagic(paths.elf)) {
-    printLinkHint(hint(diagnoseLink(paths.map, paths.elf)), newLineFirst);
+    printLinkHint(hint(diagnoseLink(paths.map, paths.elf, &map)), newLineFirst);
   }
 }
 
@@ -158,7 +158,8 @@ void printMapHint(const BuildPaths& paths, bool newLineFirst,
 // again after a refusal of the code range, to say on a line of its own a
 // cause that only the map shows.
 BuildResult readCode(const std::string& elfPath, const ImageHeader& header, Buffer& code,
-                     std::ostream& out, const std::string& mapPath = {}) {
+                     std::ostream& out, const std::string& mapPath = {},
+                     const MapFacts* map = nullptr) {
   std::ifstream file;
   if (!openInputFile(elfPath, std::ios::binary, file)) {
     printFileError("Can't open elf file", elfPath, out);
@@ -186,7 +187,7 @@ BuildResult readCode(const std::string& elfPath, const ImageHeader& header, Buff
     if (!check.inputHint.empty()) {
       out << "The ELF file '" << elfPath << "' " << check.inputHint << "\n";
     } else if (!mapPath.empty() && elfCheckCauseHasHint(check.cause)) {
-      printLinkHint(elfCheckHint(diagnoseLink(mapPath, elfPath), check.cause), false);
+      printLinkHint(elfCheckHint(diagnoseLink(mapPath, elfPath, map), check.cause), false);
     }
     return BuildResult::elfNotOpen;
   }
@@ -277,7 +278,8 @@ int printSection(Print print, const Figures& figures) {
 // writes the image; a preview (aelfdump's verdict on a link) runs the same
 // steps with a header template of zeros and no resources, its messages
 // going to `messages`, and prints and writes nothing.
-BuildResult runSteps(const BuildPaths& paths, bool preview, std::ostream& messages) {
+BuildResult runSteps(const BuildPaths& paths, bool preview, std::ostream& messages,
+                     const MapFacts* checked = nullptr) {
   std::ostringstream unprinted;
   // The report goes to standard error, or nowhere.
   const auto report = [&](auto print, const auto& figures) {
@@ -299,13 +301,15 @@ BuildResult runSteps(const BuildPaths& paths, bool preview, std::ostream& messag
   // One read of the map serves both of its checks; what each found is
   // reported at its own step, in the order users have always seen.
   MapFacts map;
-  if (!readMapFile(paths.map, map, messages)) {
+  if (checked != nullptr) {
+    map = *checked;
+  } else if (!readMapFile(paths.map, map, messages)) {
     return BuildResult::ramBudgetFailed;
   }
   if (report(reportRamBudget, map.ram) != 0) {
     if (!preview) {
       // The over-budget line ends without a line feed.
-      printMapHint(paths, true, ramHint);
+      printMapHint(paths, map, true, ramHint);
     }
     return BuildResult::ramBudgetFailed;
   }
@@ -324,7 +328,7 @@ BuildResult runSteps(const BuildPaths& paths, bool preview, std::ostream& messag
       messages.flush();
     }
     if (!preview) {
-      printMapHint(paths, !endsLine, symbolScanHint);
+      printMapHint(paths, map, !endsLine, symbolScanHint);
     }
     return BuildResult::symbolScanFailed;
   }
@@ -339,7 +343,7 @@ BuildResult runSteps(const BuildPaths& paths, bool preview, std::ostream& messag
       header.resourcesSize = static_cast<std::uint32_t>(resources.size);
     }
     Buffer code;
-    result = readCode(paths.elf, header, code, messages, preview ? std::string() : paths.map);
+    result = readCode(paths.elf, header, code, messages, preview ? std::string() : paths.map, &map);
     if (result == BuildResult::ok && !preview) {
       result = writeImage(paths.image, header, code, resources);
     }
@@ -380,10 +384,12 @@ std::string plainMessage(std::string text) {
 
 }  // namespace
 
-BuildPreview previewBuild(const std::string& mapPath, const std::string& elfPath) {
+BuildPreview previewBuild(const std::string& mapPath, const std::string& elfPath,
+                          const MapFacts* checked) {
   const std::string none;
   std::ostringstream messages;
-  const BuildResult result = runSteps({mapPath, none, elfPath, none, none}, true, messages);
+  const BuildResult result =
+      runSteps({mapPath, none, elfPath, none, none}, true, messages, checked);
   switch (result) {
     case BuildResult::ok:
       return {};

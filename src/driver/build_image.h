@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "mapfile/map_scan.h"
+
 namespace pakforge {
 
 // The build's outcome, which is also the process exit status.
@@ -31,6 +33,9 @@ struct BuildPreview {
   // The message the build ends with, without colours; empty on success.
   std::string message;
 };
-BuildPreview previewBuild(const std::string& mapPath, const std::string& elfPath);
+// `checked`, when given, is what the map's checks read from it (by the
+// diagnosis's read): the preview reads the map no more.
+BuildPreview previewBuild(const std::string& mapPath, const std::string& elfPath,
+                          const MapFacts* checked = nullptr);
 
 }  // namespace pakforge

@@ -616,8 +616,7 @@ ElfCheck checkImageAgainstElf(std::istream& elf, std::uint64_t length, const Ima
   return check;
 }
 
-std::string describeMisplacedCode(const ElfReader& reader, const ImageHeader& header,
-                                  Rule* cause) {
+std::string describeMisplacedCode(const ElfReader& reader, const ImageHeader& header, Rule* cause) {
   for (std::uint32_t i = 0; i < reader.segmentCount(); ++i) {
     ElfSegment s;
     if (!reader.loadSegment(i, s) || header.addrExe < s.physicalAddress ||

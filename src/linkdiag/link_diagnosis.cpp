@@ -13,7 +13,8 @@ namespace pakforge {
 
 using namespace detect;
 
-LinkDiagnosis diagnoseLink(const std::string& mapPath, const std::string& elfPath) {
+LinkDiagnosis diagnoseLink(const std::string& mapPath, const std::string& elfPath,
+                           const MapFacts* checked) {
   LinkDiagnosis d;
   d.mapPath = mapPath;
   d.elfPath = elfPath;
@@ -24,18 +25,25 @@ LinkDiagnosis diagnoseLink(const std::string& mapPath, const std::string& elfPat
       return d;
     }
     d.mapOpened = true;
-    // One read of the map: the checks' own scans, the outline of the lines
-    // they read, and the outline as it will be once the .text and .data
-    // output sections' own lines are the first to hold those names.
+    // One read of the map: the checks' own scans (unless a build has run
+    // them), the outline of the lines they read, and the outline as it will
+    // be once the .text and .data output sections' own lines are the first
+    // to hold those names.
     RamScan ram;
     SymbolScan symbols;
     OutlineScan outline;
     OutlineScan assumed(true, &outline);
-    scanLines(map, {&ram, &symbols, &outline, &assumed});
+    if (checked != nullptr) {
+      scanLines(map, {&outline, &assumed});
+      d.checked = *checked;
+    } else {
+      scanLines(map, {&ram, &symbols, &outline, &assumed});
+      d.checked = {ram.usage(), symbols.symbols()};
+    }
     d.outline = outline.outline();
     actual = d.outline;
-    d.mapSymbols = symbols.symbols();
-    d.mapRam = ram.usage();
+    d.mapSymbols = d.checked.symbols;
+    d.mapRam = d.checked.ram;
     d.actualCodeStart = d.outline.codeStart;
     d.actualCodeStartSection = d.outline.codeStartSection;
     const MapOutline& after = assumed.outline();

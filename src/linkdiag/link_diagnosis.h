@@ -81,6 +81,8 @@ struct LinkDiagnosis {
   bool lldMap = false;
   bool lldElf = false;
 
+  // What the checks read from the map, as a build reads it.
+  MapFacts checked;
   // The code range the map rules give, and the lines that give it.
   MapOutline outline;
   MapSymbols mapSymbols;
@@ -114,7 +116,10 @@ struct LinkDiagnosis {
 };
 
 // Reads both files and says what stands between them and a correct image.
-LinkDiagnosis diagnoseLink(const std::string& mapPath, const std::string& elfPath);
+// `checked`, when given, is what the checks of a build already read from
+// the map: the map is then read for its outline alone.
+LinkDiagnosis diagnoseLink(const std::string& mapPath, const std::string& elfPath,
+                           const MapFacts* checked = nullptr);
 
 // The one line pakforge prints after its own message when a symbol scan or
 // the RAM check refused a link whose ELF file is a real one: what the ELF
