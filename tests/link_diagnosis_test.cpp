@@ -144,6 +144,15 @@ const std::vector<Row>& rows() {
        sameMap,
        [](Bytes& e) { putWord(e, dataSegment(e) + 12, 0x0801FF00); },
        {"PF107", "PF210"}},
+      // A map of another link that starts the range inside .text: no
+      // move of .text into itself, but a new link.
+      {"a map whose range starts inside .text",
+       kFirmware / "recipe",
+       [](std::string map) {
+         return replaced(map, ".text           0x08020000", ".text           0x08020010");
+       },
+       sameElf,
+       {"PF110"}},
       {"a map whose range starts before the flash content",
        kFirmware / "recipe",
        [](std::string map) {
@@ -249,7 +258,7 @@ const std::vector<Row>& rows() {
                          " __entryPoint__\n", " __entryPoint_\n");
        },
        sameElf,
-       {"PF106", "PF305"}},
+       {"PF110", "PF305"}},
       {"the tables after the code range",
        kFirmware / "recipe",
        [](std::string map) {

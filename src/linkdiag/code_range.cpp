@@ -73,6 +73,18 @@ void flashBeforeRangeFindings(LinkDiagnosis& d, const ElfFacts& facts) {
         (d.rangeAssumed && span.section == d.actualCodeStartSection)) {
       continue;
     }
+    // The section the range starts in: it starts late, inside it, and no
+    // move can help.
+    const std::string& startSection =
+        d.outline.codeStartIsSection ? d.outline.codeStartName : d.outline.codeStartSection;
+    if (!span.section.empty() && (span.section == startSection || span.section == ".text")) {
+      add(d, Rule::rangeStartsLate,
+          "the code range starts at " + hexText(d.rangeStart) + ", at " +
+              quoted(d.outline.codeStart) + ", " + bytes(d.rangeStart - span.start) + " into " +
+              span.section + ", which the ELF loads from " + hexText(span.start),
+          fixText(Rule::rangeStartsLate));
+      continue;
+    }
     const Section* s = span.section.empty() ? nullptr : sectionNamed(facts, span.section);
     (s != nullptr && inRam(s->header.address) ? initialValues : moved).push_back(&span);
   }

@@ -13,6 +13,12 @@ namespace pakforge {
 
 using namespace detect;
 
+namespace {
+// Where the application's flash starts: the device's loader owns the flash
+// below it.
+constexpr std::uint32_t kApplicationFlashStart = 0x08020000;
+}  // namespace
+
 LinkDiagnosis diagnoseLink(const std::string& mapPath, const std::string& elfPath,
                            const MapFacts* checked) {
   LinkDiagnosis d;
@@ -112,7 +118,7 @@ LinkDiagnosis diagnoseLink(const std::string& mapPath, const std::string& elfPat
           "the ELF loads nothing into the flash (" + hexText(FLASH_BASE) + "-" +
               hexText(ROM_LIMIT) + "), but the code range is " +
               rangeText(d.rangeStart, d.rangeEnd),
-          fixText(Rule::noFlashContent, {hexText(FLASH_BASE)}));
+          fixText(Rule::noFlashContent, {hexText(kApplicationFlashStart)}));
     }
     if (!d.rangeAssumed && !d.flash.empty() && d.rangeStart < d.flash.front().start) {
       add(d, Rule::rangeStartsEarly,

@@ -155,7 +155,8 @@ and give pakforge both.
 
 The same under LLD.)EX"},
     RuleInfo{Rule::noFlashContent, "PF109", "code range",
-             "place the code in the flash (.text : { ... } > FLASH, the region at {0})",
+             "place the code in the application's flash, from {0}: .text in a MEMORY region "
+             "there (.text : { ... } > FLASH, FLASH being that region)",
              R"EX(The ELF file loads nothing into the flash.
 
 The device's application flash is 0x08000000 up to 0x0803FE00; an ELF file
@@ -166,6 +167,18 @@ Fix: place .text, and what it holds, in the flash region.
 
     before:  .text : { *(.text*) } > RAM
     after:   .text : { *(.text*) } > FLASH
+
+The same under LLD.)EX"},
+    RuleInfo{Rule::rangeStartsLate, "PF110", "code range", LINK_AGAIN,
+             R"EX(The code range starts inside the section that holds the code.
+
+The map's first line holding .text gives an address after the start of the
+output section the ELF file loads there: the map is from another link, with
+less before the code, or was edited. Moving the section into itself would
+change nothing; the image would lack the section's first bytes.
+
+Fix: link again, so that the map and the ELF file are from the same link,
+and give pakforge both.
 
 The same under LLD.)EX"},
     RuleInfo{Rule::dataLineAssignment, "PF201", "range end",

@@ -24,6 +24,7 @@ enum class Rule {
   initialValuesBeforeRange,
   rangeStartsEarly,
   noFlashContent,
+  rangeStartsLate,
   // Where it ends.
   dataLineAssignment,
   dataLineSectionName,
