@@ -6,6 +6,7 @@
 // reads it again for nearly every scattered name.
 //
 //   make_scattered_symbols IN.elf OUT.elf scattered|ordered [COUNT]
+// (built with -I tests/, for elf_edit.h)
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -15,25 +16,12 @@
 #include <string>
 #include <vector>
 
-namespace {
+#include "elf_edit.h"
 
-using Bytes = std::vector<unsigned char>;
-
-std::uint32_t get(const Bytes& b, std::size_t at, int size) {
-  std::uint32_t value = 0;
-  for (int i = size; i-- > 0;) {
-    value = (value << 8) | b[at + static_cast<std::size_t>(i)];
-  }
-  return value;
-}
-
-void put(Bytes& b, std::size_t at, std::uint32_t value, int size) {
-  for (int i = 0; i < size; ++i) {
-    b[at + static_cast<std::size_t>(i)] = static_cast<unsigned char>(value >> (8 * i));
-  }
-}
-
-}  // namespace
+// The little-endian reading and writing of tests/elf_edit.h.
+using pakforge::testing_support::elf_edit::Bytes;
+using pakforge::testing_support::elf_edit::get;
+using pakforge::testing_support::elf_edit::put;
 
 int main(int argc, char** argv) {
   if (argc < 4 ||

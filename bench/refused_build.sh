@@ -5,18 +5,10 @@
 # only when the ELF file is a real one; with a missing ELF file it must cost
 # what a build does. Figures are medians of RUNS runs, wall and processor
 # time in milliseconds. Usage: bench/refused_build.sh [RUNS] [SIZE_MB]
-set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-runs=${1:-5}
+runs_default=5
+# shellcheck source=common.sh
+source "$(dirname "$0")/common.sh"
 mb=${2:-100}
-[ -x /usr/bin/time ] || { echo "bench/refused_build.sh needs /usr/bin/time (apt-get install time)" >&2; exit 1; }
-bin=${PAKFORGE_BIN:-$root/build/default}
-if [ -z "${PAKFORGE_BIN:-}" ]; then
-  cmake --preset default >/dev/null
-  cmake --build --preset default --target pakforge aelfdump >/dev/null
-fi
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 "$root/bench/make_map.sh" "$mb" >"$work/good.map"
 sed 's/ loop$/ lo0p/' "$work/good.map" >"$work/refused.map"
 head -c $((0x20000 + 0x1a000)) /dev/zero >"$work/flat.elf"

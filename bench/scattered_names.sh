@@ -3,19 +3,11 @@
 # 500,000 more symbols (an 8 MB ELF file), their names alternating between
 # the two ends of a 64 KiB string table, beside the same file with the names
 # in order. Usage: bench/scattered_names.sh [RUNS]   (default 5, median)
-set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-runs=${1:-5}
-[ -x /usr/bin/time ] || { echo "bench/scattered_names.sh needs /usr/bin/time (apt-get install time)" >&2; exit 1; }
-bin=${PAKFORGE_BIN:-$root/build/default}
-if [ -z "${PAKFORGE_BIN:-}" ]; then
-  cmake --preset default >/dev/null
-  cmake --build --preset default --target pakforge aelfdump >/dev/null
-fi
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+runs_default=5
+# shellcheck source=common.sh
+source "$(dirname "$0")/common.sh"
 recipe=$root/examples/firmware/prebuilt/recipe
-"${CXX:-c++}" -O2 -std=c++20 "$root/bench/make_scattered_symbols.cpp" -o "$work/make"
+"${CXX:-c++}" -O2 -std=c++20 -I"$root/tests" "$root/bench/make_scattered_symbols.cpp" -o "$work/make"
 "$work/make" "$recipe/output.elf" "$work/scattered.elf" scattered
 "$work/make" "$recipe/output.elf" "$work/ordered.elf" ordered
 head -c 72 /dev/zero >"$work/cfg.bin"
