@@ -165,6 +165,12 @@ TEST_F(Firmware, EachLinkGivesItsVerdict) {
        aligned,
        [](std::string& map, Bytes&) { map = text(readFile(kFirmware / "recipe/output.map")); }},
       {"stale", 252, {"the code range 0x08020000-0x08020110 runs 4 bytes past"}, aligned, stripped},
+      {"loop_assigned",
+       254,
+       {"\nfunc loop not found\nloop is at 0x08020045 in the ELF file, in .text, but the map gives "
+        "it by the script's assignment",
+        "define loop in the firmware instead of the script's assignment", "[PF308: "},
+       {"give pakforge the map"}},
       // A wrong file: the message as ever, then a line that says what it is.
       {"recipe",
        254,

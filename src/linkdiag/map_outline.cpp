@@ -372,6 +372,16 @@ bool OutlineScan::onLine(const LineFeatures& features) {
     outline_.rangeEndAddress = columns.address;
     outline_.rangeEndIsAssignment = columns.assignment;
   }
+  if (columns.assignment) {
+    // "NAME = EXPRESSION": the name is the last word before " = ".
+    const std::string_view left = line.substr(0, line.find(" = "));
+    const std::string_view assigned = left.substr(left.find_last_of(" \t") + 1);
+    for (std::size_t i = 0; i < kRequiredSymbolNames.size(); ++i) {
+      if (assigned == kRequiredSymbolNames[i] && !outline_.assigned[i].found()) {
+        outline_.assigned[i] = mapLine(number_, line);
+      }
+    }
+  }
   if (holdsAddress && features.nameKnown()) {
     // The code start line and the data line are no symbol lines.
     const MapPhase where =

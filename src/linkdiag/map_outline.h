@@ -97,6 +97,9 @@ struct MapOutline {
   // each of the five symbols the line there that names its section.
   bool discardedBlock = false;
   std::array<MapLine, kRequiredSymbolCount> discarded;
+  // For each of the five names, the first line that assigns it
+  // ("loop = app_loop"): the symbol scan takes its last word for the name.
+  std::array<MapLine, kRequiredSymbolCount> assigned;
   // Symbol lines of the five names, at most kMaxMentions each.
   std::array<std::vector<MapMention>, kRequiredSymbolCount> mentions;
   static constexpr std::size_t kMaxMentions = 4;

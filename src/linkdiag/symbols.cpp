@@ -90,6 +90,22 @@ void symbolFindings(LinkDiagnosis& d, const ElfFacts& facts) {
           .symbol = i;
     } else if (s.mapFinds && compareSymbol(s.elf, s.mapAddress) != SymbolAgreement::agrees) {
       add(d, Rule::symbolStale, where + mapGives, fixText(Rule::symbolStale)).symbol = i;
+    } else if (!s.mapFinds && d.outline.assigned[i].found()) {
+      // The map's line for it is the script's assignment: its last word is
+      // the other name.
+      const std::string& text = d.outline.assigned[i].text;
+      std::string other = text.substr(text.find(" = ") + 3);
+      other = other.substr(0, other.find_first_of(" \t;)"));
+      const std::string alias =
+          s.elf.function ? "void " + name + "(void) __attribute__((alias(\"" + other + "\")));"
+                         : "extern __typeof__(" + other + ") " + name + " __attribute__((alias(\"" +
+                               other + "\")));";
+      add(d, Rule::symbolAssigned,
+          where + ", but the map gives it by the script's assignment, " +
+              quoted(d.outline.assigned[i]) + ", whose last word, " + other +
+              ", is the name the symbol scan reads",
+          fixText(Rule::symbolAssigned, {name, other, alias}))
+          .symbol = i;
     } else if (!s.mapFinds && s.place == SymbolPlace::inRange && d.haveRange) {
       add(d, Rule::symbolWithoutMapLine,
           where + ", inside the code range, but the map has no symbol line for it there" +

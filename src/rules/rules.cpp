@@ -480,6 +480,23 @@ GNU ld and LLD list every global symbol under its input section. A map that
 lacks one was edited, cut, or written by another link.
 
 Fix: give pakforge the map the linker wrote with this ELF file.)EX"},
+    RuleInfo{Rule::symbolAssigned, "PF308", "symbols",
+             "define {0} in the firmware instead of the script's assignment: a function or "
+             "variable of that name, or an alias of {1} ({2})",
+             R"EX(A symbol is defined by an assignment in the linker script.
+
+The map lists an assignment as "ADDRESS NAME = EXPRESSION", and the symbol
+scan takes a line's last word for its name: for "loop = app_loop" it reads
+app_loop, and loop is missing. The map is the right one; the assignment's
+line is what the scan can't read.
+
+Fix: define the symbol in the firmware, where the map lists it under its
+input section: name the function itself, or make the name an alias.
+
+    before:  loop = app_loop;                      (in the script)
+    after:   void loop(void) __attribute__((alias("app_loop")));   (in C)
+
+The same under LLD.)EX"},
     RuleInfo{Rule::textNotAtOffset, "PF401", "file offset",
              "align .text to {0} (ALIGN({0})) so that the file holds it from offset {0}{1}",
              R"EX(The ELF file holds the code at another offset than pakforge reads it from.

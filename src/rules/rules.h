@@ -46,6 +46,7 @@ enum class Rule {
   symbolBeforeRange,
   symbolAfterRange,
   symbolWithoutMapLine,
+  symbolAssigned,
   // Where the file holds the code.
   textNotAtOffset,
   pageAlignedSegments,
