@@ -165,6 +165,12 @@ TEST_F(Firmware, EachLinkGivesItsVerdict) {
        aligned,
        [](std::string& map, Bytes&) { map = text(readFile(kFirmware / "recipe/output.map")); }},
       {"stale", 252, {"the code range 0x08020000-0x08020110 runs 4 bytes past"}, aligned, stripped},
+      {"lld_static_loop",
+       252,
+       {"does not match the image: [PF309] loop is 0x08020067 in the ELF but 0x080200B9 in the map "
+        "file, the address of a file-local loop (static) that the map lists after the global one: "
+        "rename the file-local loop"},
+       {"earlier link"}},
       {"loop_assigned",
        254,
        {"\nfunc loop not found\nloop is at 0x08020045 in the ELF file, in .text, but the map gives "

@@ -342,6 +342,11 @@ const std::vector<Row>& rows() {
       // loop defined by the script: the map is right, its line unreadable
       // to the symbol scan; the fix is in the firmware.
       {"loop = app_loop in the script", kFirmware / "loop_assigned", sameMap, sameElf, {"PF308"}},
+      {"a static loop listed last under LLD",
+       kFirmware / "lld_static_loop",
+       sameMap,
+       sameElf,
+       {"PF309"}},
       // A code start no alignment of .text brings to the derived offset
       // without moving the code: the fix is where the code starts.
       {"the flash from 0x08023000", kFirmware / "odd_start", sameMap, sameElf, {"PF405"}},

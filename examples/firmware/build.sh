@@ -40,6 +40,8 @@
 #   loop_assigned  app.c with its loop renamed app_loop, and the recipe's
 #                script with "loop = app_loop;": the map gives loop by an
 #                assignment line, whose last word is app_loop
+#   lld_static_loop  the recipe under LLD with static_loop.c linked last:
+#                LLD's map lists its file-local loop after the global one
 #   object       app.c compiled, not linked (output.elf is app.o), with the
 #                recipe's map: the wrong file given as the ELF file
 #   partly_stripped  the recipe's ELF file after `strip -K loop`, with its
@@ -66,7 +68,7 @@ for file in app modbus static_loop unused8; do
   "$cc" "${cflags[@]}" -Isrc -c "src/$file.c" -o "obj/$file.o"
 done
 mkdir obj/clang
-for file in app modbus; do
+for file in app modbus static_loop; do
   "$clang" --target=thumbv7em-none-eabi "${cflags[@]}" -Isrc -c "src/$file.c" -o "obj/clang/$file.o"
 done
 # The earlier link of "stale": loop did one thing more then.
@@ -144,6 +146,11 @@ for variant in ram_counter at_ram; do
   link_lld "${variant}_lld" "link_$variant.ld"
   keep "${variant}_lld"
 done
+mkdir -p lld_static_loop
+(cd lld_static_loop && "$lld" -T ../link.ld -n -Map=output.map -o output.elf ../obj/clang/app.o \
+  ../obj/clang/modbus.o ../obj/clang/static_loop.o)
+keep lld_static_loop
+
 # loop defined by the script, not by the firmware.
 "$cc" "${cflags[@]}" -Isrc -Dloop=app_loop -c src/app.c -o obj/app_loop.o
 sed 's/^  _sidata = \.;$/  loop = app_loop;\n  _sidata = .;/' link.ld >loop_assigned.ld

@@ -205,6 +205,18 @@ bool checkSymbols(ElfReader& elf, const ImageHeader& header, HeaderSource source
         break;
       case SymbolAgreement::differs:
         problem.append(" is ").append(hexText(s.value)).append(" in the ELF but ").append(given);
+        if (source == HeaderSource::mapFile &&
+            std::any_of(s.locals.begin(), s.locals.end(), [&](const ElfDefinition& local) {
+              return ((local.value ^ inHeader) & ~(local.function ? 1u : 0u)) == 0;
+            })) {
+          // The map's last line for the name is a file-local definition's.
+          check.cause = Rule::symbolLocalListedLast;
+          problem.append(", the address of a file-local ")
+              .append(name)
+              .append(" (static) that the map lists after the global one: ")
+              .append(fixText(Rule::symbolLocalListedLast, {name}));
+          return false;
+        }
         problem.append(" (").append(staleText(source));
         problem.append(source == HeaderSource::mapFile
                            ? ", or give the address of a local symbol of that name)"

@@ -30,10 +30,25 @@ void symbolFindings(LinkDiagnosis& d, const ElfFacts& facts) {
       s.place = SymbolPlace::unchecked;
       continue;
     }
+    // The line the symbol scan took the address from: the last in the range
+    // that gives it.
+    MapLine givenBy = s.mapLine;
+    for (const MapMention& m : d.outline.mentions[i]) {
+      if (m.phase == MapPhase::inRange && m.value == s.mapAddress) {
+        givenBy = m.line;
+      }
+    }
     const std::string mapGives = s.mapFinds
                                      ? ", but the map gives " + hexText(s.mapAddress) +
-                                           (s.mapLine.found() ? " (" + quoted(s.mapLine) + ")" : "")
+                                           (givenBy.found() ? " (" + quoted(givenBy) + ")" : "")
                                      : "";
+    // A file-local definition of the name that the map lists after the
+    // global one: the scan takes the last line.
+    const bool localListedLast =
+        s.mapFinds && s.elf.defined &&
+        std::any_of(s.elf.locals.begin(), s.elf.locals.end(), [&](const ElfDefinition& local) {
+          return ((local.value ^ s.mapAddress) & ~(local.function ? 1u : 0u)) == 0;
+        });
     if (!s.elf.defined) {
       s.place = s.elf.local() ? SymbolPlace::localOnly : SymbolPlace::missing;
       if (s.mapFinds && compareSymbol(s.elf, s.mapAddress) != SymbolAgreement::agrees) {
@@ -87,6 +102,13 @@ void symbolFindings(LinkDiagnosis& d, const ElfFacts& facts) {
       add(d, Rule::symbolAfterRange,
           where + ", after the code range, which ends at " + quoted(d.outline.rangeEnd),
           fixText(Rule::symbolAfterRange))
+          .symbol = i;
+    } else if (localListedLast && compareSymbol(s.elf, s.mapAddress) != SymbolAgreement::agrees) {
+      add(d, Rule::symbolLocalListedLast,
+          where + mapGives + ", the address of a file-local " + name +
+              " (static) that the map lists after the global one; the symbol scan takes the "
+              "last line naming it",
+          fixText(Rule::symbolLocalListedLast, {name}))
           .symbol = i;
     } else if (s.mapFinds && compareSymbol(s.elf, s.mapAddress) != SymbolAgreement::agrees) {
       add(d, Rule::symbolStale, where + mapGives, fixText(Rule::symbolStale)).symbol = i;

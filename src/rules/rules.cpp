@@ -497,6 +497,23 @@ input section: name the function itself, or make the name an alias.
     after:   void loop(void) __attribute__((alias("app_loop")));   (in C)
 
 The same under LLD.)EX"},
+    RuleInfo{Rule::symbolLocalListedLast, "PF309", "symbols",
+             "rename the file-local {0} (static) of the other module, so that the last line of "
+             "the map naming {0} is the global one",
+             R"EX(The map lists a file-local symbol of the same name after the global one.
+
+The symbol scan takes the last line in the code range that names a symbol.
+LLD's map lists file-local symbols too, in input order: a static function
+called loop in a module linked after the one that defines the global loop
+gives the later line, and the header would carry the static function's
+address. The map is from this link; linking again changes nothing.
+
+Fix: rename the file-local one, or link its module first.
+
+    before:  static void loop(void) { ... }        (in another module)
+    after:   static void blinkLoop(void) { ... }
+
+GNU ld's map lists global symbols alone and is not misled.)EX"},
     RuleInfo{Rule::textNotAtOffset, "PF401", "file offset",
              "align .text to {0} (ALIGN({0})) so that the file holds it from offset {0}{1}",
              R"EX(The ELF file holds the code at another offset than pakforge reads it from.

@@ -47,6 +47,7 @@ enum class Rule {
   symbolAfterRange,
   symbolWithoutMapLine,
   symbolAssigned,
+  symbolLocalListedLast,
   // Where the file holds the code.
   textNotAtOffset,
   pageAlignedSegments,
