@@ -206,7 +206,7 @@ TEST(ElfCheck, DamagedAndAlteredCopiesOfARealLink) {
        ElfVerdict::disagrees,
        {"loop is 0x08020091 in the ELF but 0x08020044 in the map file"}},
       // Without a global definition a local one decides; with none at all
-      // the map is from another link.
+      // the file was stripped of it or the map is from another link.
       {"loop a local symbol elsewhere",
        [&](Bytes& e) {
          localize(e, "loop");
@@ -232,8 +232,8 @@ TEST(ElfCheck, DamagedAndAlteredCopiesOfARealLink) {
        [](Bytes& e) { putWord(e, symbolEntry(e, "loop"), 0); },
        same,
        ElfVerdict::disagrees,
-       {"loop is not in the ELF's symbol table but 0x08020044 in the map file (the map file is "
-        "from another link)"},
+       {"loop is not in the ELF's symbol table but 0x08020044 in the map file (the ELF file may "
+        "have been stripped of it, or the map file is from another link)"},
        true,
        true},
       // Bit 0 is the Thumb bit of a function alone: a table one byte off is

@@ -347,6 +347,11 @@ const std::vector<Row>& rows() {
        sameMap,
        sameElf,
        {"PF309"}},
+      {"a symbol table stripped of four names",
+       kFirmware / "partly_stripped",
+       sameMap,
+       sameElf,
+       {"PF310"}},
       // A code start no alignment of .text brings to the derived offset
       // without moving the code: the fix is where the code starts.
       {"the flash from 0x08023000", kFirmware / "odd_start", sameMap, sameElf, {"PF405"}},

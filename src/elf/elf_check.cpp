@@ -231,11 +231,13 @@ bool checkSymbols(ElfReader& elf, const ImageHeader& header, HeaderSource source
         problem.append(" (").append(staleText(source)).append(")");
         return false;
       case SymbolAgreement::absent:
-        problem.append(" is not in the ELF's symbol table but ").append(given);
-        problem.append(" (").append(otherLinkText(source)).append(")");
         // Another link of the same firmware defines the same names; a table
-        // without them was most likely cut down (strip -K NAME keeps only
-        // the names it is given).
+        // without them was most likely cut down.
+        check.cause = Rule::symbolStripped;
+        problem.append(" is not in the ELF's symbol table but ").append(given);
+        problem.append(" (the ELF file may have been stripped of it, or ")
+            .append(otherLinkText(source))
+            .append(")");
         if (check.inputHint.empty()) {
           check.inputHint = "has a symbol table of " + std::to_string(elf.definedSymbols()) +
                             " defined symbol" + (elf.definedSymbols() == 1 ? "" : "s") +

@@ -33,6 +33,7 @@ struct ElfFacts {
   // many sections a file has.
   std::unordered_map<std::string_view, std::size_t> byName;
   bool symbolsChecked = false;
+  std::uint32_t definedSymbols = 0;
   std::array<ElfSymbol, kRequiredSymbolCount> symbols{};
 };
 

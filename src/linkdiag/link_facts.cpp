@@ -69,6 +69,7 @@ void readElf(ElfReader& reader, ElfFacts& facts) {
     facts.byName.emplace(facts.sections[i].header.name, i);
   }
   facts.symbolsChecked = reader.findSymbols(kRequiredSymbolNames, facts.symbols);
+  facts.definedSymbols = reader.definedSymbols();
 }
 
 // What the ELF file loads into the flash, by section where it names them,

@@ -52,15 +52,20 @@ void symbolFindings(LinkDiagnosis& d, const ElfFacts& facts) {
     if (!s.elf.defined) {
       s.place = s.elf.local() ? SymbolPlace::localOnly : SymbolPlace::missing;
       if (s.mapFinds && compareSymbol(s.elf, s.mapAddress) != SymbolAgreement::agrees) {
-        std::string what = name;
         if (s.elf.local()) {
-          what.append(" is only a local symbol in the ELF file (at ")
-              .append(hexText(s.elf.localValue()))
-              .append(")");
+          add(d, Rule::symbolStale,
+              name + " is only a local symbol in the ELF file (at " +
+                  hexText(s.elf.localValue()) + ")" + mapGives,
+              fixText(Rule::symbolStale))
+              .symbol = i;
         } else {
-          what.append(" is not in the ELF file's symbol table");
+          add(d, Rule::symbolStripped,
+              name + " is not in the ELF file's symbol table, which defines " +
+                  std::to_string(facts.definedSymbols) + " symbols" + mapGives +
+                  ": the file may have been stripped of it",
+              fixText(Rule::symbolStripped))
+              .symbol = i;
         }
-        add(d, Rule::symbolStale, what + mapGives, fixText(Rule::symbolStale)).symbol = i;
       } else if (s.elf.local()) {
         add(d, Rule::symbolLocalOnly,
             name + " is only a local symbol in the ELF file (at " + hexText(s.elf.localValue()) +

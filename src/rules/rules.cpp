@@ -514,6 +514,25 @@ Fix: rename the file-local one, or link its module first.
     after:   static void blinkLoop(void) { ... }
 
 GNU ld's map lists global symbols alone and is not misled.)EX"},
+    RuleInfo{Rule::symbolStripped, "PF310", "symbols",
+             "give pakforge the ELF file as the link wrote it; strip it after packaging, or keep "
+             "the five names (strip -K __entryPoint__ -K loop -K ModbusHGroups_Table -K "
+             "ModbusIGroups_Table -K ModbusRemoteRegTables)",
+             R"EX(A symbol the map gives is not in the ELF file's symbol table.
+
+Another link of the same firmware defines the same names, so a symbol table
+without one was most likely cut down: strip -K NAME keeps only the names
+it is given, and --strip-unneeded drops the rest. pakforge checks the five
+header symbols against the table and can't vouch for one it lacks.
+
+Fix: give pakforge the ELF file as the link wrote it, and strip a copy
+afterwards; or keep the five names when stripping.
+
+    before:  arm-none-eabi-strip -K loop app.elf
+    after:   arm-none-eabi-strip -K __entryPoint__ -K loop -K ModbusHGroups_Table \
+               -K ModbusIGroups_Table -K ModbusRemoteRegTables app.elf
+
+The same with LLD's output.)EX"},
     RuleInfo{Rule::textNotAtOffset, "PF401", "file offset",
              "align .text to {0} (ALIGN({0})) so that the file holds it from offset {0}{1}",
              R"EX(The ELF file holds the code at another offset than pakforge reads it from.

@@ -48,6 +48,7 @@ enum class Rule {
   symbolWithoutMapLine,
   symbolAssigned,
   symbolLocalListedLast,
+  symbolStripped,
   // Where the file holds the code.
   textNotAtOffset,
   pageAlignedSegments,
