@@ -129,7 +129,8 @@ std::vector<std::string> endLines(std::uint32_t align) {
     lines.push_back(". = ALIGN(" + std::to_string(align) + ");");
   }
   lines.insert(lines.end(), {"_sidata = .;", ". = _sidata + _data_image_size;", "_flash_end = .;",
-                             ".data : AT(_sidata) { _sdata = .; ... _edata = .; } > RAM",
+                             ".data : AT(_sidata) { _sdata = .; ... _edata = .; } > RAM"
+                             "  /* no AT> after it: AT() sets the load address */",
                              "_data_image_size = _edata - _sdata;"});
   return lines;
 }
