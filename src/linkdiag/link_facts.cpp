@@ -124,14 +124,16 @@ bool has(const LinkDiagnosis& d, Rule rule) {
 // .data placed at their load address. `align` is the RAM data's alignment:
 // the file keeps it for the initial values.
 std::vector<std::string> endLines(std::uint32_t align) {
+  // A script that places .data with AT> today must drop it for AT().
+  constexpr std::string_view kData =
+      ".data : AT(_sidata) { _sdata = .; ... _edata = .; } > RAM  /* no AT> after it: AT() sets "
+      "the load address */";
   std::vector<std::string> lines;
   if (align > 4) {
     lines.push_back(". = ALIGN(" + std::to_string(align) + ");");
   }
   lines.insert(lines.end(), {"_sidata = .;", ". = _sidata + _data_image_size;", "_flash_end = .;",
-                             ".data : AT(_sidata) { _sdata = .; ... _edata = .; } > RAM"
-                             "  /* no AT> after it: AT() sets the load address */",
-                             "_data_image_size = _edata - _sdata;"});
+                             std::string(kData), "_data_image_size = _edata - _sdata;"});
   return lines;
 }
 

@@ -54,15 +54,15 @@ void symbolFindings(LinkDiagnosis& d, const ElfFacts& facts) {
       if (s.mapFinds && compareSymbol(s.elf, s.mapAddress) != SymbolAgreement::agrees) {
         if (s.elf.local()) {
           add(d, Rule::symbolStale,
-              name + " is only a local symbol in the ELF file (at " +
-                  hexText(s.elf.localValue()) + ")" + mapGives,
+              join({name, " is only a local symbol in the ELF file (at ",
+                    hexText(s.elf.localValue()), ")", mapGives}),
               fixText(Rule::symbolStale))
               .symbol = i;
         } else {
           add(d, Rule::symbolStripped,
-              name + " is not in the ELF file's symbol table, which defines " +
-                  std::to_string(facts.definedSymbols) + " symbols" + mapGives +
-                  ": the file may have been stripped of it",
+              join({name, " is not in the ELF file's symbol table, which defines ",
+                    std::to_string(facts.definedSymbols), " symbols", mapGives,
+                    ": the file may have been stripped of it"}),
               fixText(Rule::symbolStripped))
               .symbol = i;
         }
@@ -110,9 +110,9 @@ void symbolFindings(LinkDiagnosis& d, const ElfFacts& facts) {
           .symbol = i;
     } else if (localListedLast && compareSymbol(s.elf, s.mapAddress) != SymbolAgreement::agrees) {
       add(d, Rule::symbolLocalListedLast,
-          where + mapGives + ", the address of a file-local " + name +
-              " (static) that the map lists after the global one; the symbol scan takes the "
-              "last line naming it",
+          join({where, mapGives, ", the address of a file-local ", name,
+                " (static) that the map lists after the global one; ",
+                "the symbol scan takes the last line naming it"}),
           fixText(Rule::symbolLocalListedLast, {name}))
           .symbol = i;
     } else if (s.mapFinds && compareSymbol(s.elf, s.mapAddress) != SymbolAgreement::agrees) {
@@ -124,13 +124,13 @@ void symbolFindings(LinkDiagnosis& d, const ElfFacts& facts) {
       std::string other = text.substr(text.find(" = ") + 3);
       other = other.substr(0, other.find_first_of(" \t;)"));
       const std::string alias =
-          s.elf.function ? "void " + name + "(void) __attribute__((alias(\"" + other + "\")));"
-                         : "extern __typeof__(" + other + ") " + name + " __attribute__((alias(\"" +
-                               other + "\")));";
+          s.elf.function ? join({"void ", name, "(void) __attribute__((alias(\"", other, "\")));"})
+                         : join({"extern __typeof__(", other, ") ", name,
+                                 " __attribute__((alias(\"", other, "\")));"});
       add(d, Rule::symbolAssigned,
-          where + ", but the map gives it by the script's assignment, " +
-              quoted(d.outline.assigned[i]) + ", whose last word, " + other +
-              ", is the name the symbol scan reads",
+          join({where, ", but the map gives it by the script's assignment, ",
+                quoted(d.outline.assigned[i]), ", whose last word, ", other,
+                ", is the name the symbol scan reads"}),
           fixText(Rule::symbolAssigned, {name, other, alias}))
           .symbol = i;
     } else if (!s.mapFinds && s.place == SymbolPlace::inRange && d.haveRange) {
