@@ -15,9 +15,6 @@ namespace {
 // ROM_LIMIT is flash the application may not use; what is loaded outside
 // it (RAM, system memory, external memories) no image can carry either.
 constexpr std::uint64_t kFlashWindowEnd = 0x10000000;
-// The SRAM window, where sections that run in RAM run.
-constexpr std::uint64_t kRamWindowStart = 0x20000000;
-constexpr std::uint64_t kRamWindowEnd = 0x40000000;
 
 constexpr std::array<std::uint32_t ImageHeader::*, 5> kSymbolFields = {
     &ImageHeader::entryPointAddr, &ImageHeader::loopAddr, &ImageHeader::hGroupsTableAddr,
@@ -205,10 +202,7 @@ bool checkSymbols(ElfReader& elf, const ImageHeader& header, HeaderSource source
         break;
       case SymbolAgreement::differs:
         problem.append(" is ").append(hexText(s.value)).append(" in the ELF but ").append(given);
-        if (source == HeaderSource::mapFile &&
-            std::any_of(s.locals.begin(), s.locals.end(), [&](const ElfDefinition& local) {
-              return ((local.value ^ inHeader) & ~(local.function ? 1u : 0u)) == 0;
-            })) {
+        if (source == HeaderSource::mapFile && localAgrees(s, inHeader)) {
           // The map's last line for the name is a file-local definition's.
           check.cause = Rule::symbolLocalListedLast;
           problem.append(", the address of a file-local ")
@@ -372,7 +366,7 @@ bool checkOutsideFlash(ElfReader& elf, FlashLoadProblem& problem) {
     const ElfSection* section = findSectionLoadedAt(elf, from);
     const std::string name = section != nullptr ? section->name : std::string();
     const std::uint64_t runs = std::uint64_t{s.virtualAddress} + (from - start);
-    const bool inRam = runs >= kRamWindowStart && runs < kRamWindowEnd;
+    const bool inRam = inSramWindow(runs);
     problem.rule = Rule::loadedOutsideFlash;
     const std::string what = name.empty() ? "segment " + std::to_string(i) : "section " + name;
     problem.what = "the ELF loads " + std::to_string(to - from) + " bytes at " + hexText(from) +
@@ -593,27 +587,29 @@ bool checkFlashLoads(ElfReader& elf, FlashLoadProblem& problem) {
          checkOverlaps(elf, problem);
 }
 
-SymbolAgreement compareSymbol(const ElfSymbol& symbol, std::uint32_t value) {
+bool definitionAgrees(const ElfDefinition& definition, std::uint32_t value) {
   // A Thumb function's symbol carries bit 0, which GNU ld's map leaves out
   // and LLD's keeps; either way it names the same instruction. Data has no
   // such bit: a table one byte off is read one byte off.
-  const auto agrees = [value](std::uint32_t elfValue, bool function) {
-    const std::uint32_t ignored = function ? 1u : 0u;
-    return ((elfValue ^ value) & ~ignored) == 0;
-  };
+  const std::uint32_t ignored = definition.function ? 1u : 0u;
+  return ((definition.value ^ value) & ~ignored) == 0;
+}
+
+bool localAgrees(const ElfSymbol& symbol, std::uint32_t value) {
+  return std::any_of(
+      symbol.locals.begin(), symbol.locals.end(),
+      [value](const ElfDefinition& local) { return definitionAgrees(local, value); });
+}
+
+SymbolAgreement compareSymbol(const ElfSymbol& symbol, std::uint32_t value) {
   if (symbol.defined) {
-    return agrees(symbol.value, symbol.function) ? SymbolAgreement::agrees
-                                                 : SymbolAgreement::differs;
+    return definitionAgrees({symbol.value, symbol.function}, value) ? SymbolAgreement::agrees
+                                                                    : SymbolAgreement::differs;
   }
   if (symbol.locals.empty()) {
     return SymbolAgreement::absent;
   }
-  for (const ElfDefinition& local : symbol.locals) {
-    if (agrees(local.value, local.function)) {
-      return SymbolAgreement::agrees;
-    }
-  }
-  return SymbolAgreement::localDiffers;
+  return localAgrees(symbol, value) ? SymbolAgreement::agrees : SymbolAgreement::localDiffers;
 }
 
 ElfCheck checkElfAgainstHeader(std::istream& elf, std::uint64_t length, const ImageHeader& header,

@@ -53,6 +53,10 @@ enum class HeaderSource { mapFile, image };
 // Thumb bit; data must be equal.
 enum class SymbolAgreement { agrees, differs, localDiffers, absent };
 SymbolAgreement compareSymbol(const ElfSymbol& symbol, std::uint32_t value);
+// Whether one definition names `value`, bit 0 aside for a function.
+bool definitionAgrees(const ElfDefinition& definition, std::uint32_t value);
+// Whether any file-local definition of the symbol names `value`.
+bool localAgrees(const ElfSymbol& symbol, std::uint32_t value);
 
 // That the content the ELF file loads can be an image's code: nothing is
 // loaded outside the flash window (0x08000000 up to 0x10000000) but zero

@@ -6,19 +6,12 @@
 #include "linkdiag/detectors.h"
 
 namespace pakforge::detect {
-namespace {
-
-constexpr std::uint64_t kRamBase = 0x20000000;
-constexpr std::uint64_t kRamTop = 0x40000000;
-
-}  // namespace
-
 bool inFlash(std::uint64_t address) {
   return address >= FLASH_BASE && address < ROM_LIMIT;
 }
 
 bool inRam(std::uint64_t address) {
-  return address >= kRamBase && address < kRamTop;
+  return inSramWindow(address);
 }
 
 std::string_view firstWordOf(std::string_view text) {

@@ -152,12 +152,6 @@ OutlineScan::OutlineScan(bool sectionLinesOnly, const OutlineScan* actual)
 
 namespace {
 
-// Where the line holding `at` starts, looking back no further than `from`.
-std::size_t startOfLine(std::string_view run, std::size_t from, std::size_t at) {
-  const std::size_t lineFeed = run.substr(0, at).rfind('\n');
-  return lineFeed == npos || lineFeed < from ? from : lineFeed + 1;
-}
-
 // What starts a line of GNU ld's map the outline must see, by phase: the
 // output sections' own lines (a '.' first), the lines the symbol scan's
 // and the RAM check's rules turn on, the five names, the heading of the
@@ -220,7 +214,7 @@ std::size_t OutlineScan::nextCandidate(std::string_view run, std::size_t from) {
       next = std::min(next, lastInGap(run, from, next));
     }
   }
-  const std::size_t start = next == npos ? run.size() : startOfLine(run, from, next);
+  const std::size_t start = next == npos ? run.size() : lineStart(run, from, next);
   number_ += countLineFeeds(run.substr(from, start - from));
   return next;
 }
@@ -230,19 +224,19 @@ std::size_t OutlineScan::nextCandidate(std::string_view run, std::size_t from) {
 // for the symbol scan's range end) and the last whose own columns give a
 // flash address; npos when there is neither.
 std::size_t OutlineScan::lastInGap(std::string_view run, std::size_t from, std::size_t next) {
-  const std::size_t gapEnd = next == npos ? run.size() : startOfLine(run, from, next);
+  const std::size_t gapEnd = next == npos ? run.size() : lineStart(run, from, next);
   const std::string_view gap = run.substr(from, gapEnd - from);
   std::size_t found = npos;
   const std::size_t eight = gap.rfind('8');
   if (eight != npos) {
-    found = startOfLine(gap, 0, eight);
+    found = lineStart(gap, 0, eight);
   }
   for (std::size_t end = gap.size(); end > 0;) {
     const std::size_t hex = gap.substr(0, end).rfind("0x");
     if (hex == npos) {
       break;
     }
-    const std::size_t start = startOfLine(gap, 0, hex);
+    const std::size_t start = lineStart(gap, 0, hex);
     const std::size_t lineFeed = gap.find('\n', start);
     const Columns columns =
         gnuColumns(gap.substr(start, lineFeed == npos ? npos : lineFeed - start));

@@ -44,11 +44,7 @@ void symbolFindings(LinkDiagnosis& d, const ElfFacts& facts) {
                                      : "";
     // A file-local definition of the name that the map lists after the
     // global one: the scan takes the last line.
-    const bool localListedLast =
-        s.mapFinds && s.elf.defined &&
-        std::any_of(s.elf.locals.begin(), s.elf.locals.end(), [&](const ElfDefinition& local) {
-          return ((local.value ^ s.mapAddress) & ~(local.function ? 1u : 0u)) == 0;
-        });
+    const bool localListedLast = s.mapFinds && s.elf.defined && localAgrees(s.elf, s.mapAddress);
     if (!s.elf.defined) {
       s.place = s.elf.local() ? SymbolPlace::localOnly : SymbolPlace::missing;
       if (s.mapFinds && compareSymbol(s.elf, s.mapAddress) != SymbolAgreement::agrees) {

@@ -311,13 +311,12 @@ std::uint32_t hexValue(std::string_view text) {
   return value;
 }
 
-namespace {
-
-// Where the line holding `at` starts, looking back no further than `from`.
 std::size_t lineStart(std::string_view run, std::size_t from, std::size_t at) {
   const std::size_t lineFeed = run.substr(0, at).rfind('\n');
   return lineFeed == npos || lineFeed < from ? from : lineFeed + 1;
 }
+
+namespace {
 
 // Shows `scan` the lines of a run of whole lines that it asks for; false
 // once it is done.

@@ -59,6 +59,8 @@ std::size_t findAny(std::string_view text, std::span<const std::string_view> pat
 std::size_t findAnyPortable(std::string_view text, std::span<const std::string_view> patterns,
                             std::size_t from = 0);
 std::size_t findPattern(std::string_view text, std::string_view pattern, std::size_t from = 0);
+// Where the line holding `at` starts, looking back no further than `from`.
+std::size_t lineStart(std::string_view run, std::size_t from, std::size_t at);
 // How many line feeds `text` holds: 16 bytes at a time on x86-64.
 std::size_t countLineFeeds(std::string_view text);
 
