@@ -85,30 +85,39 @@ TEST_F(Firmware, EachLinkGivesItsVerdict) {
       {"lld", 0, {"successfully"}, {}},
       {"lld_forward",
        252,
-       {"does not match the image: [PF205] the ELF loads ",
-        "leaves out; the code range must end after", "in a map from LLD"},
+       {"does not match the image: [PF205] the code range ends at 0x08020134, at map line 25",
+        "leaves out .data (20 bytes at 0x08020134): in a map from LLD",
+        "aelfdump --explain PF205 explains it; "},
        aligned},
       {"pagesize",
        252,
        {"Elf file './../output.elf' does not match the image: [PF402] the code differs from the "
         "ELF "
         "at ",
-        "the ELF file holds that byte at offset 0x21000, not 0x200F8; link with -n"},
+        ": the ELF file holds the flash content at 0x080200F8 at file offset 0x21000, but "
+        "pakforge reads it from 0x200F8",
+        "; link with -n"},
        {"align .text"}},
       {"vendor",
        252,
-       {"does not match the image: [PF204] the ELF loads ", " that the code range 0x08020000-",
-        "leaves out; the code range must end after the last flash content",
-        "end it with a line before .data"},
+       {"does not match the image: [PF201] the ELF loads 20 bytes at 0x080200F8 that the code "
+        "range 0x08020000-0x080200F8 leaves out: the first line holding .data after the code "
+        "start, map line 54 (",
+        "an assignment that names .data in an expression; move that assignment after the .data "
+        "section",
+        "aelfdump --explain PF201 explains it"},
        {"link with -n", "align .text", "LLD"}},
       {"small",
        252,
-       {"does not match the image: [PF401] the ELF holds the code at file offset 0x74, not "
-        "0x20000; "
-        "align "
-        ".text to 0x20000 (ALIGN(0x20000))"},
+       {"does not match the image: [PF401] the ELF file holds the flash content at 0x08020000 "
+        "at file offset 0x74, but pakforge reads it from 0x20000",
+        "; align .text to 0x20000 (ALIGN(0x20000))"},
        {"link with -n"}},
-      {"stale", 252, {"does not match the image: ", " in the ELF but ", "earlier link"}, aligned},
+      {"stale",
+       252,
+       {"does not match the image: [PF301] ModbusHGroups_Table is at 0x080200C4 in the ELF file",
+        "but the map gives 0x080200C8", "link again"},
+       aligned},
       // Initial values of .data loaded into RAM, where no image carries them.
       {"at_ram",
        252,
@@ -143,32 +152,35 @@ TEST_F(Firmware, EachLinkGivesItsVerdict) {
        stripped},
       {"recipe",
        252,
-       {"the code range 0x08000000-0x0802010C starts 131072 bytes before the flash content the "
-        "ELF loads, 0x08020000 (the map file may be from an earlier link)"},
+       {"[PF108] the code range starts at 0x08000000, at map line 14 (",
+        "131072 bytes before the flash content the ELF loads, .text (248 bytes at 0x08020000)",
+        "link again"},
        aligned,
        codeStartAt("0x08000000")},
       {"recipe",
        252,
-       {"starts 65536 bytes before the flash content"},
+       {"[PF108] the code range starts at 0x08010000", "65536 bytes before the flash content"},
        aligned,
        codeStartAt("0x08010000")},
       {"recipe",
        252,
-       {"starts 4 bytes before the flash content"},
+       {"[PF108] the code range starts at 0x0801FFFC", "4 bytes before the flash content"},
        aligned,
        codeStartAt("0x0801fffc")},
       // Another link's map with an ELF file of the same flash length: the
       // symbol table tells.
       {"reordered",
        252,
-       {"ModbusHGroups_Table is 0x080200A8 in the ELF but 0x080200C4 in the map file"},
+       {"[PF301] ModbusHGroups_Table is at 0x080200A8 in the ELF file, in .text, but the map gives "
+        "0x080200C4"},
        aligned,
        [](std::string& map, Bytes&) { map = text(readFile(kFirmware / "recipe/output.map")); }},
       {"stale", 252, {"the code range 0x08020000-0x08020110 runs 4 bytes past"}, aligned, stripped},
       {"lld_static_loop",
        252,
-       {"does not match the image: [PF309] loop is 0x08020067 in the ELF but 0x080200B9 in the map "
-        "file, the address of a file-local loop (static) that the map lists after the global one: "
+       {"does not match the image: [PF309] loop is at 0x08020067 in the ELF file, in .text, but "
+        "the map gives 0x080200B9 (map line 11 (",
+        "the address of a file-local loop (static) that the map lists after the global one",
         "rename the file-local loop"},
        {"earlier link"}},
       {"loop_assigned",
@@ -191,13 +203,13 @@ TEST_F(Firmware, EachLinkGivesItsVerdict) {
        }},
       {"object",
        252,
-       {"does not match the image: [PF301] __entryPoint__ is 0x00000001 in the ELF",
+       {"does not match the image: [PF301] __entryPoint__ is at 0x00000001 in the ELF file",
         "\nThe ELF file './../output.elf' is a relocatable object (a .o file), not a linked "
         "program: give the ELF file the link writes\n"},
        {"aelfdump --link"}},
       {"partly_stripped",
        252,
-       {"__entryPoint__ is not in the ELF's symbol table",
+       {"[PF310] __entryPoint__ is not in the ELF file's symbol table, which defines 6 symbols",
         "\nThe ELF file './../output.elf' has a symbol table of ",
         " defined symbols without "
         "__entryPoint__: it may have been stripped of it"},
@@ -216,15 +228,21 @@ TEST_F(Firmware, EachLinkGivesItsVerdict) {
        }},
       {"odd_start",
        252,
-       {"[PF405] the ELF holds the code at file offset 0x74, not 0x3000; start the code at "
-        "0x08020000"},
+       {"[PF405] the ELF file holds the flash content at 0x08023000 at file offset 0x74, but "
+        "pakforge reads it from 0x3000",
+        "; start the code at 0x08020000"},
        {"align .text to 0x3000"}},
-      {"flash_base", 252, {"not 0x0; start the code at 0x08020000"}, {"align .text to 0x0"}},
+      {"flash_base",
+       252,
+       {"[PF405] the code differs from the ELF at 0x08000000 (code byte 0)",
+        "but pakforge reads it from 0x0", "; start the code at 0x08020000"},
+       {"align .text to 0x0"}},
       // Counts kept in section 0 are read there: the symbol table is found,
       // and the last program headers of a table of 65536 are read.
       {"reordered",
        252,
-       {"ModbusHGroups_Table is 0x080200A8 in the ELF but 0x080200C4 in the map file"},
+       {"[PF301] ModbusHGroups_Table is at 0x080200A8 in the ELF file, in .text, but the map gives "
+        "0x080200C4"},
        aligned,
        [](std::string& map, Bytes& elf) {
          map = text(readFile(kFirmware / "recipe/output.map"));
@@ -275,7 +293,10 @@ TEST_F(Firmware, EachLinkGivesItsVerdict) {
     std::size_t at = 0;
     for (const std::string& piece : c.said) {
       at = r.out.find(piece, at);
-      ASSERT_NE(at, std::string::npos) << "no '" << piece << "' in: " << r.out;
+      EXPECT_NE(at, std::string::npos) << "no '" << piece << "' in: " << r.out;
+      if (at == std::string::npos) {
+        break;
+      }
     }
     for (const std::string& advice : c.notSaid) {
       EXPECT_EQ(r.out.find(advice), std::string::npos) << r.out;

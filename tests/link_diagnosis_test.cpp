@@ -9,6 +9,7 @@
 #include <set>
 #include <sstream>
 
+#include "driver/build_image.h"
 #include "elf_edit.h"
 #include "example_build.h"
 
@@ -287,7 +288,7 @@ const std::vector<Row>& rows() {
        kFirmware / "recipe",
        [](std::string map) { return replacedAll(map, ".data", ".dat_"); },
        sameElf,
-       {"PF502"}},
+       {"PF202", "PF502"}},
       {"a RAM bank the device lacks",
        kFirmware / "recipe",
        [](std::string map) {
@@ -422,6 +423,14 @@ TEST(LinkDiagnosis, EachLinkGivesExactlyItsCodes) {
       all += std::string(f.code()) + " " + f.what + " | " + f.fix + "\n";
     }
     EXPECT_EQ(listed(codesOf(d)), listed(row.codes)) << all;
+    // One voice: the build's refusal is one of these findings, and
+    // aelfdump's verdict is that refusal.
+    const BuildPreview verdict = previewBuild(d);
+    const std::size_t at = verdict.message.find("[PF");
+    if (at != std::string::npos) {
+      EXPECT_TRUE(codesOf(d).contains(verdict.message.substr(at + 1, 5))) << verdict.message << "\n"
+                                                                          << all;
+    }
   }
   // The links pakforge takes as they are have nothing to fix.
   for (const fs::path& link :

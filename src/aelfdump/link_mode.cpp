@@ -293,8 +293,8 @@ int dumpLink(const std::string& mapPath, const std::string& elfPath, bool json) 
               << "\n";
     return 7;
   }
-  // The build's steps on what the diagnosis's read of the map found.
-  const BuildPreview verdict = previewBuild(mapPath, elfPath, d.mapOpened ? &d.checked : nullptr);
+  // The build's steps on what the diagnosis read.
+  const BuildPreview verdict = previewBuild(d);
   if (json) {
     printJson(d, verdict);
   } else {

@@ -24,19 +24,26 @@ namespace {
 constexpr std::string_view kRed = "\033[31m";
 constexpr std::string_view kReset = "\033[0m";
 
+// Where a run's messages go: a build prints them as users have always seen
+// them, in colour, with the lines that tell where to read more; a preview
+// (aelfdump's verdict) keeps the refusal alone, plain.
+struct Messages {
+  std::ostream& out;
+  bool build;
+  void refuse(std::string_view text) {
+    if (build) {
+      out << kRed << text << kReset << "\n";
+    } else {
+      out << text << "\n";
+    }
+  }
+};
+
 void printFileError(std::string_view what, const std::string& path, std::ostream& out = std::cout) {
   out << kRed << what << " '" << path << "'" << kReset << "\n";
 }
-
-// The refusal names the problem's code where the check tells its cause,
-// as aelfdump --link and --explain do.
-void printElfMismatch(const std::string& elfPath, const std::string& problem, std::ostream& out,
-                      Rule cause = Rule::none) {
-  out << kRed << "Elf file '" << elfPath << "' does not match the image: ";
-  if (cause != Rule::none) {
-    out << "[" << ruleInfo(cause).code << "] ";
-  }
-  out << problem << kReset << "\n";
+void printFileError(std::string_view what, const std::string& path, Messages& m) {
+  m.refuse(std::string(what) + " '" + path + "'");
 }
 
 struct Buffer {
@@ -134,41 +141,89 @@ bool startsWithElfMagic(const std::string& path) {
              "ELF";
 }
 
+// The diagnosis a refusal of the ELF check is told from: aelfdump's, which
+// has read both files already, or, in a build, one made at the first
+// refusal, which reads the map again for the lines it points to.
+class RefusalDiagnosis {
+ public:
+  RefusalDiagnosis(const BuildPaths& paths, const LinkDiagnosis* given)
+      : paths_(paths), given_(given) {}
+  const LinkDiagnosis& get(const MapFacts& map) {
+    if (given_ == nullptr) {
+      made_ = std::make_unique<LinkDiagnosis>(diagnoseLink(paths_.map, paths_.elf, &map));
+      given_ = made_.get();
+    }
+    return *given_;
+  }
+
+ private:
+  const BuildPaths& paths_;
+  const LinkDiagnosis* given_;
+  std::unique_ptr<LinkDiagnosis> made_;
+};
+
 // The hint line after a refusal by the map's checks: a map file that is an
 // ELF file (-m and -f swapped) is said as such; otherwise the diagnosis
 // tells, and runs only when it can show something: with a real ELF file.
 // It reads the map again, which for a large map costs far more than the
 // build.
 void printMapHint(const BuildPaths& paths, const MapFacts& map, bool newLineFirst,
-                  std::string (*hint)(const LinkDiagnosis&)) {
+                  std::string (*hint)(const LinkDiagnosis&), RefusalDiagnosis& diagnosis) {
   if (startsWithElfMagic(paths.map)) {
     printLinkHint("The map file '" + paths.map +
                       "' is an ELF file, not the linker's map: -m takes the map (the link writes "
                       "it with -Wl,-Map=FILE), -f the ELF file",
                   newLineFirst);
   } else if (startsWithElfMagic(paths.elf)) {
-    printLinkHint(hint(diagnoseLink(paths.map, paths.elf, &map)), newLineFirst);
+    printLinkHint(hint(diagnosis.get(map)), newLineFirst);
+  }
+}
+
+// The ELF check's refusal: the diagnosis's finding for its cause where the
+// diagnosis has one, so that pakforge and aelfdump say the same with the
+// same code; the check's own words otherwise.
+void refuseElf(Messages& m, const std::string& elfPath, const std::string& problem, Rule cause,
+               std::string_view fact, const MapFacts& map, RefusalDiagnosis& diagnosis,
+               const std::string& inputHint = {}) {
+  const std::string lead = "Elf file '" + elfPath + "' does not match the image: ";
+  const LinkDiagnosis* d = nullptr;
+  const LinkFinding* finding = nullptr;
+  if (cause != Rule::none) {
+    d = &diagnosis.get(map);
+    finding = refusalFinding(*d, cause);
+  }
+  if (finding != nullptr) {
+    m.refuse(lead + refusalText(*finding, fact));
+  } else if (cause != Rule::none) {
+    m.refuse(lead + "[" + std::string(ruleInfo(cause).code) + "] " + problem);
+  } else {
+    m.refuse(lead + problem);
+  }
+  if (!m.build) {
+    return;
+  }
+  if (!inputHint.empty()) {
+    m.out << "The ELF file '" << elfPath << "' " << inputHint << "\n";
+  } else if (finding != nullptr) {
+    m.out << refusalSeeAlso(*d, *finding) << "\n";
   }
 }
 
 // A device boots whatever code the image holds, so the code is never padded
 // and a real ELF file has the last word: the code range must be the flash
 // content it loads, and the code its bytes. Only a file without the ELF
-// magic is taken as flat bytes. The map at `mapPath`, when given, is read
-// again after a refusal of the code range, to say on a line of its own a
-// cause that only the map shows.
+// magic is taken as flat bytes.
 BuildResult readCode(const std::string& elfPath, const ImageHeader& header, Buffer& code,
-                     std::ostream& out, const std::string& mapPath = {},
-                     const MapFacts* map = nullptr) {
+                     Messages& m, const MapFacts& map, RefusalDiagnosis& diagnosis) {
   std::ifstream file;
   if (!openInputFile(elfPath, std::ios::binary, file)) {
-    printFileError("Can't open elf file", elfPath, out);
+    printFileError("Can't open elf file", elfPath, m);
     return BuildResult::elfNotOpen;
   }
   const std::uint64_t offset = elfCodeOffset(header.addrExe);
   const std::streamoff streamLength = fileLength(file);
   if (streamLength < 0) {
-    printFileError("Can't read elf file", elfPath, out);
+    printFileError("Can't read elf file", elfPath, m);
     return BuildResult::elfNotOpen;
   }
   const auto length = static_cast<std::uint64_t>(streamLength);
@@ -178,17 +233,11 @@ BuildResult readCode(const std::string& elfPath, const ImageHeader& header, Buff
   ElfReader reader(file, length);
   ElfCheck check = checkElfAgainstHeader(reader, header);
   if (check.verdict == ElfVerdict::unreadable) {
-    out << kRed << "Elf file '" << elfPath << "' is not a readable ELF file: " << check.problem
-        << kReset << "\n";
+    m.refuse("Elf file '" + elfPath + "' is not a readable ELF file: " + check.problem);
     return BuildResult::elfNotOpen;
   }
   if (check.verdict == ElfVerdict::disagrees) {
-    printElfMismatch(elfPath, check.problem, out, check.cause);
-    if (!check.inputHint.empty()) {
-      out << "The ELF file '" << elfPath << "' " << check.inputHint << "\n";
-    } else if (!mapPath.empty() && elfCheckCauseHasHint(check.cause)) {
-      printLinkHint(elfCheckHint(diagnoseLink(mapPath, elfPath, map), check.cause), false);
-    }
+    refuseElf(m, elfPath, check.problem, check.cause, check.fact, map, diagnosis, check.inputHint);
     return BuildResult::elfNotOpen;
   }
   // The device checks that its entry points lie in the code it is given;
@@ -197,14 +246,13 @@ BuildResult readCode(const std::string& elfPath, const ImageHeader& header, Buff
   if (check.verdict == ElfVerdict::agrees) {
     const int status = deviceCheck(header);
     if (status != 0) {
-      printElfMismatch(elfPath,
-                       deviceRefusal(header, status) +
-                           ": the device's check refuses such an image" +
-                           (check.symbolsChecked
-                                ? std::string()
-                                : "; the ELF file has no symbol table to check the map file's "
-                                  "addresses against (the map file may be from an earlier link)"),
-                       out);
+      refuseElf(m, elfPath,
+                deviceRefusal(header, status) + ": the device's check refuses such an image" +
+                    (check.symbolsChecked
+                         ? std::string()
+                         : "; the ELF file has no symbol table to check the map file's "
+                           "addresses against (the map file may be from an earlier link)"),
+                Rule::none, {}, map, diagnosis);
       return BuildResult::elfNotOpen;
     }
   }
@@ -214,29 +262,29 @@ BuildResult readCode(const std::string& elfPath, const ImageHeader& header, Buff
     const std::string problem =
         check.verdict == ElfVerdict::agrees ? describeMisplacedCode(reader, header, &cause) : "";
     if (!problem.empty()) {
-      printElfMismatch(elfPath, problem, out, cause);
+      refuseElf(m, elfPath, problem, cause, {}, map, diagnosis);
     } else {
-      printFileError("Elf file ends before the application code does:", elfPath, out);
+      printFileError("Elf file ends before the application code does:", elfPath, m);
     }
     return BuildResult::elfNotOpen;
   }
   file.clear();
   if (!readExactly(file, static_cast<std::streamoff>(offset), header.appSize, code)) {
-    printFileError("Can't read elf file", elfPath, out);
+    printFileError("Can't read elf file", elfPath, m);
     return BuildResult::elfNotOpen;
   }
   if (check.verdict == ElfVerdict::agrees) {
     checkCodeAgainstElf(reader, header, {code.bytes.get(), static_cast<std::size_t>(code.size)},
                         check);
     if (check.verdict == ElfVerdict::disagrees) {
-      printElfMismatch(elfPath, check.problem, out, check.cause);
+      refuseElf(m, elfPath, check.problem, check.cause, check.fact, map, diagnosis);
       return BuildResult::elfNotOpen;
     }
     if (!check.symbolsChecked) {
       // A stripped file is a fair input, but nothing vouches for the five
       // addresses then: say so rather than let success imply it.
-      out << "The five symbol addresses were taken from the map file unchecked: the ELF file '"
-          << elfPath << "' has no symbol table\n";
+      m.out << "The five symbol addresses were taken from the map file unchecked: the ELF file '"
+            << elfPath << "' has no symbol table\n";
     }
   }
   return BuildResult::ok;
@@ -276,10 +324,11 @@ int printSection(Print print, const Figures& figures) {
 
 // The one sequence of steps. A build prints its messages and report and
 // writes the image; a preview (aelfdump's verdict on a link) runs the same
-// steps with a header template of zeros and no resources, its messages
-// going to `messages`, and prints and writes nothing.
-BuildResult runSteps(const BuildPaths& paths, bool preview, std::ostream& messages,
-                     const MapFacts* checked = nullptr) {
+// steps on the facts of aelfdump's diagnosis with a header template of
+// zeros and no resources, keeps its messages plain in `m`, and prints and
+// writes nothing.
+BuildResult runSteps(const BuildPaths& paths, Messages& m, const LinkDiagnosis* given = nullptr) {
+  const bool preview = !m.build;
   std::ostringstream unprinted;
   // The report goes to standard error, or nowhere.
   const auto report = [&](auto print, const auto& figures) {
@@ -293,23 +342,26 @@ BuildResult runSteps(const BuildPaths& paths, bool preview, std::ostream& messag
   if (!preview) {
     if (const std::string* input =
             replacedInput(paths.image, {&paths.map, &paths.config, &paths.elf, &paths.resources})) {
-      messages << kRed << "Can't create output file '" << paths.image << "': it is the input file '"
-               << *input << "', which the image would replace" << kReset << "\n";
+      m.refuse("Can't create output file '" + paths.image + "': it is the input file '" + *input +
+               "', which the image would replace");
       return BuildResult::imageNotCreated;
     }
   }
   // One read of the map serves both of its checks; what each found is
   // reported at its own step, in the order users have always seen.
   MapFacts map;
-  if (checked != nullptr) {
-    map = *checked;
-  } else if (!readMapFile(paths.map, map, messages)) {
+  if (given != nullptr) {
+    map = given->checked;
+  } else if (!readMapFile(paths.map, map, m.out)) {
     return BuildResult::ramBudgetFailed;
   }
+  RefusalDiagnosis diagnosis(paths, given);
   if (report(reportRamBudget, map.ram) != 0) {
     if (!preview) {
       // The over-budget line ends without a line feed.
-      printMapHint(paths, map, true, ramHint);
+      printMapHint(paths, map, true, ramHint, diagnosis);
+    } else {
+      m.out << "Error: Not enough RAM memory on the selected device.";
     }
     return BuildResult::ramBudgetFailed;
   }
@@ -323,12 +375,12 @@ BuildResult runSteps(const BuildPaths& paths, bool preview, std::ostream& messag
     // feed or a flush, the others with both.
     const std::string text = scanMessage.str();
     const bool endsLine = !text.empty() && text.back() == '\n';
-    messages << text;
+    m.out << text;
     if (endsLine) {
-      messages.flush();
+      m.out.flush();
     }
     if (!preview) {
-      printMapHint(paths, map, !endsLine, symbolScanHint);
+      printMapHint(paths, map, !endsLine, symbolScanHint, diagnosis);
     }
     return BuildResult::symbolScanFailed;
   }
@@ -343,7 +395,7 @@ BuildResult runSteps(const BuildPaths& paths, bool preview, std::ostream& messag
       header.resourcesSize = static_cast<std::uint32_t>(resources.size);
     }
     Buffer code;
-    result = readCode(paths.elf, header, code, messages, preview ? std::string() : paths.map, &map);
+    result = readCode(paths.elf, header, code, m, map, diagnosis);
     if (result == BuildResult::ok && !preview) {
       result = writeImage(paths.image, header, code, resources);
     }
@@ -353,8 +405,10 @@ BuildResult runSteps(const BuildPaths& paths, bool preview, std::ostream& messag
   }
   result = report(checkRomBudget, header) == 0 ? BuildResult::ok : BuildResult::romBudgetExceeded;
   if (result == BuildResult::ok && !preview) {
-    messages << "AELF file '" << paths.image
-             << "' has been \033[01;38;05;113msuccessfully\033[0m created\n";
+    m.out << "AELF file '" << paths.image
+          << "' has been \033[01;38;05;113msuccessfully\033[0m created\n";
+  } else if (preview && result != BuildResult::ok) {
+    m.out << "Error: Not enough ROM memory on the selected device.";
   }
   return result;
 }
@@ -364,47 +418,24 @@ BuildResult runSteps(const BuildPaths& paths, bool preview, std::ostream& messag
 BuildResult buildImage(const std::string& mapPath, const std::string& configPath,
                        const std::string& elfPath, const std::string& resourcesPath,
                        const std::string& imagePath) {
-  return runSteps({mapPath, configPath, elfPath, resourcesPath, imagePath}, false, std::cout);
+  Messages m{std::cout, true};
+  return runSteps({mapPath, configPath, elfPath, resourcesPath, imagePath}, m);
 }
 
-namespace {
-
-// A message as a preview reports it: one line, no colour sequences.
-std::string plainMessage(std::string text) {
-  for (const std::string_view sequence : {kRed, kReset}) {
-    for (std::size_t at = text.find(sequence); at != std::string::npos; at = text.find(sequence)) {
-      text.erase(at, sequence.size());
-    }
+BuildPreview previewBuild(const LinkDiagnosis& diagnosis) {
+  const std::string none;
+  std::ostringstream messages;
+  Messages m{messages, false};
+  const BuildResult result =
+      runSteps({diagnosis.mapPath, none, diagnosis.elfPath, none, none}, m, &diagnosis);
+  if (result == BuildResult::ok) {
+    return {};
   }
+  std::string text = messages.str();
   while (!text.empty() && text.back() == '\n') {
     text.pop_back();
   }
-  return text;
-}
-
-}  // namespace
-
-BuildPreview previewBuild(const std::string& mapPath, const std::string& elfPath,
-                          const MapFacts* checked) {
-  const std::string none;
-  std::ostringstream messages;
-  const BuildResult result =
-      runSteps({mapPath, none, elfPath, none, none}, true, messages, checked);
-  switch (result) {
-    case BuildResult::ok:
-      return {};
-    // These two say it in the report.
-    case BuildResult::romBudgetExceeded:
-      return {result, "Error: Not enough ROM memory on the selected device."};
-    case BuildResult::ramBudgetFailed:
-      if (messages.view().empty()) {
-        return {result, "Error: Not enough RAM memory on the selected device."};
-      }
-      break;
-    default:
-      break;
-  }
-  return {result, plainMessage(messages.str())};
+  return {result, text};
 }
 
 }  // namespace pakforge

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "linkdiag/link_diagnosis.h"
 #include "mapfile/map_scan.h"
 
 namespace pakforge {
@@ -33,9 +34,8 @@ struct BuildPreview {
   // The message the build ends with, without colours; empty on success.
   std::string message;
 };
-// `checked`, when given, is what the map's checks read from it (by the
-// diagnosis's read): the preview reads the map no more.
-BuildPreview previewBuild(const std::string& mapPath, const std::string& elfPath,
-                          const MapFacts* checked = nullptr);
+// It runs on the facts the diagnosis read, and its refusal is told from the
+// diagnosis's findings.
+BuildPreview previewBuild(const LinkDiagnosis& diagnosis);
 
 }  // namespace pakforge

@@ -443,10 +443,11 @@ bool checkRange(ElfReader& elf, const ImageHeader& header, HeaderSource source, 
     }
     if (part.from < codeStart) {
       const std::uint64_t end = std::min(part.to, codeStart);
-      problem = "the ELF loads " + std::to_string(end - part.from) + " bytes at " +
-                hexText(part.from) + " that the code range " + range +
-                " leaves out; the code range starts at the first line of the map holding .text, "
-                "so nothing may be placed in the flash before it";
+      check.fact = "the ELF loads " + std::to_string(end - part.from) + " bytes at " +
+                   hexText(part.from) + " that the code range " + range + " leaves out";
+      problem = check.fact +
+                "; the code range starts at the first line of the map holding .text, so nothing "
+                "may be placed in the flash before it";
       cause = Rule::flashBeforeRange;
       const ElfSection* section = findSectionLoadedAt(elf, part.from);
       if (section != nullptr && section->address != section->loadAddress) {
@@ -462,8 +463,9 @@ bool checkRange(ElfReader& elf, const ImageHeader& header, HeaderSource source, 
     if (part.to > codeEnd) {
       const std::uint64_t start = std::max(part.from, codeEnd);
       const Advice advice = leftOutAtEnd(elf, part, start);
-      problem = "the ELF loads " + std::to_string(part.to - start) + " bytes at " + hexText(start) +
-                " that the code range " + range + " leaves out" + advice.text;
+      check.fact = "the ELF loads " + std::to_string(part.to - start) + " bytes at " +
+                   hexText(start) + " that the code range " + range + " leaves out";
+      problem = check.fact + advice.text;
       cause = advice.rule;
       return false;
     }
@@ -486,6 +488,7 @@ bool checkRange(ElfReader& elf, const ImageHeader& header, HeaderSource source, 
     return false;
   }
   if (codeEnd > ROM_LIMIT) {
+    check.fact = "the code range " + range + " does not end in the flash";
     problem = "the code range " + range +
               " does not end in the flash: the line that ends it, the last line of the map with "
               "an address before the first line holding .data, gives no flash address; RAM "
@@ -531,8 +534,9 @@ bool checkCodeBytes(ElfReader& elf, const ImageHeader& header, std::span<const c
         const std::uint64_t address = at + static_cast<std::uint64_t>(differ.first - bytes.begin());
         const std::uint64_t inFile = s.offset + (address - s.physicalAddress);
         const std::uint64_t used = derivedOffsetOf(header, address);
-        problem = "the code differs from the ELF at " + hexText(address) + " (code byte " +
-                  std::to_string(address - codeStart) + ")";
+        check.fact = "the code differs from the ELF at " + hexText(address) + " (code byte " +
+                     std::to_string(address - codeStart) + ")";
+        problem = check.fact;
         if (inFile != used) {
           problem += ": the ELF file holds that byte at offset " + hexText(inFile, 1) + ", not " +
                      hexText(used, 1);

@@ -36,6 +36,9 @@ struct ElfCheck {
   bool symbolsChecked = false;
   // What in the link the disagreement comes from, where the ELF file tells.
   Rule cause = Rule::none;
+  // What the file shows, without the cause or the fix: for a code range
+  // that leaves out flash content, the bytes left out.
+  std::string fact;
   // When the input itself is the cause: what the file is (a relocatable
   // object, a symbol table stripped of a name), to follow "The ELF file
   // 'PATH' " on a line of its own.

@@ -122,7 +122,8 @@ void flashBeforeRangeFindings(LinkDiagnosis& d, const ElfFacts& facts) {
     }
   }
   const bool one = moved.size() == 1;
-  add(d, Rule::flashBeforeRange,
+  LinkFinding& moveFinding = add(
+      d, Rule::flashBeforeRange,
       spans + (one ? " lies" : " lie") + " in the flash before the code range, which starts at " +
           quoted(d.outline.codeStart) + ", the first line of the map holding .text",
       fixText(
@@ -130,8 +131,9 @@ void flashBeforeRangeFindings(LinkDiagnosis& d, const ElfFacts& facts) {
           {names, one ? ", and drop its output section" +
                             std::string(lines.empty() ? "" : ", with these lines first in .text")
                       : ", in this order, and drop their output sections" +
-                            std::string(lines.empty() ? "" : ": these lines first in .text")}))
-      .lines = lines;
+                            std::string(lines.empty() ? "" : ": these lines first in .text")}));
+  moveFinding.lines = lines;
+  moveFinding.fixNamesLines = !lines.empty();
   // Then what belongs after the code.
   initialValuesFindings(d, initialValues, facts);
 }

@@ -72,6 +72,7 @@ void codeStartFindings(LinkDiagnosis& d, const MapOutline& o);           // code
 void flashBeforeRangeFindings(LinkDiagnosis& d, const ElfFacts& facts);  // code_range.cpp
 void symbolFindings(LinkDiagnosis& d, const ElfFacts& facts);            // symbols.cpp
 void dataLineFindings(LinkDiagnosis& d, const ElfFacts& facts);          // range_end.cpp
+void noDataLineFindings(LinkDiagnosis& d, const ElfFacts& facts);        // range_end.cpp
 void rangeEndFindings(LinkDiagnosis& d, const ElfFacts& facts);          // range_end.cpp
 void offsetFindings(LinkDiagnosis& d, const ElfFacts& facts,
                     const ElfReader& elf);                        // file_offset.cpp

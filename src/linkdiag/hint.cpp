@@ -22,7 +22,7 @@ std::string hintLine(const LinkDiagnosis& d, const std::string& text, const Link
   return text + " [" + code + ": aelfdump --explain " + code + "]" + seeAlso(d);
 }
 std::string hintLine(const LinkDiagnosis& d, const LinkFinding& f) {
-  return hintLine(d, f.what + "; " + f.fix, f);
+  return hintLine(d, f.what + "; " + f.oneLineFix(), f);
 }
 
 // The first finding of any of `rules`, in the order the rules are given.
@@ -46,6 +46,16 @@ constexpr std::array kRangeEndRules = {
     Rule::lldAssignmentEnd,      Rule::endInsideSection,       Rule::reservationLoaded};
 
 }  // namespace
+
+std::string LinkFinding::oneLineFix() const {
+  std::string text = fix;
+  if (fixNamesLines) {
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      text.append(i == 0 ? ": " : " ").append(lines[i]);
+    }
+  }
+  return text;
+}
 
 std::vector<const LinkFinding*> findingsOf(const LinkDiagnosis& d, Rule rule) {
   std::vector<const LinkFinding*> found;
@@ -94,7 +104,8 @@ std::string symbolScanHint(const LinkDiagnosis& d) {
                                  ? firstOf(d, std::array{Rule::flashBeforeRange})
                              : f->rule == Rule::symbolAfterRange ? firstOf(d, kRangeEndRules)
                                                                  : nullptr;
-  std::string text = range != nullptr ? f->what + ": " + range->fix : f->what + "; " + f->fix;
+  std::string text =
+      range != nullptr ? f->what + ": " + range->oneLineFix() : f->what + "; " + f->oneLineFix();
   if (!others.empty()) {
     text += " (the map rules miss " + others + " too)";
   }
@@ -109,23 +120,65 @@ std::string ramHint(const LinkDiagnosis& d) {
   return f == nullptr ? std::string() : hintLine(d, *f);
 }
 
-bool elfCheckCauseHasHint(Rule cause) {
-  // The refusals of a range end that a map line can cause.
-  constexpr std::array kLeftOut = {
-      Rule::noEndLine,         Rule::lldAssignmentEnd,       Rule::endInsideSection,
-      Rule::reservationLoaded, Rule::flashSectionAfterRange, Rule::initialValuesMisaligned,
-      Rule::rangeEndNotFlash,  Rule::flashBeforeRange,       Rule::initialValuesBeforeRange};
-  return std::find(kLeftOut.begin(), kLeftOut.end(), cause) != kLeftOut.end();
+namespace {
+
+// The rules that can explain a refusal of the ELF check, for each fact it
+// refuses on: flash content before the code range, after it, or neither
+// end of the range where the content is. The map's lines are the cause
+// when they are wrong, so their rules come first; then what the ELF file
+// shows.
+constexpr std::array kLeftOutBefore = {
+    Rule::dataBeforeText,   Rule::longCodeSectionName,      Rule::codeStartInOtherSection,
+    Rule::noTextLine,       Rule::codeStartWithoutAddress,  Rule::rangeStartsLate,
+    Rule::flashBeforeRange, Rule::initialValuesBeforeRange, Rule::rangeStartsEarly,
+    Rule::noFlashContent};
+constexpr std::array kLeftOutAfter = {Rule::dataLineAssignment,      Rule::dataLineSectionName,
+                                      Rule::dataLinePattern,         Rule::ramSectionsBeforeData,
+                                      Rule::flashSectionAfterRange,  Rule::noEndLine,
+                                      Rule::lldAssignmentEnd,        Rule::endInsideSection,
+                                      Rule::reservationLoaded,       Rule::ramContentAfterRange,
+                                      Rule::initialValuesMisaligned, Rule::rangeEndNotFlash,
+                                      Rule::rangePastFlashContent,   Rule::ramNoDataLine};
+
+bool among(std::span<const Rule> rules, Rule rule) {
+  return std::find(rules.begin(), rules.end(), rule) != rules.end();
 }
 
-std::string elfCheckHint(const LinkDiagnosis& d, Rule cause) {
-  if (d.elfState != ElfOpen::ok || !d.mapOpened || !elfCheckCauseHasHint(cause)) {
-    return {};
+// Findings about a map line rather than about bytes: the refusal says first
+// what the ELF file loads that the range leaves out. So do those about
+// where the file holds the code, after the byte that differs.
+constexpr std::array kMapLineRules = {Rule::dataBeforeText,          Rule::longCodeSectionName,
+                                      Rule::codeStartInOtherSection, Rule::noTextLine,
+                                      Rule::codeStartWithoutAddress, Rule::rangeStartsLate,
+                                      Rule::dataLineAssignment,      Rule::dataLineSectionName,
+                                      Rule::dataLinePattern,         Rule::ramNoDataLine};
+
+}  // namespace
+
+const LinkFinding* refusalFinding(const LinkDiagnosis& d, Rule cause) {
+  if (d.elfState != ElfOpen::ok || !d.mapOpened || cause == Rule::none) {
+    return nullptr;
   }
-  const LinkFinding* f = firstOf(
-      d, std::array{Rule::dataLineAssignment, Rule::dataLineSectionName, Rule::dataLinePattern,
-                    Rule::ramSectionsBeforeData, Rule::rangeEndNotFlash});
-  return f == nullptr ? std::string() : hintLine(d, *f);
+  if (among(kLeftOutBefore, cause)) {
+    return firstOf(d, kLeftOutBefore);
+  }
+  if (among(kLeftOutAfter, cause)) {
+    return firstOf(d, kLeftOutAfter);
+  }
+  return firstOf(d, std::array{cause});
+}
+
+std::string refusalText(const LinkFinding& f, std::string_view fact) {
+  std::string text = "[" + std::string(f.code()) + "] ";
+  if (!fact.empty() && (among(kMapLineRules, f.rule) || f.topic() == "file offset")) {
+    text.append(fact).append(": ");
+  }
+  return text + f.what + "; " + f.oneLineFix();
+}
+
+std::string refusalSeeAlso(const LinkDiagnosis& d, const LinkFinding& f) {
+  const std::string code(f.code());
+  return "aelfdump --explain " + code + " explains it" + seeAlso(d);
 }
 
 }  // namespace pakforge

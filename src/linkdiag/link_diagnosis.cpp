@@ -130,6 +130,7 @@ LinkDiagnosis diagnoseLink(const std::string& mapPath, const std::string& elfPat
     }
   }
   symbolFindings(d, facts);
+  noDataLineFindings(d, facts);
   if (d.haveRange) {
     dataLineFindings(d, facts);
     rangeEndFindings(d, facts);

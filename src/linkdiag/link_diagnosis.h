@@ -27,6 +27,11 @@ struct LinkFinding {
   std::vector<std::string> lines;
   // The header symbol it concerns, by its index in kRequiredSymbolNames.
   std::size_t symbol = kRequiredSymbolCount;
+  // The fix says "these lines" rather than writing them out: a one-line
+  // form of the finding writes them after it.
+  bool fixNamesLines = false;
+  // The fix with its lines, on one line.
+  std::string oneLineFix() const;
   std::string_view code() const { return ruleInfo(rule).code; }
   std::string_view topic() const { return ruleInfo(rule).topic; }
 };
@@ -127,13 +132,17 @@ LinkDiagnosis diagnoseLink(const std::string& mapPath, const std::string& elfPat
 // to add (no ELF file, or nothing found).
 std::string symbolScanHint(const LinkDiagnosis& diagnosis);
 std::string ramHint(const LinkDiagnosis& diagnosis);
-// The same after the ELF check refused the code range for `cause`, for a
-// cause only the map shows: a line before .data that holds .data, or RAM
-// sections placed before .data.
-std::string elfCheckHint(const LinkDiagnosis& diagnosis, Rule cause);
-// Whether elfCheckHint can say anything for `cause`: the diagnosis, which
-// reads both files again, is run only then.
-bool elfCheckCauseHasHint(Rule cause);
+// The finding that explains a refusal of the ELF check for `cause`: for
+// flash content the code range leaves out, the first finding of the map line
+// or the section that leaves it out; otherwise the finding of `cause`
+// itself. Null when the diagnosis has none (it could not read both files).
+const LinkFinding* refusalFinding(const LinkDiagnosis& diagnosis, Rule cause);
+// The refusal as pakforge says it, after "does not match the image: ":
+// "[CODE] what; fix", with `fact`, what the ELF check found, first where the
+// finding is about a map line or the file's layout rather than the bytes.
+std::string refusalText(const LinkFinding& finding, std::string_view fact);
+// The line after it: where to read more.
+std::string refusalSeeAlso(const LinkDiagnosis& diagnosis, const LinkFinding& finding);
 
 // The findings of `rule`, in the order found.
 std::vector<const LinkFinding*> findingsOf(const LinkDiagnosis& diagnosis, Rule rule);

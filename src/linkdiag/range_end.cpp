@@ -81,7 +81,31 @@ void lldReservationFindings(LinkDiagnosis& d, const ElfFacts& facts,
   }
 }
 
+// The RAM data's own section: the RAM section loaded into the flash.
+std::string ramDataSectionOf(const ElfFacts& facts) {
+  for (const Section& s : facts.sections) {
+    if (s.loaded && inRam(s.header.address) && inFlash(s.loadAddress)) {
+      return s.header.name;
+    }
+  }
+  return {};
+}
+
 }  // namespace
+
+// No line after the code start holds .data: the symbol scan finds no end of
+// the range, and the image's size is the header template's.
+void noDataLineFindings(LinkDiagnosis& d, const ElfFacts& facts) {
+  const std::string section = ramDataSectionOf(facts);
+  if (d.mapSymbols.haveAddrExe && !d.mapSymbols.haveAppSize && !d.outline.dataLine.found() &&
+      !section.empty()) {
+    add(d, Rule::dataLineSectionName,
+        "no line after the code start holds .data, so the symbol scan finds no end of the code "
+        "range; the RAM data's output section is " +
+            section,
+        fixText(Rule::dataLineSectionName, {section}));
+  }
+}
 
 // A line before the .data output section that holds .data: the symbol scan
 // takes it for the data line and ends the code range before it.
@@ -98,13 +122,7 @@ void dataLineFindings(LinkDiagnosis& d, const ElfFacts& facts) {
   if (!line.found()) {
     return;
   }
-  // The RAM data's own section: the RAM section loaded into the flash.
-  std::string ramDataSection;
-  for (const Section& s : facts.sections) {
-    if (s.loaded && inRam(s.header.address) && inFlash(s.loadAddress) && ramDataSection.empty()) {
-      ramDataSection = s.header.name;
-    }
-  }
+  const std::string ramDataSection = ramDataSectionOf(facts);
   const std::string what = "the first line holding .data after the code start, " + quoted(line) +
                            ", is not the .data output section's line, but the symbol scan ends "
                            "the code range before it";
