@@ -177,6 +177,17 @@ std::string refusalText(const LinkFinding& f, std::string_view fact) {
 }
 
 std::string refusalSeeAlso(const LinkDiagnosis& d, const LinkFinding& f) {
+  // What leaves out content at the range's end stands in the way as well,
+  // whatever the refusal was: say it now rather than one link later.
+  if (among(kLeftOutBefore, f.rule) || among(kLeftOutAfter, f.rule)) {
+    for (const Rule rule : kLeftOutAfter) {
+      for (const LinkFinding& end : d.findings) {
+        if (end.rule == rule && &end != &f) {
+          return hintLine(d, end);
+        }
+      }
+    }
+  }
   const std::string code(f.code());
   return "aelfdump --explain " + code + " explains it" + seeAlso(d);
 }

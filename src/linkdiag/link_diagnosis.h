@@ -141,7 +141,8 @@ const LinkFinding* refusalFinding(const LinkDiagnosis& diagnosis, Rule cause);
 // "[CODE] what; fix", with `fact`, what the ELF check found, first where the
 // finding is about a map line or the file's layout rather than the bytes.
 std::string refusalText(const LinkFinding& finding, std::string_view fact);
-// The line after it: where to read more.
+// The line after it: a map line that also ends the code range too early,
+// as a hint line, or where to read more.
 std::string refusalSeeAlso(const LinkDiagnosis& diagnosis, const LinkFinding& finding);
 
 // The findings of `rule`, in the order found.

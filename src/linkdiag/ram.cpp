@@ -3,6 +3,7 @@
 #include "linkdiag/link_diagnosis.h"
 
 #include <algorithm>
+#include <cctype>
 #include <set>
 #include <string>
 #include <string_view>
@@ -14,6 +15,26 @@
 #include "linkdiag/detectors.h"
 
 namespace pakforge::detect {
+namespace {
+
+// Whether a map line assigns a stack top: the name it assigns holds
+// "stack", or is the stack pointer's (_sp, __sp), as start-up code and
+// scripts name it.
+bool namesStackTop(std::string_view line) {
+  const std::size_t equals = line.find(" = ");
+  if (equals == std::string_view::npos) {
+    return false;
+  }
+  std::string_view name = line.substr(0, equals);
+  name = name.substr(name.find_last_of(" (") + 1);
+  std::string lower(name);
+  for (char& c : lower) {
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  return lower.find("stack") != std::string::npos || lower == "_sp" || lower == "__sp";
+}
+
+}  // namespace
 
 void ramFindings(LinkDiagnosis& d, const ElfFacts& facts) {
   RamFacts& r = d.ram;
@@ -81,7 +102,9 @@ void ramFindings(LinkDiagnosis& d, const ElfFacts& facts) {
               " bytes and fails: its highest RAM address, " + hexText(r.mapEnd) + ", comes from " +
               line + ", past all the RAM the firmware uses; " + elfFigure,
           fixText(Rule::ramCheckFails));
-    } else {
+    } else if (namesStackTop(r.endLine.text)) {
+      // A heap that takes the RAM left, or a symbol for the end of RAM, is
+      // what the firmware reserves: only a stack top set there is a fault.
       add(d, Rule::ramReportHigh,
           "the RAM report reads " + std::to_string(used) + " of " + std::to_string(limit) +
               " bytes: its highest RAM address, " + hexText(r.mapEnd) + ", comes from " + line +

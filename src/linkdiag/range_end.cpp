@@ -254,12 +254,20 @@ void rangeEndFindings(LinkDiagnosis& d, const ElfFacts& facts) {
   }
   const bool endIsFlash = d.rangeEnd >= d.rangeStart && d.rangeEnd <= ROM_LIMIT;
   if (!endIsFlash && ramSections.empty()) {
-    // No RAM section's line ends the range: another region's.
+    // No RAM section's line ends the range: another region's. An
+    // assignment of such an address (a region's start, for code elsewhere)
+    // belongs after .data; a section's line does not end the flash content.
     add(d, Rule::rangeEndNotFlash,
         "the code range " + rangeText(d.rangeStart, d.rangeEnd) +
             " does not end in the flash: the line that ends it, " + quoted(o.rangeEnd) +
             ", gives no flash address",
-        fixText(Rule::rangeEndNotFlash, {quoted(o.rangeEnd)}));
+        fixText(Rule::rangeEndNotFlash,
+                {quoted(o.rangeEnd),
+                 o.rangeEndIsAssignment
+                     ? " by moving that assignment of another region's address after .data; "
+                       "the line before it then ends the range, and must give the end of the "
+                       "flash content (. = _sidata + _data_image_size; _flash_end = .;)"
+                     : " (. = _sidata + _data_image_size; _flash_end = .;)"}));
   }
   if (!d.flash.empty() && d.rangeEnd > flashEnd && !endInRam && endIsFlash) {
     add(d, Rule::rangePastFlashContent,

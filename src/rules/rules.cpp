@@ -335,7 +335,7 @@ Fix: place those sections after .bss.
 The same under LLD.)EX"},
     RuleInfo{
         Rule::rangeEndNotFlash, "PF209", "range end",
-        "make the last address line before .data, now {0}, the end of the flash content " END_LINES,
+        "make the last address line before .data, now {0}, the end of the flash content{1}",
         R"EX(The code range does not end in the flash.
 
 The last address line before the first line holding ".data" gives an
