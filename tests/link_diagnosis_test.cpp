@@ -127,6 +127,20 @@ const std::vector<Row>& rows() {
        },
        sameElf,
        {"PF104"}},
+      // A generated script's output section "text" after an empty one: the
+      // code start line lies in "text", and there is no .text to move into.
+      {"the code in an output section named text",
+       kFirmware / "recipe",
+       [](std::string map) {
+         return replaced(map, ".text           0x08020000",
+                         ".rela.dyn       0x08020000        0x0\ntext            0x08020000");
+       },
+       [](Bytes& elf) {
+         const std::string name(".text");
+         const auto at = std::search(elf.rbegin(), elf.rend(), name.rbegin(), name.rend());
+         *(at + static_cast<long>(name.size()) - 1) = 'z';
+       },
+       {"PF101"}},
       {"a pattern line holding .text first",
        kFirmware / "recipe",
        [](std::string map) {

@@ -1,5 +1,6 @@
 #include "aelfdump/link_mode.h"
 
+#include <algorithm>
 #include <iostream>
 #include <string_view>
 
@@ -103,6 +104,25 @@ std::string wrapped(std::string_view text, std::size_t indent) {
   return out + "\n";
 }
 
+// An earlier finding whose lines include all of `f`'s, if any.
+const LinkFinding* earlierWithLines(const LinkDiagnosis& d, const LinkFinding& f) {
+  if (f.lines.empty()) {
+    return nullptr;
+  }
+  for (const LinkFinding& e : d.findings) {
+    if (&e == &f) {
+      return nullptr;
+    }
+    const bool all = std::all_of(f.lines.begin(), f.lines.end(), [&e](const std::string& line) {
+      return std::find(e.lines.begin(), e.lines.end(), line) != e.lines.end();
+    });
+    if (all) {
+      return &e;
+    }
+  }
+  return nullptr;
+}
+
 void printText(const LinkDiagnosis& d, const BuildPreview& verdict) {
   const auto linker = [](bool lld) { return lld ? " (LLD)" : " (GNU ld)"; };
   std::cout << label("map file") << "'" << d.mapPath << "'" << linker(d.lldMap) << "\n"
@@ -175,10 +195,16 @@ void printText(const LinkDiagnosis& d, const BuildPreview& verdict) {
     std::cout << wrapped(
         number + "[" + std::string(f.code()) + " " + std::string(f.topic()) + "] " + f.what,
         number.size());
+    // Lines an earlier fix writes already are written once: the script
+    // needs them once.
+    const LinkFinding* earlier = earlierWithLines(d, f);
     std::cout << wrapped(
-        std::string(number.size(), ' ') + "fix: " + f.fix + (f.lines.empty() ? "" : ":"),
+        std::string(number.size(), ' ') + "fix: " + f.fix +
+            (earlier != nullptr ? "; the lines of " + std::string(earlier->code()) + " above do it"
+             : f.lines.empty()  ? ""
+                                : ":"),
         number.size() + 5);
-    for (const std::string& line : f.lines) {
+    for (const std::string& line : earlier != nullptr ? std::vector<std::string>() : f.lines) {
       std::cout << std::string(number.size() + 7, ' ') << line << "\n";
     }
   }

@@ -34,7 +34,7 @@ void initialValuesFindings(LinkDiagnosis& d, const std::vector<const FlashSpan*>
 
 }  // namespace
 
-void codeStartFindings(LinkDiagnosis& d, const MapOutline& o) {
+void codeStartFindings(LinkDiagnosis& d, const MapOutline& o, const ElfFacts& facts) {
   if (d.mapSymbols.haveAddrExe) {
     return;
   }
@@ -52,6 +52,13 @@ void codeStartFindings(LinkDiagnosis& d, const MapOutline& o) {
               std::to_string(o.codeStartName.size()) +
               " characters puts its address on the next line of GNU ld's map";
       add(d, Rule::longCodeSectionName, what, fixText(Rule::longCodeSectionName));
+    } else if (!o.codeStartSection.empty() && sectionNamed(facts, ".text") == nullptr) {
+      // The code's own section, named otherwise (a generated script's
+      // "text"): there is no .text to move it into.
+      add(d, Rule::noTextLine,
+          what + " (it lies in the output section " + o.codeStartSection +
+              ", and no output section is named .text)",
+          fixText(Rule::noTextLine));
     } else if (!o.codeStartSection.empty()) {
       what += " (it lies in the output section " + o.codeStartSection + ")";
       add(d, Rule::codeStartInOtherSection, what,

@@ -98,7 +98,7 @@ LinkDiagnosis diagnoseLink(const std::string& mapPath, const std::string& elfPat
     }
   }
   d.symbolsChecked = facts.symbolsChecked;
-  codeStartFindings(d, actual);
+  codeStartFindings(d, actual, facts);
   FlashLoadProblem load;
   if (!checkFlashLoads(reader, load)) {
     add(d, load.rule, load.what, load.fix);

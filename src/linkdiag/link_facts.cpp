@@ -122,7 +122,8 @@ std::vector<std::string> endLines(std::uint32_t align) {
       ".data : AT(_sidata) { _sdata = .; ... _edata = .; } > RAM  /* no AT> after it: AT() sets "
       "the load address */";
   std::vector<std::string> lines;
-  if (align > 4) {
+  // The load address keeps the data's alignment, whatever ends before it.
+  if (align >= 4) {
     lines.push_back(". = ALIGN(" + std::to_string(align) + ");");
   }
   lines.insert(lines.end(), {"_sidata = .;", ". = _sidata + _data_image_size;", "_flash_end = .;",

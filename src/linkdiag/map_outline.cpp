@@ -90,10 +90,18 @@ Columns lldColumns(std::string_view line) {
 // (0x... NAME = EXPRESSION).
 Columns gnuColumns(std::string_view line) {
   Columns c;
-  if (!line.empty() && line.front() == '.') {
-    c.outputSection = true;
-    c.name = firstWord(line);
-    line = line.substr(c.name.size());
+  // An output section's line starts with its name, most often with a dot;
+  // a generated script may write names without one ("text"). Other lines
+  // that start at the margin (LOAD, OUTPUT(...), START GROUP) are no single
+  // name with an address or nothing after it.
+  if (!line.empty() && line.front() != ' ') {
+    const std::string_view name = firstWord(line);
+    const std::string_view rest = trimLeft(line.substr(name.size()));
+    if (line.front() == '.' || rest.empty() || rest.substr(0, 2) == "0x") {
+      c.outputSection = true;
+      c.name = name;
+      line = line.substr(c.name.size());
+    }
   }
   const std::size_t hex = line.find("0x");
   if (hex != std::string_view::npos && hexNumber(line.substr(hex + 2), c.address)) {
@@ -195,7 +203,9 @@ std::size_t OutlineScan::nextCandidate(std::string_view run, std::size_t from) {
         phase % 3 == 0   ? std::span<const std::string_view>(kSeeking)
         : phase % 3 == 1 ? std::span<const std::string_view>(kInRange)
                          : std::span<const std::string_view>(kAfterData);
-    next = run[from] == '.' ? from : next_[0].from(run, rules, from);
+    // Until the code starts, every line of the memory map is seen: the
+    // sections there are few, and one may be named without a dot.
+    next = run[from] == '.' || (phase == 0) ? from : next_[0].from(run, rules, from);
     next = std::min(next, next_[1].from(run, inMemoryMap_ ? kNames : kNamesAndHeading, from));
     const bool patternsWanted = phase % 3 == 0 && inMemoryMap_ && !outline_.sections.empty() &&
                                 outline_.sections.back().name == currentSection_ &&
