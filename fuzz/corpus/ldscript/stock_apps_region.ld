@@ -1,0 +1,51 @@
+ENTRY(Reset_Handler)
+MEMORY
+{
+  FLASH (rx) : ORIGIN = 0x08020000, LENGTH = 0x1FE00
+  APPS (rx) : ORIGIN = 0x08040000, LENGTH = 0x4000
+  RAM (rwx) : ORIGIN = 0x20000000, LENGTH = 32K
+}
+SECTIONS
+{
+  .text : ALIGN(0x20000)
+  {
+    KEEP(*(.isr_vector))
+    *(.text*)
+    KEEP(*(.rodata.Modbus*))
+    *(.rodata*)
+    *(.glue_7) *(.glue_7t) *(.vfp11_veneer) *(.v4_bx)
+    . = ALIGN(4);
+  } > FLASH
+  _sidata = .;
+  . = _sidata + _data_image_size;
+  _flash_end = .;
+  __apps_start = ORIGIN(APPS);
+  .data : AT(_sidata)
+  {
+    _sdata = .;
+    *(.data*)
+    . = ALIGN(4);
+    _edata = .;
+  } > RAM
+  _data_image_size = _edata - _sdata;
+  .bss (NOLOAD) :
+  {
+    _sbss = .;
+    *(.bss*)
+    *(COMMON)
+    . = ALIGN(4);
+    _ebss = .;
+  } > RAM
+  .stack (NOLOAD) :
+  {
+    . = ALIGN(8);
+    . += 0x400;
+  } > RAM
+  _estack = ORIGIN(RAM) + LENGTH(RAM);
+  .apps :
+  {
+    KEEP(*(.apps*))
+  } > APPS
+  . = ADDR(.data);
+  _ram_data_start = ADDR(.data);
+}
