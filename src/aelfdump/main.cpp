@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "aelfdump/fix_mode.h"
 #include "aelfdump/image_mode.h"
 #include "aelfdump/link_mode.h"
 #include "platform/platform.h"
@@ -15,6 +16,7 @@ constexpr std::string_view kUsage =
     "usage: aelfdump [--json] [--elf ELF] IMAGE\n"
     "       aelfdump [--json] --link MAP ELF\n"
     "       aelfdump --explain CODE\n"
+    "       aelfdump --fix SCRIPT [--write] -- LINK COMMAND...\n"
     "       aelfdump --help | --version\n";
 
 struct Arguments {
@@ -22,6 +24,10 @@ struct Arguments {
   bool help = false;
   bool version = false;
   bool link = false;
+  std::optional<std::string> fix;
+  bool write = false;
+  // After --fix SCRIPT and "--": the link command.
+  std::vector<std::string> command;
   std::optional<std::string> elf;
   std::optional<std::string> explain;
   std::vector<std::string> positional;
@@ -36,8 +42,17 @@ Arguments parseArguments(const std::vector<std::string>& args) {
     const std::string_view arg = args[i];
     if (!options || arg.size() < 2 || arg[0] != '-') {
       a.positional.emplace_back(arg);
+    } else if (arg == "--" && a.fix) {
+      a.command.assign(args.begin() + static_cast<long>(i) + 1, args.end());
+      break;
     } else if (arg == "--") {
       options = false;
+    } else if (arg == "--fix" && i + 1 < args.size() && !a.fix) {
+      a.fix = args[++i];
+    } else if (arg == "--fix") {
+      a.error = a.fix ? "--fix is given twice" : "--fix needs the linker script to fix";
+    } else if (arg == "--write") {
+      a.write = true;
     } else if (arg == "--json") {
       a.json = true;
     } else if (arg == "--help" || arg == "-h") {
@@ -61,7 +76,15 @@ Arguments parseArguments(const std::vector<std::string>& args) {
   if (!a.error.empty() || a.help || a.version) {
     return a;
   }
-  if (a.explain && (a.link || a.elf || a.json || !a.positional.empty())) {
+  if (a.fix && (a.link || a.elf || a.json || a.explain || !a.positional.empty())) {
+    a.error = "--fix takes a script, --write and, after --, the link command";
+  } else if (a.fix && a.command.empty()) {
+    a.error = "--fix needs the link command after --";
+  } else if (a.fix) {
+    return a;
+  } else if (a.write) {
+    a.error = "--write goes with --fix";
+  } else if (a.explain && (a.link || a.elf || a.json || !a.positional.empty())) {
     a.error = "--explain takes a code alone";
   } else if (a.explain) {
     return a;
@@ -94,6 +117,9 @@ int main(int argc, char** argv) {
   }
   if (a.explain) {
     return pakforge::aelfdump::explainRule(*a.explain);
+  }
+  if (a.fix) {
+    return pakforge::aelfdump::fixScript(*a.fix, a.command, a.write);
   }
   if (a.link) {
     return pakforge::aelfdump::dumpLink(a.positional[0], a.positional[1], a.json);

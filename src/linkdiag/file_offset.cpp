@@ -58,6 +58,10 @@ void offsetFindings(LinkDiagnosis& d, const ElfFacts& facts, const ElfReader& el
       layout.rule != Rule::none
           ? layout.fix
           : fixText(rule, {hexText(start), hexText(elfCodeOffset(header.addrExe), 1)}));
+  if (rule == Rule::textNotAtOffset) {
+    // The header of .text the fix writes.
+    d.findings.back().lines = {".text : ALIGN(" + hexText(layout.derived, 1) + ")"};
+  }
 }
 
 // Initial values loaded at an address that is not a multiple of their

@@ -27,6 +27,8 @@ struct LinkFinding {
   std::vector<std::string> lines;
   // The header symbol it concerns, by its index in kRequiredSymbolNames.
   std::size_t symbol = kRequiredSymbolCount;
+  // The output section the fix changes, where it names one.
+  std::string section;
   // The fix says "these lines" rather than writing them out: a one-line
   // form of the finding writes them after it.
   bool fixNamesLines = false;

@@ -104,8 +104,11 @@ const Section* sectionNamed(const ElfFacts& facts, std::string_view name) {
 }
 
 LinkFinding& add(LinkDiagnosis& d, Rule rule, std::string what, std::string fix) {
-  d.findings.push_back({rule, std::move(what), std::move(fix), {}, kRequiredSymbolCount});
-  return d.findings.back();
+  LinkFinding& f = d.findings.emplace_back();
+  f.rule = rule;
+  f.what = std::move(what);
+  f.fix = std::move(fix);
+  return f;
 }
 
 bool has(const LinkDiagnosis& d, Rule rule) {

@@ -41,7 +41,10 @@ bool assignsLocationCounter(std::string_view line) {
 // drop them.
 LinkFinding& ramSectionAfterBss(LinkDiagnosis& d, const Section& s, const std::string& what) {
   if (s.zero) {
-    return add(d, Rule::reservationLoaded, what, fixText(Rule::reservationLoaded, {s.header.name}));
+    LinkFinding& f =
+        add(d, Rule::reservationLoaded, what, fixText(Rule::reservationLoaded, {s.header.name}));
+    f.section = s.header.name;
+    return f;
   }
   std::string patterns;
   for (const MapSection& section : d.outline.sections) {
@@ -51,9 +54,12 @@ LinkFinding& ramSectionAfterBss(LinkDiagnosis& d, const Section& s, const std::s
       }
     }
   }
-  return add(d, Rule::ramContentAfterRange, what,
-             fixText(Rule::ramContentAfterRange,
-                     {s.header.name, patterns.empty() ? "its input sections" : patterns}));
+  LinkFinding& f =
+      add(d, Rule::ramContentAfterRange, what,
+          fixText(Rule::ramContentAfterRange,
+                  {s.header.name, patterns.empty() ? "its input sections" : patterns}));
+  f.section = s.header.name;
+  return f;
 }
 
 // Under LLD, RAM sections after .bss that have file bytes (reservations made
@@ -103,7 +109,8 @@ void noDataLineFindings(LinkDiagnosis& d, const ElfFacts& facts) {
         "no line after the code start holds .data, so the symbol scan finds no end of the code "
         "range; the RAM data's output section is " +
             section,
-        fixText(Rule::dataLineSectionName, {section}));
+        fixText(Rule::dataLineSectionName, {section}))
+        .section = section;
   }
 }
 
@@ -134,7 +141,8 @@ void dataLineFindings(LinkDiagnosis& d, const ElfFacts& facts) {
     add(d, Rule::dataLineSectionName,
         what + ": an input section line of " + section +
             ", the RAM data's output section, which is not named .data",
-        fixText(Rule::dataLineSectionName, {section}));
+        fixText(Rule::dataLineSectionName, {section}))
+        .section = section;
   } else {
     add(d, Rule::dataLinePattern,
         what + ", in " + (section.empty() ? std::string("no output section") : section),

@@ -83,6 +83,12 @@ bool removeFile(const std::string& path);
 
 std::uint64_t processId();
 
+// Runs a program (args[0], looked up as the system's shell does) with
+// `args`, no standard input, and its standard output and error both written
+// to the file `output`. Its exit status, or -1 when it could not be run or
+// did not exit normally.
+int runCommand(const std::vector<std::string>& args, const std::string& output);
+
 // Until keepOnInterrupt(), Ctrl-C, a request to terminate or any other signal
 // that would end the process (a file size limit reached, an alarm, a closed
 // pipe) removes the file at `path` before the process ends as it would have.

@@ -1,6 +1,7 @@
 // The platform interface on Linux and other POSIX systems.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
@@ -215,6 +216,50 @@ void keepOnInterrupt() {
     }
     handlersInstalled = false;
   }
+}
+
+int runCommand(const std::vector<std::string>& args, const std::string& output) {
+  if (args.empty()) {
+    return -1;
+  }
+  // Everything the child needs is made before the fork.
+  std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
+  for (const std::string& arg : args) {
+    argv.push_back(const_cast<char*>(arg.c_str()));
+  }
+  argv.push_back(nullptr);
+  const int out = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  if (out < 0 || in < 0) {
+    if (out >= 0) {
+      close(out);
+    }
+    if (in >= 0) {
+      close(in);
+    }
+    return -1;
+  }
+  const pid_t child = fork();
+  if (child == 0) {
+    if (dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0) {
+      _exit(127);
+    }
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  close(out);
+  close(in);
+  if (child < 0) {
+    return -1;
+  }
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0) {
+    if (errno != EINTR) {
+      return -1;
+    }
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace pakforge::platform

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 
 #include "platform/platform.h"
 
@@ -274,6 +275,22 @@ void removeOnInterrupt(const std::string& path) {
 
 void keepOnInterrupt() {
   interruptArmed = false;
+}
+
+int runCommand(const std::vector<std::string>& args, const std::string& output) {
+  if (args.empty()) {
+    return -1;
+  }
+  // cmd.exe takes the line; the outer quotes keep it from stripping the
+  // first argument's.
+  std::string line = "\"";
+  for (const std::string& arg : args) {
+    line += shellQuoted(arg) + " ";
+  }
+  line += "<NUL >" + shellQuoted(output) + " 2>&1\"";
+  std::fflush(nullptr);
+  const int status = _wsystem(wide(line).c_str());
+  return status < 0 ? -1 : status;
 }
 
 }  // namespace pakforge::platform

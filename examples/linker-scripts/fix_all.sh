@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# Runs `aelfdump --fix --write` on the stock script of every origin here,
+# under each linker its project uses, with the link command a team would
+# give it, and checks the outcome as a team would: links again with the
+# written script (and -n where --fix says the command needs it), runs
+# pakforge, and compares the image's code with objcopy's bytes and with
+# `aelfdump --elf`. Prints one line per script: the outcome, the rounds, and
+# the time --fix took beside the time of its links alone.
+#
+# Needs the cross toolchain (as build.sh) and a pakforge and aelfdump build.
+# Usage: fix_all.sh [PAKFORGE [AELFDUMP]]   (FIX_ONLY="origin ..." to pick)
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+pakforge=$(realpath "${1:-$here/../../build/default/pakforge}")
+aelfdump=$(realpath "${2:-$here/../../build/default/aelfdump}")
+objcopy=${OBJCOPY:-arm-none-eabi-objcopy}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+# shellcheck source=lib.sh
+source "$here/lib.sh"
+
+# The team's link command for LINKER with SCRIPT, writing out.map and
+# out.elf in the current folder.
+link_command() {
+  local linker=$1 script=$2
+  local objects
+  objects=$(cd "$work" && echo obj/*.o)
+  if [ "$linker" = gnu ]; then
+    echo "$cc" "${cflags[@]}" -T "$script" "${link_flags[@]}" -Wl,-Map=out.map -o out.elf $objects
+  else
+    echo "$lld" -T "$script" "${link_flags[@]//-Wl,/}" -Map=out.map -o out.elf $objects
+  fi
+}
+
+# Milliseconds since the epoch.
+now() { date +%s%3N; }
+
+failures=0
+origins=()
+[ -n "${FIX_ONLY:-}" ] && origins=($FIX_ONLY)
+[ ${#origins[@]} -gt 0 ] || origins=($(cd "$here" && ls -d */ | tr -d /))
+printf '%-13s %-6s %-10s %-7s %s\n' script linker outcome rounds "ms (--fix / its links)"
+for origin in "${origins[@]}"; do
+  load_origin "$origin"
+  for linker in "${linkers[@]}"; do
+    run=$work/$origin-$linker
+    rm -rf "$run" && mkdir -p "$run" && cp -r "$work/obj" "$run/obj"
+    if ! make_script "$run/stock.ld" 2>/dev/null || [ ! -s "$run/stock.ld" ]; then
+      printf '%-13s %-6s %s\n' "$origin" "$linker" "skipped: its script can't be made here"
+      continue
+    fi
+    cp "$run/stock.ld" "$run/script.ld"
+    read -r -a command <<<"$(link_command "$linker" script.ld)"
+    # One link alone, for the time --fix's own work is weighed against; a
+    # script that does not link as it is has nothing to fix here.
+    start=$(now)
+    if ! (cd "$run" && "${command[@]}" >/dev/null 2>&1); then
+      printf '%-13s %-6s %s\n' "$origin" "$linker" "skipped: the stock script does not link"
+      continue
+    fi
+    one_link=$(($(now) - start))
+    start=$(now)
+    status=0
+    (cd "$run" && "$aelfdump" --fix script.ld --write -- "${command[@]}") >"$run/fix.txt" 2>&1 ||
+      status=$?
+    took=$(($(now) - start))
+    rounds=$(grep -c '^round ' "$run/fix.txt" || true)
+    outcome=ok
+    if [ "$status" -ne 0 ]; then
+      outcome="status $status"
+    else
+      # The team's own link with the written script, then pakforge.
+      flags=()
+      grep -q '^the link command needs' "$run/fix.txt" &&
+        flags=("$([ "$linker" = gnu ] && printf %s -Wl,-n || printf %s -n)")
+      head -c 72 /dev/zero >"$run/cfg.bin" && : >"$run/res.bin"
+      if ! (cd "$run" && "${command[@]}" "${flags[@]}" >link.txt 2>&1); then
+        outcome="relink fails"
+      elif ! "$pakforge" -m "$run/out.map" -f "$run/out.elf" -c "$run/cfg.bin" \
+        -r "$run/res.bin" -o "$run/prog.alf" >"$run/pakforge.txt" 2>&1; then
+        outcome="pakforge refuses"
+      else
+        "$objcopy" -O binary "$run/out.elf" "$run/flash.bin"
+        if ! tail -c +77 "$run/prog.alf" | cmp -s - "$run/flash.bin"; then
+          outcome="not objcopy's bytes"
+        elif ! "$aelfdump" --elf "$run/out.elf" "$run/prog.alf" >/dev/null 2>&1; then
+          outcome="aelfdump --elf disagrees"
+        fi
+      fi
+    fi
+    [ "$outcome" = ok ] || failures=$((failures + 1))
+    printf '%-13s %-6s %-10s %-7s %s\n' "$origin" "$linker" "$outcome" "$rounds" \
+      "$took / $((rounds * one_link))"
+    if [ "$outcome" != ok ] && [ -n "${FIX_VERBOSE:-}" ]; then
+      sed 's/^/    /' "$run/fix.txt" >&2
+      [ ! -f "$run/pakforge.txt" ] || sed 's/^/    pakforge: /' "$run/pakforge.txt" >&2
+    fi
+  done
+done
+exit $((failures > 0))

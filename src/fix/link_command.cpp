@@ -1,0 +1,289 @@
+#include "fix/link_command.h"
+
+#include <algorithm>
+#include <optional>
+#include <string_view>
+
+#include "platform/platform.h"
+
+namespace pakforge::fix {
+namespace {
+
+// What the linker options of a command name, and what to put in their
+// place when the command is run for the fix.
+struct Rewrite {
+  const std::string* scriptCopy = nullptr;
+  const std::string* elf = nullptr;
+  const std::vector<std::string>* fixedScripts = nullptr;
+};
+
+// Which option a linker argument is, when it takes a value.
+enum class Takes { nothing, script, output, map, libraryPath };
+
+bool isLinker(std::string_view program) {
+  const std::size_t slash = program.find_last_of("/\\");
+  std::string_view name = slash == std::string_view::npos ? program : program.substr(slash + 1);
+  if (name.ends_with(".exe")) {
+    name.remove_suffix(4);
+  }
+  return name.find("ld") != std::string_view::npos && name.find("gcc") == std::string_view::npos &&
+         name.find("g++") == std::string_view::npos && name.find("clang") == std::string_view::npos;
+}
+
+// -Ttext=, -Tdata=, -Tbss= and -Ttext-segment= set addresses; they name no
+// script.
+bool isAddressOption(std::string_view arg) {
+  for (const std::string_view prefix : {"-Ttext", "-Tdata", "-Tbss", "-Tldata"}) {
+    if (arg.starts_with(prefix)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+class Walk {
+ public:
+  Walk(LinkCommand& info, const Rewrite* rewrite) : info_(info), rewrite_(rewrite) {}
+
+  // One argument the linker sees; empty when it is to be dropped.
+  std::optional<std::string> linkerArg(const std::string& arg);
+  // One argument the driver sees.
+  std::vector<std::string> driverArg(const std::string& arg, std::size_t index);
+  bool pending() const { return takes_ != Takes::nothing; }
+  std::size_t index = 0;
+
+ private:
+  LinkCommand& info_;
+  const Rewrite* rewrite_;
+  Takes takes_ = Takes::nothing;
+
+  std::optional<std::string> value(Takes what, const std::string& value, const std::string& lead);
+};
+
+std::optional<std::string> Walk::value(Takes what, const std::string& v, const std::string& lead) {
+  switch (what) {
+    case Takes::script:
+      info_.scripts.push_back(v);
+      if (rewrite_ != nullptr &&
+          std::find(rewrite_->fixedScripts->begin(), rewrite_->fixedScripts->end(), v) !=
+              rewrite_->fixedScripts->end()) {
+        return lead + *rewrite_->scriptCopy;
+      }
+      return lead + v;
+    case Takes::output:
+      info_.elf = v;
+      return rewrite_ != nullptr ? lead + *rewrite_->elf : lead + v;
+    case Takes::map:
+      info_.map = v;
+      if (rewrite_ != nullptr) {
+        return std::nullopt;  // the fix's own map is added at the end
+      }
+      return lead + v;
+    case Takes::libraryPath:
+      info_.libraryPaths.push_back(v);
+      return lead + v;
+    case Takes::nothing:
+      break;
+  }
+  return lead + v;
+}
+
+std::optional<std::string> Walk::linkerArg(const std::string& arg) {
+  if (takes_ != Takes::nothing) {
+    const Takes what = takes_;
+    takes_ = Takes::nothing;
+    // The option itself was dropped with the map; so is its value.
+    if (what == Takes::map && rewrite_ != nullptr) {
+      info_.map = arg;
+      return std::nullopt;
+    }
+    return value(what, arg, "");
+  }
+  const std::string_view a = arg;
+  if (a == "-T" || a == "--script" || a == "-dT" || a == "--default-script") {
+    takes_ = Takes::script;
+    return arg;
+  }
+  if (a == "-o" || a == "--output") {
+    takes_ = Takes::output;
+    return arg;
+  }
+  if (a == "-Map" || a == "--Map") {
+    takes_ = Takes::map;
+    return rewrite_ != nullptr ? std::nullopt : std::optional<std::string>(arg);
+  }
+  if (a == "-L" || a == "--library-path") {
+    takes_ = Takes::libraryPath;
+    return arg;
+  }
+  if (a == "-n" || a == "--nmagic") {
+    info_.hasNoPageAlign = true;
+    return arg;
+  }
+  for (const std::string_view lead : {"--script=", "--default-script="}) {
+    if (a.starts_with(lead)) {
+      return value(Takes::script, arg.substr(lead.size()), std::string(lead));
+    }
+  }
+  if (a.starts_with("-T") && !isAddressOption(a)) {
+    return value(Takes::script, arg.substr(2), "-T");
+  }
+  if (a.starts_with("--output=")) {
+    return value(Takes::output, arg.substr(9), "--output=");
+  }
+  if (a.starts_with("-o")) {
+    return value(Takes::output, arg.substr(2), "-o");
+  }
+  for (const std::string_view lead : {"-Map=", "--Map="}) {
+    if (a.starts_with(lead)) {
+      return value(Takes::map, arg.substr(lead.size()), std::string(lead));
+    }
+  }
+  if (a.starts_with("--library-path=")) {
+    return value(Takes::libraryPath, arg.substr(15), "--library-path=");
+  }
+  if (a.starts_with("-L")) {
+    return value(Takes::libraryPath, arg.substr(2), "-L");
+  }
+  return arg;
+}
+
+std::vector<std::string> Walk::driverArg(const std::string& arg, std::size_t at) {
+  index = at;
+  const std::string_view a = arg;
+  if (a.starts_with("-Wl,")) {
+    // Each comma-separated piece is a linker argument.
+    std::string joined = "-Wl";
+    std::size_t kept = 0;
+    for (std::size_t from = 4; from <= arg.size();) {
+      std::size_t comma = arg.find(',', from);
+      if (comma == std::string::npos) {
+        comma = arg.size();
+      }
+      const std::optional<std::string> piece = linkerArg(arg.substr(from, comma - from));
+      if (piece) {
+        joined += "," + *piece;
+        ++kept;
+      }
+      from = comma + 1;
+    }
+    return kept == 0 ? std::vector<std::string>() : std::vector<std::string>{joined};
+  }
+  if (pending()) {
+    // -Xlinker's value, or the driver's -T/-o/-L value.
+    const std::optional<std::string> piece = linkerArg(arg);
+    return piece ? std::vector<std::string>{*piece} : std::vector<std::string>();
+  }
+  if (a == "-Xlinker") {
+    return {arg};
+  }
+  // The driver takes -T, -o and -L itself and passes them on.
+  if (a.starts_with("-T") || a.starts_with("-o") || a.starts_with("-L") || a == "-n") {
+    const std::optional<std::string> piece = linkerArg(arg);
+    return piece ? std::vector<std::string>{*piece} : std::vector<std::string>();
+  }
+  return {arg};
+}
+
+std::vector<std::string> walk(const std::vector<std::string>& args, LinkCommand& info,
+                              const Rewrite* rewrite) {
+  info.scripts.clear();
+  info.libraryPaths.clear();
+  info.driver = !args.empty() && !isLinker(args.front());
+  std::vector<std::string> out;
+  if (args.empty()) {
+    return out;
+  }
+  out.push_back(args.front());
+  Walk w(info, rewrite);
+  bool xlinker = false;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    std::vector<std::string> pieces;
+    if (!info.driver) {
+      w.index = i;
+      const std::optional<std::string> piece = w.linkerArg(args[i]);
+      if (piece) {
+        pieces.push_back(*piece);
+      }
+    } else if (xlinker) {
+      // "-Xlinker ARG": ARG is the linker's.
+      w.index = i;
+      const std::optional<std::string> piece = w.linkerArg(args[i]);
+      if (piece) {
+        pieces.push_back(*piece);
+      } else if (!out.empty() && out.back() == "-Xlinker") {
+        out.pop_back();
+      }
+      xlinker = false;
+    } else {
+      pieces = w.driverArg(args[i], i);
+      xlinker = args[i] == "-Xlinker";
+    }
+    out.insert(out.end(), pieces.begin(), pieces.end());
+  }
+  return out;
+}
+
+}  // namespace
+
+bool readLinkCommand(const std::vector<std::string>& args, const std::string& script,
+                     LinkCommand& command, std::string& error) {
+  command = LinkCommand();
+  command.args = args;
+  if (args.empty()) {
+    error = "no link command after --";
+    return false;
+  }
+  walk(args, command, nullptr);
+  if (command.scripts.empty()) {
+    error = "the link command names no linker script (-T SCRIPT, --script=SCRIPT or -Wl,-T,SCRIPT)";
+    return false;
+  }
+  platform::FileId wanted;
+  if (!platform::fileId(script, wanted)) {
+    error = "can't open '" + script + "'";
+    return false;
+  }
+  // The linker finds a script where it is named, or on the -L folders.
+  for (const std::string& named : command.scripts) {
+    std::vector<std::string> candidates = {named};
+    for (const std::string& folder : command.libraryPaths) {
+      candidates.push_back(folder + "/" + named);
+    }
+    for (const std::string& candidate : candidates) {
+      platform::FileId id;
+      if (platform::fileId(candidate, id)) {
+        if (id == wanted) {
+          command.fixedScripts.push_back(named);
+        }
+        break;
+      }
+    }
+  }
+  if (command.fixedScripts.empty()) {
+    error = "the link command does not name '" + script + "': its linker script";
+    error +=
+        command.scripts.size() == 1 ? " is '" + command.scripts.front() + "'" : "s are other files";
+    return false;
+  }
+  return true;
+}
+
+std::vector<std::string> commandFor(const LinkCommand& command, const std::string& scriptCopy,
+                                    const std::string& map, const std::string& elf,
+                                    bool noPageAlign) {
+  LinkCommand info;
+  const Rewrite rewrite{&scriptCopy, &elf, &command.fixedScripts};
+  std::vector<std::string> out = walk(command.args, info, &rewrite);
+  if (info.elf.empty()) {
+    out.push_back("-o");
+    out.push_back(elf);
+  }
+  out.push_back(command.driver ? "-Wl,-Map=" + map : "-Map=" + map);
+  if (noPageAlign && !command.hasNoPageAlign) {
+    out.push_back(command.driver ? "-Wl,-n" : "-n");
+  }
+  return out;
+}
+
+}  // namespace pakforge::fix

@@ -1,0 +1,572 @@
+#include "fix/script_fixes.h"
+
+#include <algorithm>
+#include <array>
+#include <set>
+
+#include "ldscript/script.h"
+#include "ldscript/script_edit.h"
+
+namespace pakforge::fix {
+namespace {
+
+using ldscript::Script;
+using ldscript::Statement;
+using ldscript::StatementKind;
+
+// The file whose SECTIONS block holds .text, parsed, and that block.
+struct Sections {
+  std::size_t file = 0;
+  Script script;
+  const Statement* block = nullptr;
+  const Statement* find(std::string_view name) const {
+    for (const Statement& st : block->body) {
+      if (st.kind == StatementKind::outputSection && st.name == name) {
+        return &st;
+      }
+    }
+    return nullptr;
+  }
+  // The place of a statement of the block, by its first token.
+  std::size_t indexOf(const Statement& st) const {
+    return static_cast<std::size_t>(&st - block->body.data());
+  }
+};
+
+class Editor {
+ public:
+  Editor(std::vector<ScriptFile>& files, RoundEdits& out) : files_(files), out_(out) {}
+
+  // Parses the files again; false (with the error said) when the SECTIONS
+  // block with .text is nowhere, or a file can't be read.
+  bool load(Sections& s);
+  // Puts `text` in place of the file's, after checking it reads; records
+  // the change with `codes`.
+  bool commit(const Sections& s, std::string text, std::vector<std::string> codes,
+              std::string what);
+  bool anyNames(std::string_view word) const;
+
+ private:
+  std::vector<ScriptFile>& files_;
+  RoundEdits& out_;
+};
+
+bool Editor::load(Sections& s) {
+  for (std::size_t i = 0; i < files_.size(); ++i) {
+    Script script;
+    ldscript::ParseError error;
+    if (!ldscript::parseScript(files_[i].text, script, error)) {
+      out_.error = files_[i].path + ":" + ldscript::errorText(error);
+      return false;
+    }
+    const Statement* block = script.sections();
+    if (block == nullptr) {
+      continue;
+    }
+    const bool hasText =
+        std::any_of(block->body.begin(), block->body.end(), [](const Statement& st) {
+          return st.kind == StatementKind::outputSection && st.name == ".text";
+        });
+    if (hasText) {
+      s.file = i;
+      s.script = std::move(script);
+      s.block = s.script.sections();
+      return true;
+    }
+  }
+  return false;
+}
+
+bool Editor::commit(const Sections& s, std::string text, std::vector<std::string> codes,
+                    std::string what) {
+  if (text == files_[s.file].text) {
+    return false;
+  }
+  Script check;
+  ldscript::ParseError error;
+  if (!ldscript::parseScript(text, check, error)) {
+    out_.error = "the edit for " + what + " made a script that does not read (" +
+                 ldscript::errorText(error) + ")";
+    return false;
+  }
+  files_[s.file].text = std::move(text);
+  out_.changes.push_back({std::move(codes), std::move(what)});
+  return true;
+}
+
+bool Editor::anyNames(std::string_view word) const {
+  for (const ScriptFile& f : files_) {
+    Script script;
+    ldscript::ParseError error;
+    if (ldscript::parseScript(f.text, script, error) && ldscript::namesWord(script, word)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+std::vector<std::string> codesPresent(const LinkDiagnosis& d, std::initializer_list<Rule> rules) {
+  std::vector<std::string> codes;
+  for (const Rule rule : rules) {
+    if (!findingsOf(d, rule).empty()) {
+      codes.emplace_back(ruleInfo(rule).code);
+    }
+  }
+  return codes;
+}
+
+// The decimal number `text` starts with, up to 2^31.
+bool decimal(std::string_view text, std::uint32_t& value) {
+  value = 0;
+  std::size_t i = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && value < 0x80000000U / 10; ++i) {
+    value = value * 10 + static_cast<std::uint32_t>(text[i] - '0');
+  }
+  return i > 0;
+}
+
+bool inRamWindow(std::uint64_t address) {
+  return address >= 0x20000000 && address < 0x40000000;
+}
+
+// The index of the first token of the header that holds its ':'.
+std::size_t colonToken(const Script& script, const Statement& st) {
+  for (std::size_t i = st.first; i < st.open; ++i) {
+    if (script.tokens[i].kind == ldscript::TokenKind::word &&
+        script.tokenText(i).find(':') != std::string_view::npos) {
+      return i;
+    }
+  }
+  return st.first;
+}
+
+// A pattern line of a vector table is kept: nothing in the firmware refers
+// to it, and --gc-sections would drop it once it is inside .text.
+std::string keptIfVectors(const Script& script, const Statement& st, std::string_view section) {
+  const std::string text = ldscript::statementText(script, st);
+  const auto vectors = [](std::string_view t) {
+    return t.find("vector") != std::string_view::npos || t.find("isr") != std::string_view::npos;
+  };
+  const bool pattern = st.kind == StatementKind::command && !st.name.empty() &&
+                       (st.name.front() == '*' || st.name.find('(') != std::string::npos);
+  if (pattern && (vectors(section) || vectors(text)) && !text.starts_with("KEEP")) {
+    return "KEEP(" + text + ")";
+  }
+  return text;
+}
+
+// PF208: RAM sections between the flash sections and .data go after .bss.
+void moveRamSections(Editor& e, const LinkDiagnosis& d) {
+  if (findingsOf(d, Rule::ramSectionsBeforeData).empty()) {
+    return;
+  }
+  std::vector<std::string> names;
+  for (const MapSection& section : d.outline.sections) {
+    if (section.phase == MapPhase::inRange && section.haveAddress && inRamWindow(section.address) &&
+        section.name != d.outline.dataLineSection && section.name != ".data") {
+      names.push_back(section.name);
+    }
+  }
+  for (const std::string& name : names) {
+    Sections s;
+    if (!e.load(s)) {
+      return;
+    }
+    const Statement* st = s.find(name);
+    const Statement* after = s.find(".bss");
+    if (after == nullptr) {
+      after = s.find(".data");
+    }
+    if (st == nullptr || after == nullptr || s.indexOf(*st) > s.indexOf(*after)) {
+      continue;
+    }
+    // Insert after the anchor first: the removal before it shifts no byte
+    // of what follows the anchor.
+    const std::string text = ldscript::statementText(s.script, *st);
+    Script moved;
+    ldscript::ParseError error;
+    if (!ldscript::parseScript(ldscript::insertAfter(s.script, *after, {text}), moved, error)) {
+      return;
+    }
+    const Statement* again = nullptr;
+    for (const Statement& candidate : moved.sections()->body) {
+      if (candidate.kind == StatementKind::outputSection && candidate.name == name) {
+        again = &candidate;
+        break;
+      }
+    }
+    if (again != nullptr) {
+      e.commit(s, ldscript::removeStatement(moved, *again), {"PF208"},
+               "moved " + name + " after " + after->name);
+    }
+  }
+}
+
+// PF202: the RAM data's output section is named .data, and what names it.
+void renameDataSection(Editor& e, const LinkDiagnosis& d) {
+  for (const LinkFinding* f : findingsOf(d, Rule::dataLineSectionName)) {
+    Sections s;
+    if (f->section.empty() || !e.load(s) || s.find(".data") != nullptr) {
+      return;
+    }
+    const Statement* st = s.find(f->section);
+    if (st == nullptr) {
+      return;
+    }
+    std::string text = s.script.text;
+    // From the end, so that earlier bytes stay where they are.
+    for (std::size_t i = s.script.tokens.size(); i-- > 0;) {
+      const std::string_view t = s.script.tokenText(i);
+      if (s.script.tokens[i].kind == ldscript::TokenKind::word &&
+          (t == f->section || t == f->section + ":")) {
+        text.replace(s.script.tokens[i].begin, f->section.size(), ".data");
+      }
+    }
+    e.commit(s, text, {"PF202"}, "renamed " + f->section + " to .data");
+  }
+}
+
+// PF211: a reservation after .bss is marked NOLOAD.
+void markNoLoad(Editor& e, const LinkDiagnosis& d) {
+  for (const LinkFinding* f : findingsOf(d, Rule::reservationLoaded)) {
+    Sections s;
+    if (f->section.empty() || !e.load(s)) {
+      return;
+    }
+    const Statement* st = s.find(f->section);
+    if (st == nullptr || !st->type.empty()) {
+      continue;
+    }
+    e.commit(s,
+             ldscript::replaceTokens(s.script, st->first, st->first + 1,
+                                     std::string(s.script.tokenText(st->first)) + " (NOLOAD)"),
+             {"PF211"}, "marked " + f->section + " (NOLOAD)");
+  }
+}
+
+// PF212: what a RAM section after .bss holds moves into .data, which the
+// start-up code copies.
+void moveIntoData(Editor& e, const LinkDiagnosis& d) {
+  for (const LinkFinding* f : findingsOf(d, Rule::ramContentAfterRange)) {
+    Sections s;
+    if (f->section.empty() || !e.load(s)) {
+      return;
+    }
+    const Statement* st = s.find(f->section);
+    const Statement* data = s.find(".data");
+    if (st == nullptr || data == nullptr || s.indexOf(*st) < s.indexOf(*data) ||
+        data->body.empty()) {
+      continue;
+    }
+    std::vector<std::string> lines;
+    for (const Statement& item : st->body) {
+      lines.push_back(ldscript::statementText(s.script, item));
+    }
+    // Into .data, before its last statement (the end symbol), then the
+    // section goes.
+    Script moved;
+    ldscript::ParseError error;
+    if (!ldscript::parseScript(ldscript::insertBefore(s.script, data->body.back(), lines), moved,
+                               error)) {
+      return;
+    }
+    for (const Statement& candidate : moved.sections()->body) {
+      if (candidate.kind == StatementKind::outputSection && candidate.name == f->section) {
+        e.commit(s, ldscript::removeStatement(moved, candidate), {"PF212"},
+                 "moved what " + f->section + " holds into .data");
+        break;
+      }
+    }
+  }
+}
+
+// PF106: flash sections before .text move into it, at its start, in the
+// order they have; their output sections go.
+void moveIntoText(Editor& e, const LinkDiagnosis& d) {
+  if (findingsOf(d, Rule::flashBeforeRange).empty()) {
+    return;
+  }
+  std::vector<std::string> names;
+  for (const FlashSpan& span : d.outside) {
+    if (span.start < d.rangeStart && !span.section.empty() && span.section != ".text" &&
+        std::find(names.begin(), names.end(), span.section) == names.end()) {
+      names.push_back(span.section);
+    }
+  }
+  std::vector<std::string> lines;
+  std::vector<std::string> moved;
+  for (const std::string& name : names) {
+    Sections s;
+    if (!e.load(s)) {
+      return;
+    }
+    const Statement* st = s.find(name);
+    const Statement* text = s.find(".text");
+    if (st == nullptr || s.indexOf(*st) > s.indexOf(*text)) {
+      continue;
+    }
+    for (const Statement& item : st->body) {
+      lines.push_back(keptIfVectors(s.script, item, name));
+    }
+    if (e.commit(s, ldscript::removeStatement(s.script, *st), {"PF106"},
+                 "dropped the output section " + name)) {
+      moved.push_back(name);
+    }
+  }
+  Sections s;
+  if (lines.empty() || !e.load(s)) {
+    return;
+  }
+  std::string list;
+  for (const std::string& name : moved) {
+    list += (list.empty() ? "" : ", ") + name;
+  }
+  e.commit(s, ldscript::insertAtBodyStart(s.script, *s.find(".text"), lines), {"PF106"},
+           "moved what " + list + " held to the start of .text");
+}
+
+// PF303: a header symbol's section, discarded by --gc-sections, is kept.
+void keepSymbols(Editor& e, const LinkDiagnosis& d) {
+  Sections s;
+  if (!e.load(s)) {
+    return;
+  }
+  const std::string text = ldscript::statementText(s.script, *s.find(".text"));
+  std::vector<std::string> keeps;
+  std::string kept;
+  for (const LinkFinding* f : findingsOf(d, Rule::symbolDiscarded)) {
+    if (f->symbol >= kRequiredSymbolCount) {
+      continue;
+    }
+    std::string_view line = d.symbols[f->symbol].discarded.text;
+    const std::size_t start = line.find_first_not_of(' ');
+    if (start == std::string_view::npos) {
+      continue;
+    }
+    line = line.substr(start);
+    const std::string section(line.substr(0, line.find(' ')));
+    const std::string keep = "KEEP(*(" + section + "))";
+    if (text.find(keep) == std::string::npos &&
+        std::find(keeps.begin(), keeps.end(), keep) == keeps.end()) {
+      keeps.push_back(keep);
+      kept += (kept.empty() ? "" : ", ") + section;
+    }
+  }
+  if (!keeps.empty()) {
+    e.commit(s, ldscript::insertAtBodyStart(s.script, *s.find(".text"), keeps), {"PF303"},
+             "kept " + kept + " in .text");
+  }
+}
+
+// The end of the code range past the initial values of .data: lines before
+// .data that move the location counter past them without naming .data,
+// .data loaded there with AT(), and its size after it.
+void endRange(Editor& e, const LinkDiagnosis& d) {
+  const std::vector<std::string> codes =
+      codesPresent(d, {Rule::initialValuesBeforeRange, Rule::dataLineAssignment, Rule::noEndLine,
+                       Rule::lldAssignmentEnd, Rule::initialValuesMisaligned});
+  if (codes.empty()) {
+    return;
+  }
+  std::uint32_t align = 1;
+  for (const LinkFinding& f : d.findings) {
+    for (const std::string& line : f.lines) {
+      std::uint32_t n = 0;
+      if (line.starts_with(". = ALIGN(") && decimal(line.substr(10), n)) {
+        align = std::max(align, n);
+      }
+    }
+  }
+  // The names the lines use, none of which the script has yet.
+  const std::array<std::array<std::string_view, 3>, 3> choices = {{
+      {"_data_image_start", "_data_image_size", "_flash_end"},
+      {"__data_image_start", "__data_image_size", "__flash_end"},
+      {"_data_image_start_", "_data_image_size_", "_flash_end_"},
+  }};
+  Sections s;
+  if (!e.load(s) || s.find(".data") == nullptr) {
+    return;
+  }
+  for (const auto& names : choices) {
+    if (ldscript::statementText(s.script, *s.block)
+            .find(". = " + std::string(names[0]) + " + " + std::string(names[1]) + ";") !=
+        std::string::npos) {
+      return;  // the lines are there: what is left is not theirs to fix
+    }
+  }
+  const auto* chosen = &choices[0];
+  for (const auto& names : choices) {
+    chosen = &names;
+    if (!e.anyNames(names[0]) && !e.anyNames(names[1]) && !e.anyNames(names[2])) {
+      break;
+    }
+  }
+  const std::string start((*chosen)[0]);
+  const std::string size((*chosen)[1]);
+  const std::string end((*chosen)[2]);
+  // Assignments before .data that name it end the range where they stand:
+  // after .data they say the same.
+  for (;;) {
+    if (!e.load(s)) {
+      return;
+    }
+    const Statement* data = s.find(".data");
+    const Statement* naming = nullptr;
+    for (std::size_t i = s.indexOf(*data); i-- > 0;) {
+      const Statement& st = s.block->body[i];
+      if (st.kind == StatementKind::outputSection) {
+        break;
+      }
+      Script one;
+      ldscript::ParseError error;
+      ldscript::parseScript(ldscript::statementText(s.script, st), one, error);
+      if (ldscript::namesWord(one, ".data")) {
+        naming = &st;
+      }
+    }
+    if (naming == nullptr) {
+      break;
+    }
+    const std::string line = ldscript::statementText(s.script, *naming);
+    Script moved;
+    ldscript::ParseError error;
+    if (!ldscript::parseScript(ldscript::insertAfter(s.script, *data, {line}), moved, error)) {
+      return;
+    }
+    const Statement& again = moved.sections()->body[s.indexOf(*naming)];
+    if (!e.commit(s, ldscript::removeStatement(moved, again), {"PF201"},
+                  "moved '" + line + "' after .data")) {
+      return;
+    }
+  }
+  if (!e.load(s)) {
+    return;
+  }
+  // Where the flash content ends: the location counter, when the section
+  // before .data is a flash one; the end of the last flash section
+  // otherwise.
+  const Statement* data = s.find(".data");
+  const std::string flash = s.find(".text")->region;
+  std::string from = ".";
+  for (std::size_t i = s.indexOf(*data); i-- > 0;) {
+    const Statement& st = s.block->body[i];
+    if (st.kind != StatementKind::outputSection || st.name == "/DISCARD/") {
+      continue;
+    }
+    if (!flash.empty() && st.region != flash && st.loadRegion != flash) {
+      for (std::size_t k = i; k-- > 0;) {
+        const Statement& f = s.block->body[k];
+        if (f.kind == StatementKind::outputSection &&
+            (f.region == flash || f.loadRegion == flash)) {
+          from = "LOADADDR(" + f.name + ") + SIZEOF(" + f.name + ")";
+          break;
+        }
+      }
+    }
+    break;
+  }
+  const std::string first = align > 1
+                                ? start + " = ALIGN(" + from + ", " + std::to_string(align) + ");"
+                                : start + " = " + from + ";";
+  std::string text = ldscript::insertAfter(s.script, *data, {size + " = SIZEOF(.data);"});
+  Script next;
+  ldscript::ParseError error;
+  if (!ldscript::parseScript(text, next, error)) {
+    return;
+  }
+  // .data loaded at the start, with no load region after it.
+  const Statement& d2 = next.sections()->body[s.indexOf(*data)];
+  if (d2.lmaFirst != d2.lmaEnd) {
+    std::size_t lmaBegin = d2.lmaFirst;
+    while (lmaBegin > d2.close + 1 &&
+           next.tokens[lmaBegin - 1].kind == ldscript::TokenKind::space) {
+      --lmaBegin;
+    }
+    text = ldscript::replaceTokens(next, lmaBegin, d2.lmaEnd, "");
+    if (!ldscript::parseScript(text, next, error)) {
+      return;
+    }
+  }
+  const Statement& d3 = next.sections()->body[s.indexOf(*data)];
+  if (d3.atFirst != d3.atEnd) {
+    text = ldscript::replaceTokens(next, d3.atFirst, d3.atEnd, "AT(" + start + ")");
+  } else {
+    const std::size_t colon = colonToken(next, d3);
+    text = ldscript::replaceTokens(next, colon, colon + 1,
+                                   std::string(next.tokenText(colon)) + " AT(" + start + ")");
+  }
+  if (!ldscript::parseScript(text, next, error)) {
+    return;
+  }
+  text = ldscript::insertBefore(next, next.sections()->body[s.indexOf(*data)],
+                                {first, ". = " + start + " + " + size + ";", end + " = .;"});
+  e.commit(s, text, codes, "ended the code range after the initial values of .data");
+}
+
+// PF401: .text aligned so that the file holds it at the offset pakforge
+// reads; with -n.
+void alignText(Editor& e, const LinkDiagnosis& d, RoundEdits& out) {
+  if (!findingsOf(d, Rule::pageAlignedSegments).empty()) {
+    out.noPageAlign = true;
+  }
+  for (const LinkFinding* f : findingsOf(d, Rule::textNotAtOffset)) {
+    out.noPageAlign = true;
+    const std::size_t open = f->lines.empty() ? std::string::npos : f->lines.front().find("ALIGN(");
+    if (open == std::string::npos || !f->lines.front().ends_with(")")) {
+      continue;
+    }
+    const std::string align = f->lines.front().substr(open + 6, f->lines.front().size() - open - 7);
+    Sections s;
+    if (!e.load(s)) {
+      return;
+    }
+    const Statement* text = s.find(".text");
+    // An ALIGN(...) already in the header is replaced.
+    std::size_t at = colonToken(s.script, *text) + 1;
+    std::size_t alignFirst = 0;
+    std::size_t alignEnd = 0;
+    for (std::size_t i = at; i < text->open; ++i) {
+      if (s.script.tokenText(i) == "ALIGN") {
+        alignFirst = i;
+        for (std::size_t k = i; k < text->open; ++k) {
+          if (s.script.tokenText(k) == ")") {
+            alignEnd = k + 1;
+            break;
+          }
+        }
+      }
+    }
+    const std::string written = "ALIGN(" + align + ")";
+    const std::string newText =
+        alignEnd != 0
+            ? ldscript::replaceTokens(s.script, alignFirst, alignEnd, written)
+            : ldscript::replaceTokens(s.script, at - 1, at,
+                                      std::string(s.script.tokenText(at - 1)) + " " + written);
+    e.commit(s, newText, {"PF401"}, "aligned .text to " + align);
+  }
+}
+
+}  // namespace
+
+RoundEdits applyFixes(const LinkDiagnosis& d, std::vector<ScriptFile>& files) {
+  RoundEdits out;
+  Editor e(files, out);
+  Sections s;
+  if (!e.load(s)) {
+    if (out.error.empty()) {
+      out.error = "no file of the script has a SECTIONS block with a .text output section";
+    }
+    return out;
+  }
+  moveRamSections(e, d);
+  renameDataSection(e, d);
+  markNoLoad(e, d);
+  moveIntoData(e, d);
+  moveIntoText(e, d);
+  keepSymbols(e, d);
+  endRange(e, d);
+  alignText(e, d, out);
+  return out;
+}
+
+}  // namespace pakforge::fix

@@ -1,0 +1,40 @@
+// The fixes of the link diagnosis as edits over the parsed linker script:
+// one edit per rule that has one, made only where the script shows what
+// the edit needs (the section it moves, the line it replaces). The text of
+// each fix in the rule table describes the same edit.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "linkdiag/link_diagnosis.h"
+
+namespace pakforge::fix {
+
+// One file of the script: the linker script or a file it INCLUDEs.
+struct ScriptFile {
+  std::string path;      // where it is, as the team's command finds it
+  std::string included;  // as an INCLUDE names it; empty for the script itself
+  std::string original;  // its text as it was
+  std::string text;      // its text with the fixes so far
+};
+
+// What one round changed.
+struct RoundEdits {
+  // One entry per change: the codes it answers and what it did.
+  struct Change {
+    std::vector<std::string> codes;
+    std::string what;
+  };
+  std::vector<Change> changes;
+  // The link command needs -n (no page alignment of segments).
+  bool noPageAlign = false;
+  // A file that can't be read any more after an edit: a fault of the edit,
+  // said, not written.
+  std::string error;
+};
+
+// Applies the fixes of the diagnosis's findings to `files`.
+RoundEdits applyFixes(const LinkDiagnosis& diagnosis, std::vector<ScriptFile>& files);
+
+}  // namespace pakforge::fix

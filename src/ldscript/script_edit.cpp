@@ -1,0 +1,187 @@
+#include "ldscript/script_edit.h"
+
+#include <algorithm>
+
+namespace pakforge::ldscript {
+namespace {
+
+bool onlySpaces(std::string_view text) {
+  return text.find_first_not_of(" \t") == std::string_view::npos;
+}
+
+std::size_t lineStartOf(const std::string& text, std::size_t byte) {
+  const std::size_t feed = byte == 0 ? std::string::npos : text.rfind('\n', byte - 1);
+  return feed == std::string::npos ? 0 : feed + 1;
+}
+
+std::string withLines(const std::string& indent, const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) {
+    text += indent + line + "\n";
+  }
+  return text;
+}
+
+std::string spliced(const std::string& text, std::size_t begin, std::size_t end,
+                    std::string_view with) {
+  std::string out = text.substr(0, begin);
+  out.append(with);
+  out.append(text, end, std::string::npos);
+  return out;
+}
+
+bool isNameChar(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+         c == '.' || c == '$';
+}
+
+}  // namespace
+
+Span statementLines(const Script& script, const Statement& st) {
+  const std::string& text = script.text;
+  const std::size_t begin = script.byteOf(st.first);
+  const std::size_t end = script.byteOf(st.end);
+  const std::size_t lineStart = lineStartOf(text, begin);
+  if (!onlySpaces(std::string_view(text).substr(lineStart, begin - lineStart))) {
+    return {begin, end};
+  }
+  std::size_t at = text.find_first_not_of(" \t\r", end);
+  if (at != std::string::npos && text.compare(at, 2, "/*") == 0) {
+    const std::size_t close = text.find("*/", at + 2);
+    const std::size_t feed = text.find('\n', at);
+    if (close != std::string::npos && (feed == std::string::npos || close < feed)) {
+      at = text.find_first_not_of(" \t\r", close + 2);
+    }
+  }
+  if (at == std::string::npos) {
+    return {lineStart, text.size()};
+  }
+  if (text[at] == '\n') {
+    return {lineStart, at + 1};
+  }
+  return {begin, end};
+}
+
+std::string indentOf(const Script& script, const Statement& st) {
+  const std::size_t begin = script.byteOf(st.first);
+  const std::size_t lineStart = lineStartOf(script.text, begin);
+  const std::string_view before =
+      std::string_view(script.text).substr(lineStart, begin - lineStart);
+  return onlySpaces(before) ? std::string(before) : std::string();
+}
+
+std::string insertBefore(const Script& script, const Statement& st,
+                         const std::vector<std::string>& lines) {
+  const std::size_t begin = script.byteOf(st.first);
+  const std::size_t lineStart = lineStartOf(script.text, begin);
+  if (onlySpaces(std::string_view(script.text).substr(lineStart, begin - lineStart))) {
+    return spliced(script.text, lineStart, lineStart, withLines(indentOf(script, st), lines));
+  }
+  std::string inline_;
+  for (const std::string& line : lines) {
+    inline_ += line + " ";
+  }
+  return spliced(script.text, begin, begin, inline_);
+}
+
+std::string insertAfter(const Script& script, const Statement& st,
+                        const std::vector<std::string>& lines) {
+  const Span span = statementLines(script, st);
+  if (span.end > 0 && script.text[span.end - 1] == '\n') {
+    return spliced(script.text, span.end, span.end, withLines(indentOf(script, st), lines));
+  }
+  std::string inline_;
+  for (const std::string& line : lines) {
+    inline_ += " " + line;
+  }
+  const std::size_t end = script.byteOf(st.end);
+  return spliced(script.text, end, end, inline_);
+}
+
+std::string insertAtBodyStart(const Script& script, const Statement& st,
+                              const std::vector<std::string>& lines) {
+  if (!st.body.empty()) {
+    return insertBefore(script, st.body.front(), lines);
+  }
+  const std::size_t afterBrace = script.tokens[st.open].end;
+  const std::string indent = indentOf(script, st) + "  ";
+  const std::size_t feed = script.text.find('\n', afterBrace);
+  const std::size_t close = script.byteOf(st.close);
+  if (feed != std::string::npos && feed < close) {
+    return spliced(script.text, feed + 1, feed + 1, withLines(indent, lines));
+  }
+  std::string inline_;
+  for (const std::string& line : lines) {
+    inline_ += " " + line;
+  }
+  return spliced(script.text, afterBrace, afterBrace, inline_);
+}
+
+std::string insertAtBodyEnd(const Script& script, const Statement& st,
+                            const std::vector<std::string>& lines) {
+  if (!st.body.empty()) {
+    return insertAfter(script, st.body.back(), lines);
+  }
+  return insertAtBodyStart(script, st, lines);
+}
+
+std::string removeStatement(const Script& script, const Statement& st) {
+  const Span span = statementLines(script, st);
+  return spliced(script.text, span.begin, span.end, "");
+}
+
+std::string replaceTokens(const Script& script, std::size_t first, std::size_t end,
+                          std::string_view text) {
+  return spliced(script.text, script.byteOf(first), script.byteOf(end), text);
+}
+
+std::vector<std::string> bodyLines(const Script& script, const Statement& st) {
+  std::vector<std::string> lines;
+  if (st.body.empty()) {
+    return lines;
+  }
+  const std::size_t begin = script.byteOf(st.body.front().first);
+  const std::size_t end = script.byteOf(st.body.back().end);
+  const std::string_view body = std::string_view(script.text).substr(begin, end - begin);
+  for (std::size_t from = 0; from <= body.size();) {
+    std::size_t feed = body.find('\n', from);
+    if (feed == std::string_view::npos) {
+      feed = body.size();
+    }
+    std::string_view line = body.substr(from, feed - from);
+    const std::size_t text = line.find_first_not_of(" \t");
+    if (text != std::string_view::npos) {
+      line = line.substr(text);
+      while (!line.empty() && (line.back() == ' ' || line.back() == '\t' || line.back() == '\r')) {
+        line.remove_suffix(1);
+      }
+      lines.emplace_back(line);
+    }
+    from = feed + 1;
+  }
+  return lines;
+}
+
+std::string statementText(const Script& script, const Statement& st) {
+  const std::size_t begin = script.byteOf(st.first);
+  return script.text.substr(begin, script.byteOf(st.end) - begin);
+}
+
+bool namesWord(const Script& script, std::string_view word) {
+  for (std::size_t i = 0; i < script.tokens.size(); ++i) {
+    if (script.tokens[i].kind != TokenKind::word) {
+      continue;
+    }
+    const std::string_view t = script.tokenText(i);
+    for (std::size_t at = t.find(word); at != std::string_view::npos; at = t.find(word, at + 1)) {
+      const bool startOk = at == 0 || !isNameChar(t[at - 1]);
+      const bool endOk = at + word.size() == t.size() || !isNameChar(t[at + word.size()]);
+      if (startOk && endOk) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+}  // namespace pakforge::ldscript
