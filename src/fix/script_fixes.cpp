@@ -325,7 +325,8 @@ void moveIntoText(Editor& e, const LinkDiagnosis& d) {
            "moved what " + list + " held to the start of .text");
 }
 
-// PF303: a header symbol's section, discarded by --gc-sections, is kept.
+// PF303, PF304: a header symbol's section, discarded by --gc-sections, is
+// kept.
 void keepSymbols(Editor& e, const LinkDiagnosis& d) {
   Sections s;
   if (!e.load(s)) {
@@ -352,8 +353,29 @@ void keepSymbols(Editor& e, const LinkDiagnosis& d) {
       kept += (kept.empty() ? "" : ", ") + section;
     }
   }
+  std::vector<std::string> codes;
   if (!keeps.empty()) {
-    e.commit(s, ldscript::insertAtBodyStart(s.script, *s.find(".text"), keeps), {"PF303"},
+    codes.emplace_back("PF303");
+  }
+  // Under LLD the map does not say what --gc-sections discarded: with
+  // -ffunction-sections and -fdata-sections a symbol's section is named
+  // after it.
+  for (const LinkFinding* f : findingsOf(d, Rule::symbolUndefined)) {
+    if (f->symbol >= kRequiredSymbolCount) {
+      continue;
+    }
+    const std::string name(kRequiredSymbolNames[f->symbol]);
+    const std::string keep = "KEEP(*(.text." + name + " .rodata." + name + "))";
+    if (text.find(keep) == std::string::npos) {
+      keeps.push_back(keep);
+      kept += (kept.empty() ? "" : ", ") + std::string("the sections of ") + name;
+      if (codes.empty() || codes.back() != "PF304") {
+        codes.emplace_back("PF304");
+      }
+    }
+  }
+  if (!keeps.empty()) {
+    e.commit(s, ldscript::insertAtBodyStart(s.script, *s.find(".text"), keeps), codes,
              "kept " + kept + " in .text");
   }
 }
@@ -442,28 +464,40 @@ void endRange(Editor& e, const LinkDiagnosis& d) {
   if (!e.load(s)) {
     return;
   }
-  // Where the flash content ends: the location counter, when the section
-  // before .data is a flash one; the end of the last flash section
-  // otherwise.
+  // Where the flash content ends: the location counter, when the output
+  // section before .data lies in the flash; the end of the last one that
+  // does otherwise. The map of this link tells where each lies, whatever
+  // region names (or aliases) the script gives them.
+  const auto inFlashWindow = [&d](const std::string& name, bool& known) {
+    for (const MapSection& section : d.outline.sections) {
+      if (section.name == name && section.haveAddress) {
+        known = true;
+        return section.address >= 0x08000000 && section.address < 0x10000000;
+      }
+    }
+    known = false;
+    return false;
+  };
   const Statement* data = s.find(".data");
-  const std::string flash = s.find(".text")->region;
   std::string from = ".";
+  bool before = true;
   for (std::size_t i = s.indexOf(*data); i-- > 0;) {
     const Statement& st = s.block->body[i];
+    bool known = false;
     if (st.kind != StatementKind::outputSection || st.name == "/DISCARD/") {
       continue;
     }
-    if (!flash.empty() && st.region != flash && st.loadRegion != flash) {
-      for (std::size_t k = i; k-- > 0;) {
-        const Statement& f = s.block->body[k];
-        if (f.kind == StatementKind::outputSection &&
-            (f.region == flash || f.loadRegion == flash)) {
-          from = "LOADADDR(" + f.name + ") + SIZEOF(" + f.name + ")";
-          break;
-        }
-      }
+    const bool flash = inFlashWindow(st.name, known);
+    if (!known) {
+      continue;
     }
-    break;
+    if (flash) {
+      if (!before) {
+        from = "LOADADDR(" + st.name + ") + SIZEOF(" + st.name + ")";
+      }
+      break;
+    }
+    before = false;
   }
   const std::string first = align > 1
                                 ? start + " = ALIGN(" + from + ", " + std::to_string(align) + ");"
