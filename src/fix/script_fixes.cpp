@@ -280,6 +280,82 @@ void moveIntoData(Editor& e, const LinkDiagnosis& d) {
   }
 }
 
+// The name a statement assigns: "NAME = ...", "PROVIDE(NAME = ...)".
+std::string assignedName(const Script& script, const Statement& st) {
+  if (st.kind == StatementKind::assignment) {
+    const std::string name = st.name.substr(0, st.name.find('='));
+    return name;
+  }
+  const std::string text = ldscript::statementText(script, st);
+  const std::size_t open = text.find('(');
+  const std::size_t equals = text.find('=');
+  if (open == std::string::npos || equals == std::string::npos || equals < open) {
+    return {};
+  }
+  std::string name = text.substr(open + 1, equals - open - 1);
+  name.erase(std::remove(name.begin(), name.end(), ' '), name.end());
+  return name;
+}
+
+// Once sections are dropped, the statements that name them go, and so does
+// .text's address when it names them or what those statements defined:
+// .text now starts where the first of them did.
+void dropWhatNames(Editor& e, const std::vector<std::string>& dropped) {
+  std::vector<std::string> gone = dropped;
+  for (;;) {
+    Sections s;
+    if (!e.load(s)) {
+      return;
+    }
+    const Statement* naming = nullptr;
+    for (const Statement& st : s.block->body) {
+      if (st.kind == StatementKind::outputSection) {
+        continue;
+      }
+      Script one;
+      ldscript::ParseError error;
+      ldscript::parseScript(ldscript::statementText(s.script, st), one, error);
+      for (const std::string& name : dropped) {
+        if (ldscript::namesWord(one, name)) {
+          naming = &st;
+        }
+      }
+    }
+    if (naming == nullptr) {
+      break;
+    }
+    const std::string name = assignedName(s.script, *naming);
+    if (!name.empty()) {
+      gone.push_back(name);
+    }
+    if (!e.commit(s, ldscript::removeStatement(s.script, *naming), {"PF106"},
+                  "dropped '" + ldscript::statementText(s.script, *naming) +
+                      "', which names what was dropped")) {
+      return;
+    }
+  }
+  Sections s;
+  if (!e.load(s)) {
+    return;
+  }
+  const Statement* text = s.find(".text");
+  std::size_t colon = text->first + 1;
+  while (colon < text->open && s.script.tokenText(colon).find(':') == std::string_view::npos) {
+    ++colon;
+  }
+  Script header;
+  ldscript::ParseError error;
+  const std::size_t begin = s.script.byteOf(text->first + 1);
+  ldscript::parseScript(s.script.text.substr(begin, s.script.byteOf(colon) - begin), header, error);
+  const bool namesGone = std::any_of(gone.begin(), gone.end(), [&header](const std::string& n) {
+    return ldscript::namesWord(header, n);
+  });
+  if (namesGone) {
+    e.commit(s, ldscript::replaceTokens(s.script, text->first + 1, colon, " "), {"PF106"},
+             "dropped the address of .text, which named what was dropped");
+  }
+}
+
 // PF106: flash sections before .text move into it, at its start, in the
 // order they have; their output sections go.
 void moveIntoText(Editor& e, const LinkDiagnosis& d) {
@@ -323,6 +399,7 @@ void moveIntoText(Editor& e, const LinkDiagnosis& d) {
   }
   e.commit(s, ldscript::insertAtBodyStart(s.script, *s.find(".text"), lines), {"PF106"},
            "moved what " + list + " held to the start of .text");
+  dropWhatNames(e, moved);
 }
 
 // PF303, PF304: a header symbol's section, discarded by --gc-sections, is
