@@ -45,6 +45,10 @@ class Editor {
   bool commit(const Sections& s, std::string text, std::vector<std::string> codes,
               std::string what);
   bool anyNames(std::string_view word) const;
+  // The file whose top level holds the block `name` (MEMORY), parsed.
+  bool loadBlock(std::string_view name, Sections& s);
+  // The memory region a region name stands for, through REGION_ALIAS.
+  std::string region(const std::string& name);
 
  private:
   std::vector<ScriptFile>& files_;
@@ -75,6 +79,57 @@ bool Editor::load(Sections& s) {
     }
   }
   return false;
+}
+
+bool Editor::loadBlock(std::string_view name, Sections& s) {
+  for (std::size_t i = 0; i < files_.size(); ++i) {
+    Script script;
+    ldscript::ParseError error;
+    if (!ldscript::parseScript(files_[i].text, script, error)) {
+      continue;
+    }
+    for (const Statement& st : script.statements) {
+      if (st.kind == StatementKind::block && st.name == name) {
+        s.file = i;
+        s.script = std::move(script);
+        for (const Statement& again : s.script.statements) {
+          if (again.kind == StatementKind::block && again.name == name) {
+            s.block = &again;
+          }
+        }
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+std::string Editor::region(const std::string& name) {
+  // REGION_ALIAS("ALIAS", REGION), anywhere at the top of any file.
+  for (const ScriptFile& f : files_) {
+    Script script;
+    ldscript::ParseError error;
+    if (!ldscript::parseScript(f.text, script, error)) {
+      continue;
+    }
+    for (const Statement& st : script.statements) {
+      if (st.name != "REGION_ALIAS" && !st.name.starts_with("REGION_ALIAS(")) {
+        continue;
+      }
+      std::string text = ldscript::statementText(script, st);
+      text.erase(std::remove_if(text.begin(), text.end(),
+                                [](char c) { return c == ' ' || c == '\t' || c == '"'; }),
+                 text.end());
+      const std::size_t open = text.find('(');
+      const std::size_t comma = text.find(',');
+      const std::size_t close = text.find(')');
+      if (open != std::string::npos && comma != std::string::npos && close != std::string::npos &&
+          text.substr(open + 1, comma - open - 1) == name) {
+        return region(text.substr(comma + 1, close - comma - 1));
+      }
+    }
+  }
+  return name;
 }
 
 bool Editor::commit(const Sections& s, std::string text, std::vector<std::string> codes,
@@ -280,6 +335,118 @@ void moveIntoData(Editor& e, const LinkDiagnosis& d) {
   }
 }
 
+// A number of a MEMORY line: 0x..., decimal, with K or M.
+bool memoryNumber(std::string_view text, std::uint64_t& value) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+    text.remove_prefix(1);
+  }
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) {
+    text.remove_suffix(1);
+  }
+  std::uint64_t scale = 1;
+  if (!text.empty() && (text.back() == 'K' || text.back() == 'k')) {
+    scale = 1024;
+    text.remove_suffix(1);
+  } else if (!text.empty() && (text.back() == 'M' || text.back() == 'm')) {
+    scale = 1024 * 1024;
+    text.remove_suffix(1);
+  }
+  const bool hex = text.starts_with("0x") || text.starts_with("0X");
+  if (hex) {
+    text.remove_prefix(2);
+  }
+  if (text.empty() || text.size() > 10) {
+    return false;
+  }
+  value = 0;
+  for (const char c : text) {
+    const int digit = c >= '0' && c <= '9'          ? c - '0'
+                      : hex && c >= 'a' && c <= 'f' ? c - 'a' + 10
+                      : hex && c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                    : -1;
+    if (digit < 0) {
+      return false;
+    }
+    value = value * (hex ? 16 : 10) + static_cast<std::uint64_t>(digit);
+  }
+  value *= scale;
+  return true;
+}
+
+// One region of a MEMORY block: where its ORIGIN and LENGTH values stand in
+// the file's text, and what they are.
+struct MemoryLine {
+  std::size_t originAt = 0, originEnd = 0, lengthAt = 0, lengthEnd = 0;
+  std::uint64_t origin = 0, length = 0;
+};
+
+bool findMemoryLine(const Script& script, const Statement& memory, const std::string& name,
+                    MemoryLine& line) {
+  const std::string& text = script.text;
+  const std::size_t begin = script.byteOf(memory.open + 1);
+  const std::size_t end = script.byteOf(memory.close);
+  for (std::size_t from = begin; from < end;) {
+    std::size_t feed = text.find('\n', from);
+    feed = feed == std::string::npos || feed > end ? end : feed;
+    const std::string_view l = std::string_view(text).substr(from, feed - from);
+    const std::size_t first = l.find_first_not_of(" \t");
+    if (first != std::string_view::npos && l.substr(first, name.size()) == name &&
+        (first + name.size() == l.size() || l[first + name.size()] == ' ' ||
+         l[first + name.size()] == '(' || l[first + name.size()] == ':')) {
+      // "ORIGIN = X, LENGTH = Y" (or org/o, len/l).
+      const std::size_t colon = l.find(':', first);
+      const std::size_t comma = l.find(',', colon);
+      const std::size_t equals1 = l.find('=', colon);
+      const std::size_t equals2 = comma == std::string_view::npos ? comma : l.find('=', comma);
+      if (colon == std::string_view::npos || comma == std::string_view::npos ||
+          equals1 == std::string_view::npos || equals2 == std::string_view::npos) {
+        return false;
+      }
+      std::size_t lengthEnd = l.find_first_of(",/", equals2);
+      lengthEnd = lengthEnd == std::string_view::npos ? l.size() : lengthEnd;
+      line = {from + equals1 + 1, from + comma, from + equals2 + 1, from + lengthEnd, 0, 0};
+      return memoryNumber(l.substr(equals1 + 1, comma - equals1 - 1), line.origin) &&
+             memoryNumber(l.substr(equals2 + 1, lengthEnd - equals2 - 1), line.length);
+    }
+    from = feed + 1;
+  }
+  return false;
+}
+
+std::string hex(std::uint64_t value) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  do {
+    text.insert(text.begin(), kDigits[value % 16]);
+    value /= 16;
+  } while (value != 0);
+  return "0x" + text;
+}
+
+// A section moved into .text from a region of its own just before .text's:
+// .text's region starts where that one did, so that it holds both.
+void mergeRegions(Editor& e, const std::string& fromRegion, const std::string& textRegion,
+                  const std::string& section) {
+  const std::string from = e.region(fromRegion);
+  const std::string into = e.region(textRegion);
+  Sections m;
+  if (from.empty() || into.empty() || from == into || !e.loadBlock("MEMORY", m)) {
+    return;
+  }
+  MemoryLine a;
+  MemoryLine b;
+  if (!findMemoryLine(m.script, *m.block, from, a) ||
+      !findMemoryLine(m.script, *m.block, into, b) || a.origin + a.length != b.origin) {
+    return;
+  }
+  std::string text = m.script.text;
+  text.replace(b.lengthAt, b.lengthEnd - b.lengthAt, " " + hex(a.length + b.length));
+  text.replace(b.originAt, b.originEnd - b.originAt, " " + hex(a.origin));
+  e.commit(m, text, {"PF106"},
+           "let the region " + into + " start at " + hex(a.origin) + ", where " + from +
+               " does, so that .text holds what " + section + " held");
+}
+
 // The name a statement assigns: "NAME = ...", "PROVIDE(NAME = ...)".
 std::string assignedName(const Script& script, const Statement& st) {
   if (st.kind == StatementKind::assignment) {
@@ -384,9 +551,14 @@ void moveIntoText(Editor& e, const LinkDiagnosis& d) {
     for (const Statement& item : st->body) {
       lines.push_back(keptIfVectors(s.script, item, name));
     }
+    const std::string region = st->region;
+    const std::string textRegion = text->region;
     if (e.commit(s, ldscript::removeStatement(s.script, *st), {"PF106"},
                  "dropped the output section " + name)) {
       moved.push_back(name);
+      if (moved.size() == 1) {
+        mergeRegions(e, region, textRegion, name);
+      }
     }
   }
   Sections s;
