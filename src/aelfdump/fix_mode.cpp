@@ -190,6 +190,22 @@ int writeFiles(const std::vector<ScriptFile>& files) {
   return 0;
 }
 
+// A message about the fix's own link, with the team's paths in place of
+// the fix's folder, which is gone once it ends.
+std::string teamPaths(std::string text,
+                      std::initializer_list<std::pair<std::string, std::string>> paths) {
+  for (const auto& [ours, theirs] : paths) {
+    if (theirs.empty()) {
+      continue;
+    }
+    for (std::size_t at = text.find(ours); at != std::string::npos;
+         at = text.find(ours, at + theirs.size())) {
+      text.replace(at, ours.size(), theirs);
+    }
+  }
+  return text;
+}
+
 }  // namespace
 
 int fixScript(const std::string& script, const std::vector<std::string>& commandArgs, bool write) {
@@ -230,6 +246,7 @@ int fixScript(const std::string& script, const std::vector<std::string>& command
   bool noPageAlign = false;
   int status = kNotFixed;
   std::string verdictText;
+  std::string left;
   for (int round = 1; round <= kMaxRounds; ++round) {
     for (std::size_t i = 0; i < files.size(); ++i) {
       if (!writeText(copies[i], forLink(files[i], files, copies))) {
@@ -266,8 +283,9 @@ int fixScript(const std::string& script, const std::vector<std::string>& command
       status = 0;
       break;
     }
-    verdictText = verdict.message;
-    std::cout << "round " << round << ": " << codesOf(d) << "\n";
+    verdictText = teamPaths(verdict.message, {{elf, command.elf}, {map, command.map}});
+    left = codesOf(d);
+    std::cout << "round " << round << ": " << left << "\n";
     if (round == kMaxRounds) {
       break;
     }
@@ -311,9 +329,12 @@ int fixScript(const std::string& script, const std::vector<std::string>& command
                            [](const ScriptFile& f) { return f.text != f.original; })) {
       std::cout << "nothing of yours was changed: --write puts the fixed files in place\n";
     }
-  } else if (status == kNotFixed) {
-    std::cout << "not fixed: " << verdictText << "\n";
-    std::cerr << "aelfdump: the script still needs changes no fix makes; nothing was changed\n";
+  } else if (status == kNotFixed && !verdictText.empty()) {
+    std::cout << "not fixed: pakforge still refuses the link: " << verdictText << "\n"
+              << "left to you: " << left
+              << " (aelfdump --explain CODE says what each needs)\n";
+    std::cerr << "aelfdump: the script still needs changes no edit of --fix makes; nothing of "
+                 "yours was changed\n";
   }
   std::error_code ignored;
   fs::remove_all(work, ignored);

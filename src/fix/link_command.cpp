@@ -169,13 +169,13 @@ std::vector<std::string> Walk::driverArg(const std::string& arg, std::size_t at)
     }
     return kept == 0 ? std::vector<std::string>() : std::vector<std::string>{joined};
   }
-  if (pending()) {
-    // -Xlinker's value, or the driver's -T/-o/-L value.
-    const std::optional<std::string> piece = linkerArg(arg);
-    return piece ? std::vector<std::string>{*piece} : std::vector<std::string>();
-  }
   if (a == "-Xlinker") {
     return {arg};
+  }
+  if (pending()) {
+    // The driver's -T/-o/-L value.
+    const std::optional<std::string> piece = linkerArg(arg);
+    return piece ? std::vector<std::string>{*piece} : std::vector<std::string>();
   }
   // The driver takes -T, -o and -L itself and passes them on.
   if (a.starts_with("-T") || a.starts_with("-o") || a.starts_with("-L") || a == "-n") {

@@ -1,0 +1,140 @@
+#!/usr/bin/env bash
+# aelfdump --fix with the real linkers:
+#   - every stock script of examples/linker-scripts, under each linker it
+#     links with, reaches a correct image with one --fix --write (the team's
+#     own link again, pakforge, objcopy's bytes, aelfdump --elf: fix_all.sh),
+#     or ends with the message that says what is left;
+#   - a script that INCLUDEs its MEMORY from a -L folder is fixed in both
+#     files;
+#   - bad input gets its message and status, and nothing of the team's
+#     changes.
+# Usage: fix_test.sh PAKFORGE AELFDUMP SOURCE_DIR
+set -euo pipefail
+pakforge=$1
+aelfdump=$2
+source=$(cd "$3" && pwd)
+work=$(mktemp -d)
+trap 'chmod -R u+w "$work"; rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+if ! command -v arm-none-eabi-gcc >/dev/null || ! command -v ld.lld >/dev/null; then
+  echo "no arm-none-eabi-gcc or ld.lld here: skipped"
+  exit 77
+fi
+
+# Every origin. apps_region keeps a table in a flash region past the
+# application's (PF601) and chibios's GNU link a RAM bank the device lacks
+# (PF503): no edit knows what the firmware means by them.
+status=0
+FIX_VERBOSE=1 bash "$source/examples/linker-scripts/fix_all.sh" "$pakforge" "$aelfdump" \
+  >"$work/all" 2>"$work/all.log" || status=$?
+awk 'NR > 1 { print $1, $2, $3, $4 }' "$work/all" | sed 's/ skipped:.*/ skipped/' >"$work/got"
+cat >"$work/want" <<'EOF'
+apps_region gnu status 12
+apps_region lld status 12
+chibios gnu status 12
+chibios lld ok 3
+cortex_m_rt gnu ok 2
+cortex_m_rt lld ok 2
+cubemx_f4 gnu ok 2
+cubemx_f4 lld skipped
+libopencm3 gnu ok 2
+libopencm3 lld ok 2
+mbed gnu ok 2
+micropython gnu ok 2
+micropython lld ok 2
+nuttx gnu ok 2
+nuttx lld ok 2
+picolibc gnu skipped
+ram_code gnu ok 2
+ram_code lld ok 2
+riot gnu ok 2
+riot lld ok 2
+rodata_first gnu ok 2
+rodata_first lld ok 2
+st_atollic gnu ok 2
+st_atollic lld ok 2
+st_cubeide gnu ok 2
+st_cubeide lld skipped
+vector_region gnu ok 2
+vector_region lld ok 2
+EOF
+# picolibc's script comes with picolibc, where it is installed.
+if [ -f /usr/lib/picolibc/arm-none-eabi/lib/picolibc.ld ]; then
+  grep -v '^picolibc' "$work/want" >"$work/w" && mv "$work/w" "$work/want"
+  grep -v '^picolibc' "$work/got" >"$work/g" && mv "$work/g" "$work/got"
+fi
+diff -u "$work/want" "$work/got" || { cat "$work/all.log"; fail "fix_all.sh: outcomes differ"; }
+[ "$status" -eq 1 ] || fail "fix_all.sh ended with $status"
+grep -q 'left to you: PF601' "$work/all.log" || fail "apps_region: no word of PF601"
+grep -q 'left to you: PF503' "$work/all.log" || fail "chibios: no word of PF503"
+
+# A project of libopencm3's layout with its MEMORY in a file of its own on
+# a -L folder.
+here=$source/examples/linker-scripts
+# shellcheck source=../examples/linker-scripts/lib.sh
+source "$here/lib.sh"
+load_origin libopencm3
+project=$work/project
+mkdir -p "$project/ld" && cp -r "$work/obj" "$project/obj"
+make_script "$work/stock.ld"
+sed -n '/^MEMORY/,/^}/p' "$work/stock.ld" >"$project/ld/memory.ld"
+sed -e '1i INCLUDE memory.ld' -e '/^MEMORY/,/^}/d' "$work/stock.ld" >"$project/app.ld"
+cp -r "$project" "$work/before"
+link=("$cc" "${cflags[@]}" -Lld -T app.ld -Wl,--gc-sections -Wl,-Map=fw.map -o fw.elf
+  obj/app.o obj/modbus.o obj/startup.o)
+(cd "$project" && "$aelfdump" --fix app.ld -- "${link[@]}") >"$work/out" 2>&1 ||
+  { cat "$work/out"; fail "--fix without --write"; }
+diff -r "$work/before" "$project" >/dev/null || fail "--fix without --write changed the project"
+grep -q '^+++ b/app.ld' "$work/out" || fail "no diff of app.ld"
+grep -q 'nothing of yours was changed' "$work/out" || fail "no word that nothing was changed"
+grep -q "^pakforge -m fw.map -f fw.elf" "$work/out" || fail "no pakforge command line"
+(cd "$project" && "$aelfdump" --fix app.ld --write -- "${link[@]}") >"$work/out" 2>&1 ||
+  { cat "$work/out"; fail "--fix --write"; }
+grep -q '^wrote app.ld' "$work/out" || fail "app.ld not written"
+cmp -s "$project/ld/memory.ld" "$work/before/ld/memory.ld" || fail "memory.ld changed"
+(cd "$project" && "${link[@]}" -Wl,-n && head -c 72 /dev/zero >cfg.bin && : >res.bin &&
+  "$pakforge" -m fw.map -f fw.elf -c cfg.bin -r res.bin -o fw.alf >/dev/null 2>&1) ||
+  fail "pakforge refuses the link of the written script"
+# Run again on the fixed script: nothing to change.
+(cd "$project" && "$aelfdump" --fix app.ld -- "${link[@]}" -Wl,-n) >"$work/out" 2>&1 ||
+  { cat "$work/out"; fail "--fix on a fixed script"; }
+grep -q '^round 1: pakforge builds a correct image' "$work/out" || fail "a fixed script fixed again"
+! grep -q '^+++' "$work/out" || fail "a fixed script changed again"
+
+# Bad input: STATUS WANT_MESSAGE SCRIPT COMMAND... from the untouched copy.
+as_user=()
+bad() {
+  local want_status=$1 want=$2 script=$3 status=0
+  shift 3
+  rm -rf "$work/bad" && cp -rp "$work/before" "$work/bad"
+  (cd "$work/bad" && "${as_user[@]}" "$aelfdump" --fix "$script" --write -- "$@") \
+    >"$work/out" 2>&1 || status=$?
+  [ "$status" -eq "$want_status" ] || { cat "$work/out"; fail "$want: status $status"; }
+  grep -qF -- "$want" "$work/out" || { cat "$work/out"; fail "no '$want'"; }
+  rm -f "$work/bad/fw.map" "$work/bad/fw.elf"
+  diff -r "$work/before" "$work/bad" >/dev/null || fail "$want: the project changed"
+}
+bad 2 "names no linker script" app.ld "${link[@]/-T/-Ttext=0x08020000}"
+bad 11 "the link command fails before any fix" app.ld "${link[@]/obj\/app.o/obj/none.o}"
+sed -i 's/^INCLUDE memory.ld/INCLUDE memories.ld/' "$work/before/app.ld"
+bad 1 "includes 'memories.ld', which is neither where it is named nor on the link command's -L" \
+  app.ld "${link[@]}"
+sed -i 's/^INCLUDE memories.ld/INCLUDE memory.ld/; s/^  \.text : {/  .text : { *(.text/' \
+  "$work/before/app.ld"
+bad 10 "app.ld:9:17: ';' before the ')' of the '(' at 6:14" app.ld "${link[@]}"
+cp "$work/stock.ld" "$work/before/app.ld.S"
+sed -i '1i #include "memory.h"' "$work/before/app.ld.S"
+bad 10 "a source for the C preprocessor" app.ld.S "${link[@]}"
+cp "$project/app.ld" "$work/before/app.ld"
+cp "$work/stock.ld" "$work/before/app.ld"
+sed -i -e '1i INCLUDE memory.ld' -e '/^MEMORY/,/^}/d' "$work/before/app.ld"
+# A read-only script. Root may write it: the test runs as nobody then.
+if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null; then
+  as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+  chmod 755 "$work" && chmod -R a+rX "$work/before"
+fi
+if [ "$(id -u)" -ne 0 ] || [ ${#as_user[@]} -gt 0 ]; then
+  chmod a-w "$work/before/app.ld"
+  bad 13 "can't write 'app.ld' (read-only): no file was changed" app.ld "${link[@]}"
+fi
+echo "aelfdump --fix: all origins as expected, INCLUDE and bad input"
