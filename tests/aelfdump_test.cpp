@@ -25,6 +25,7 @@ const std::string kUsage =
     "usage: aelfdump [--json] [--elf ELF] IMAGE\n"
     "       aelfdump [--json] --link MAP ELF\n"
     "       aelfdump --explain CODE\n"
+    "       aelfdump --fix SCRIPT [--write] -- LINK COMMAND...\n"
     "       aelfdump --help | --version\n";
 
 class Aelfdump : public ExampleBuild {
@@ -195,6 +196,15 @@ TEST_F(Aelfdump, HelpVersionAndOptionsAnywhere) {
        2,
        "",
        "aelfdump: --explain takes a code alone\n" + kUsage},
+      // --fix's arguments; its runs are the aelfdump_fix test's.
+      {{"--fix"}, 2, "", "aelfdump: --fix needs the linker script to fix\n" + kUsage},
+      {{"--fix", "app.ld"}, 2, "", "aelfdump: --fix needs the link command after --\n" + kUsage},
+      {{"--fix", "app.ld", "--json", "--", "gcc"},
+       2,
+       "",
+       "aelfdump: --fix takes a script, --write and, after --, the link command\n" + kUsage},
+      {{"--write", "../prog.alf"}, 2, "", "aelfdump: --write goes with --fix\n" + kUsage},
+      {{"--fix", "none.ld", "--", "gcc", "-T", "none.ld"}, 1, "", "aelfdump: can't open 'none.ld'\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args.front());

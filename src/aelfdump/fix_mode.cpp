@@ -49,7 +49,8 @@ std::string findInclude(const std::string& name, const std::vector<std::string>&
                         const std::string& includer) {
   std::vector<std::string> candidates = {name};
   for (const std::string& folder : folders) {
-    candidates.push_back(folder + "/" + name);
+    candidates.push_back(folder + "/");
+    candidates.back().append(name);
   }
   candidates.push_back(folderOf(includer) + name);
   for (const std::string& candidate : candidates) {

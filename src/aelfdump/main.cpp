@@ -80,13 +80,11 @@ Arguments parseArguments(const std::vector<std::string>& args) {
     a.error = "--fix takes a script, --write and, after --, the link command";
   } else if (a.fix && a.command.empty()) {
     a.error = "--fix needs the link command after --";
-  } else if (a.fix) {
-    return a;
-  } else if (a.write) {
+  } else if (a.write && !a.fix) {
     a.error = "--write goes with --fix";
   } else if (a.explain && (a.link || a.elf || a.json || !a.positional.empty())) {
     a.error = "--explain takes a code alone";
-  } else if (a.explain) {
+  } else if (a.explain || a.fix) {
     return a;
   } else if (a.link && a.elf) {
     a.error = "--link takes the ELF file as its second path, not with --elf";

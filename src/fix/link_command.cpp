@@ -48,7 +48,7 @@ class Walk {
   // One argument the linker sees; empty when it is to be dropped.
   std::optional<std::string> linkerArg(const std::string& arg);
   // One argument the driver sees.
-  std::vector<std::string> driverArg(const std::string& arg, std::size_t index);
+  std::vector<std::string> driverArg(const std::string& arg, std::size_t at);
   bool pending() const { return takes_ != Takes::nothing; }
   std::size_t index = 0;
 
@@ -248,7 +248,8 @@ bool readLinkCommand(const std::vector<std::string>& args, const std::string& sc
   for (const std::string& named : command.scripts) {
     std::vector<std::string> candidates = {named};
     for (const std::string& folder : command.libraryPaths) {
-      candidates.push_back(folder + "/" + named);
+      candidates.push_back(folder + "/");
+      candidates.back().append(named);
     }
     for (const std::string& candidate : candidates) {
       platform::FileId id;

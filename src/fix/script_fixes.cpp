@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <initializer_list>
 #include <set>
 
 #include "ldscript/script.h"
@@ -170,6 +171,14 @@ std::vector<std::string> codesPresent(const LinkDiagnosis& d, std::initializer_l
   return codes;
 }
 
+std::string join(std::initializer_list<std::string_view> parts) {
+  std::string text;
+  for (const std::string_view part : parts) {
+    text.append(part);
+  }
+  return text;
+}
+
 // The decimal number `text` starts with, up to 2^31.
 bool decimal(std::string_view text, std::uint32_t& value) {
   value = 0;
@@ -198,7 +207,7 @@ std::size_t colonToken(const Script& script, const Statement& st) {
 // A pattern line of a vector table is kept: nothing in the firmware refers
 // to it, and --gc-sections would drop it once it is inside .text.
 std::string keptIfVectors(const Script& script, const Statement& st, std::string_view section) {
-  const std::string text = ldscript::statementText(script, st);
+  std::string text = ldscript::statementText(script, st);
   const auto vectors = [](std::string_view t) {
     return t.find("vector") != std::string_view::npos || t.find("isr") != std::string_view::npos;
   };
@@ -348,7 +357,7 @@ bool memoryNumber(std::string_view text, std::uint64_t& value) {
     scale = 1024;
     text.remove_suffix(1);
   } else if (!text.empty() && (text.back() == 'M' || text.back() == 'm')) {
-    scale = 1024 * 1024;
+    scale = std::uint64_t{1024} * 1024;
     text.remove_suffix(1);
   }
   const bool hex = text.starts_with("0x") || text.starts_with("0X");
@@ -450,8 +459,7 @@ void mergeRegions(Editor& e, const std::string& fromRegion, const std::string& t
 // The name a statement assigns: "NAME = ...", "PROVIDE(NAME = ...)".
 std::string assignedName(const Script& script, const Statement& st) {
   if (st.kind == StatementKind::assignment) {
-    const std::string name = st.name.substr(0, st.name.find('='));
-    return name;
+    return st.name.substr(0, st.name.find('='));
   }
   const std::string text = ldscript::statementText(script, st);
   const std::size_t open = text.find('(');
@@ -614,7 +622,7 @@ void keepSymbols(Editor& e, const LinkDiagnosis& d) {
       continue;
     }
     const std::string name(kRequiredSymbolNames[f->symbol]);
-    const std::string keep = "KEEP(*(.text." + name + " .rodata." + name + "))";
+    const std::string keep = join({"KEEP(*(.text.", name, " .rodata.", name, "))"});
     if (text.find(keep) == std::string::npos) {
       keeps.push_back(keep);
       kept += (kept.empty() ? "" : ", ") + std::string("the sections of ") + name;
