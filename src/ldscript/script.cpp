@@ -14,6 +14,14 @@ bool isPunct(char c) {
   return c == '{' || c == '}' || c == '(' || c == ')' || c == ';' || c == ',';
 }
 
+// 'TEXT', for a message. (Built by appending: GCC 12 warns wrongly of
+// overlapping copies in "'" + std::string(...) at -O3.)
+std::string quoted(std::string_view text) {
+  std::string q = "'";
+  q.append(text).append("'");
+  return q;
+}
+
 class Parser {
  public:
   Parser(Script& script, ParseError& error) : s_(script), error_(error) {}
@@ -140,7 +148,7 @@ bool Parser::skipGroup(std::size_t open, std::size_t& after) {
     } else if (is(i, "{") || is(i, "}") || is(i, ";")) {
       ParseError opened;
       Parser(s_, opened).fail(open, "");
-      return fail(i, "'" + std::string(s_.tokenText(i)) + "' before the ')' of the '(' at " +
+      return fail(i, quoted(s_.tokenText(i)) + " before the ')' of the '(' at " +
                          std::to_string(opened.line) + ":" + std::to_string(opened.column));
     }
   }
@@ -330,7 +338,7 @@ bool Parser::parseOutputSection(Statement& st) {
     if (word == ">" || word == "AT>" || word == "=") {
       last = next(k + 1);
       if (!isWord(last)) {
-        return fail(last, "'" + std::string(word) + "' without what it names");
+        return fail(last, quoted(word) + " without what it names");
       }
     } else if (word == "AT") {
       const std::size_t arrow = next(k + 1);

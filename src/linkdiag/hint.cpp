@@ -169,7 +169,8 @@ const LinkFinding* refusalFinding(const LinkDiagnosis& d, Rule cause) {
 }
 
 std::string refusalText(const LinkFinding& f, std::string_view fact) {
-  std::string text = "[" + std::string(f.code()) + "] ";
+  std::string text = "[";
+  text.append(f.code()).append("] ");
   if (!fact.empty() && (among(kMapLineRules, f.rule) || f.topic() == "file offset")) {
     text.append(fact).append(": ");
   }
