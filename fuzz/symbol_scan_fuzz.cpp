@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
          togetherMessages.str() == messages.str() &&
          pakforge::encodeHeader(together) == pakforge::encodeHeader(streamed);
   // The outline read in the same pass names the lines the scans used.
-  pakforge::RamScan ramScan;
+  pakforge::RamScan ramScan(true);
   pakforge::SymbolScan symbolScan;
   pakforge::OutlineScan outlineScan;
   std::istringstream third(text);
@@ -57,10 +57,40 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const pakforge::MapOutline& o = outlineScan.outline();
   const pakforge::MapSymbols& s = symbolScan.symbols();
   using Outcome = pakforge::MapSymbols::Outcome;
+  // The RAM check's lines: numbered as it counts, or, taken by offset in a
+  // build's read, by the outline of a later read; each is the line of the
+  // map with that number.
+  const pakforge::RamUsage& counted = ramScan.usage();
+  pakforge::RamScan byOffset;
+  std::istringstream fourth(text);
+  pakforge::scanLines(fourth, {&byOffset}, bufferSize);
+  pakforge::RamUsage numbered = byOffset.usage();
+  pakforge::OutlineScan numbering;
+  numbering.numberLines({&numbered.startLine, &numbered.endLine});
+  std::istringstream fifth(text);
+  pakforge::scanLines(fifth, {&numbering}, bufferSize);
+  const auto lineHolds = [&text](const pakforge::MapLine& line) {
+    if (line.text.empty()) {
+      return line.number == 0 || line.found();
+    }
+    std::size_t at = 0;
+    for (std::uint64_t n = 1; n < line.number && at != std::string::npos; ++n) {
+      at = text.find('\n', at);
+      at = at == std::string::npos ? at : at + 1;
+    }
+    return line.number != 0 && at != std::string::npos &&
+           text.compare(at, line.text.size(), line.text) == 0;
+  };
+  same = same && numbered.startLine.number == counted.startLine.number &&
+         numbered.endLine.number == counted.endLine.number && lineHolds(counted.startLine) &&
+         lineHolds(counted.endLine);
+  // The outline's own lines are the lines of the map with their numbers,
+  // whatever the buffer.
+  for (const pakforge::MapLine* line : {&o.codeStart, &o.dataLine, &o.rangeEnd}) {
+    same = same && (!line->found() || lineHolds(*line));
+  }
   same =
-      same && o.ramDataStart == ramScan.usage().dataStart &&
-      o.ramDataEnd == ramScan.usage().dataEnd &&
-      (!s.haveAddrExe || (o.codeStart.found() && o.codeStartValue == s.addrExe)) &&
+      same && (!s.haveAddrExe || (o.codeStart.found() && o.codeStartValue == s.addrExe)) &&
       (s.outcome != Outcome::noCodeStartAddress || (o.codeStart.found() && !o.codeStartHasValue)) &&
       // The scan stops at a .data line before any .text line; the outline
       // names that line, whatever follows.

@@ -19,7 +19,10 @@ std::pair<std::uint32_t, std::uint32_t> scan(const std::string& map) {
 
 std::pair<int, std::string> report(std::uint32_t dataStart, std::uint32_t dataEnd) {
   std::ostringstream out;
-  const int result = reportRamBudget({dataStart, dataEnd}, out);
+  RamUsage usage;
+  usage.dataStart = dataStart;
+  usage.dataEnd = dataEnd;
+  const int result = reportRamBudget(usage, out);
   return {result, out.str()};
 }
 

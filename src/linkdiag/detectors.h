@@ -68,7 +68,8 @@ std::vector<std::string> endLines(std::uint32_t align);
 std::uint32_t ramDataAlignment(const ElfFacts& facts);
 
 // The detectors, by topic, in the order the diagnosis runs them.
-void codeStartFindings(LinkDiagnosis& d, const MapOutline& o, const ElfFacts& facts);           // code_range.cpp
+void codeStartFindings(LinkDiagnosis& d, const MapOutline& o,
+                       const ElfFacts& facts);                           // code_range.cpp
 void flashBeforeRangeFindings(LinkDiagnosis& d, const ElfFacts& facts);  // code_range.cpp
 void symbolFindings(LinkDiagnosis& d, const ElfFacts& facts);            // symbols.cpp
 void dataLineFindings(LinkDiagnosis& d, const ElfFacts& facts);          // range_end.cpp

@@ -35,13 +35,15 @@ LinkDiagnosis diagnoseLink(const std::string& mapPath, const std::string& elfPat
     // them), the outline of the lines they read, and the outline as it will
     // be once the .text and .data output sections' own lines are the first
     // to hold those names.
-    RamScan ram;
+    RamScan ram(true);
     SymbolScan symbols;
     OutlineScan outline;
     OutlineScan assumed(true, &outline);
     if (checked != nullptr) {
-      scanLines(map, {&outline, &assumed});
+      // The build's RAM check took its lines without numbering them.
       d.checked = *checked;
+      outline.numberLines({&d.checked.ram.startLine, &d.checked.ram.endLine});
+      scanLines(map, {&outline, &assumed});
     } else {
       scanLines(map, {&ram, &symbols, &outline, &assumed});
       d.checked = {ram.usage(), symbols.symbols()};

@@ -154,7 +154,6 @@ void addPattern(MapSection& section, std::string_view line, bool lld) {
 
 OutlineScan::OutlineScan(bool sectionLinesOnly, const OutlineScan* actual)
     : LineScan(LineFeatures(".text", ".data", '8', 7)),
-      ram_("2000", ".data", '2', 8),
       sectionLinesOnly_(sectionLinesOnly),
       actual_(actual) {}
 
@@ -162,15 +161,17 @@ namespace {
 
 // What starts a line of GNU ld's map the outline must see, by phase: the
 // output sections' own lines (a '.' first), the lines the symbol scan's
-// and the RAM check's rules turn on, the five names, the heading of the
-// memory map, and while the current section's patterns are still wanted,
-// its pattern lines.
-constexpr std::array<std::string_view, 4> kSeeking = {".text", ".data", "2000", "\n."};
-constexpr std::array<std::string_view, 4> kInRange = {".data", "2000", "\n.", "*("};
-constexpr std::array<std::string_view, 3> kAfterData = {"2000", "\n.", "*("};
+// rules turn on, the five names, the heading of the memory map, and while
+// the current section's patterns are still wanted, its pattern lines.
+// In the memory map the phase's rules and the names are looked for in one
+// search: the range is most of a large map.
+constexpr std::array<std::string_view, 3> kSeeking = {".text", ".data", "\n."};
+constexpr std::array<std::string_view, 6> kInRange = {".data",          "\n.",  "*(",
+                                                      "__entryPoint__", "loop", "Modbus"};
+constexpr std::array<std::string_view, 5> kAfterData = {"\n.", "*(", "__entryPoint__", "loop",
+                                                        "Modbus"};
 constexpr std::array<std::string_view, 4> kNamesAndHeading = {"__entryPoint__", "loop", "Modbus",
                                                               "Linker script"};
-constexpr std::span<const std::string_view> kNames(kNamesAndHeading.data(), 3);
 constexpr std::array<std::string_view, 2> kPatterns = {"*(", "SORT"};
 
 }  // namespace
@@ -206,7 +207,9 @@ std::size_t OutlineScan::nextCandidate(std::string_view run, std::size_t from) {
     // Until the code starts, every line of the memory map is seen: the
     // sections there are few, and one may be named without a dot.
     next = run[from] == '.' || (phase == 0) ? from : next_[0].from(run, rules, from);
-    next = std::min(next, next_[1].from(run, inMemoryMap_ ? kNames : kNamesAndHeading, from));
+    if (!inMemoryMap_) {
+      next = std::min(next, next_[1].from(run, kNamesAndHeading, from));
+    }
     const bool patternsWanted = phase % 3 == 0 && inMemoryMap_ && !outline_.sections.empty() &&
                                 outline_.sections.back().name == currentSection_ &&
                                 outline_.sections.back().patterns.size() < MapSection::kMaxPatterns;
@@ -217,7 +220,7 @@ std::size_t OutlineScan::nextCandidate(std::string_view run, std::size_t from) {
     if (patternsWanted) {
       next = std::min(next, next_[2].from(run, kPatterns, from));
     }
-    if (next != npos && run[next] == '\n') {
+    if (next != npos && run[next] == '\n' && next + 1 < run.size() && run[next + 1] == '.') {
       ++next;  // "\n.": the section's line is the next one
     }
     if (phase % 3 == 1) {
@@ -225,8 +228,21 @@ std::size_t OutlineScan::nextCandidate(std::string_view run, std::size_t from) {
     }
   }
   const std::size_t start = next == npos ? run.size() : lineStart(run, from, next);
+  numberInGap(run, from, start);
   number_ += countLineFeeds(run.substr(from, start - from));
   return next;
+}
+
+void OutlineScan::numberInGap(std::string_view run, std::size_t from, std::size_t end) {
+  for (MapLine* line : toNumber_) {
+    const std::uint64_t begin = runOffset() + from;
+    if (line->number == 0 && !line->text.empty() && line->offset >= begin &&
+        line->offset < runOffset() + end) {
+      line->number =
+          number_ + 1 +
+          countLineFeeds(run.substr(from, static_cast<std::size_t>(line->offset - begin)));
+    }
+  }
 }
 
 // Of the lines in `run` from `from` up to the line holding `next` (or the
@@ -283,6 +299,11 @@ bool OutlineScan::onLine(const LineFeatures& features) {
     return false;
   }
   ++number_;
+  for (MapLine* taken : toNumber_) {
+    if (taken->number == 0 && !taken->text.empty() && taken->offset == features.offset()) {
+      taken->number = number_;
+    }
+  }
   // The columns and the quoted text come from the line's first characters;
   // the scans' rules from the same features they read.
   const std::string_view line = features.head();
@@ -398,18 +419,6 @@ bool OutlineScan::onLine(const LineFeatures& features) {
           outline_.mentions[i].size() < MapOutline::kMaxMentions) {
         outline_.mentions[i].push_back({mapLine(number_, line), where, features.windowValue()});
       }
-    }
-  }
-
-  // The RAM check's rules.
-  if (ram_.holds(0)) {
-    const std::uint32_t value = ram_.windowValue();
-    if (ram_.holds(1)) {
-      outline_.ramDataStart = value;
-      outline_.ramStart = mapLine(number_, line);
-    } else if (value > outline_.ramDataEnd && value > outline_.ramDataStart) {
-      outline_.ramDataEnd = value;
-      outline_.ramEnd = mapLine(number_, line);
     }
   }
   return true;

@@ -16,13 +16,6 @@
 
 namespace pakforge {
 
-struct MapLine {
-  std::uint64_t number = 0;  // from 1; 0 when there is no such line
-  std::string text;          // without its line end, cut to kMaxText characters
-  bool found() const { return number != 0; }
-  static constexpr std::size_t kMaxText = 120;
-};
-
 // Where a line stands against the code range the map rules read.
 enum class MapPhase { beforeCode, inRange, afterData };
 
@@ -103,19 +96,13 @@ struct MapOutline {
   // Symbol lines of the five names, at most kMaxMentions each.
   std::array<std::vector<MapMention>, kRequiredSymbolCount> mentions;
   static constexpr std::size_t kMaxMentions = 4;
-  // The lines that set the RAM rule's start of the RAM data and its highest
-  // RAM address.
-  MapLine ramStart;
-  MapLine ramEnd;
-  // What they set, as the RAM check reads it.
-  std::uint32_t ramDataStart = 0;
-  std::uint32_t ramDataEnd = 0;
 };
 
 // The outline as one scan of the map's single read, beside the RAM check's
-// and the symbol scan's: it sees every line those scans see, through the
+// and the symbol scan's: it sees the lines the symbol scan sees, through the
 // same line features and so by the same rules, and the lines of GNU ld's
-// discarded block they do not. With `sectionLinesOnly`, the code start is
+// discarded block it does not. The RAM check records the lines it takes
+// itself. With `sectionLinesOnly`, the code start is
 // the .text output section's own line and the data line the .data output
 // section's, as they are once the lines before them that hold .text or
 // .data are fixed: for telling what stands behind those.
@@ -129,11 +116,12 @@ class OutlineScan : public LineScan {
   std::size_t nextCandidate(std::string_view run, std::size_t from) override;
   bool onLine(const LineFeatures& features) override;
   void onHiddenLine(std::string_view line) override;
-  LineFeatures* secondFeatures() override { return &ram_; }
   const MapOutline& outline() const { return outline_; }
+  // Lines another scan took without numbering them (by their offset): this
+  // read numbers them as it passes.
+  void numberLines(std::vector<MapLine*> lines) { toNumber_ = std::move(lines); }
 
  private:
-  LineFeatures ram_;  // the RAM check's features of the same line
   bool sectionLinesOnly_;
   const OutlineScan* actual_;
   MapOutline outline_;
@@ -151,6 +139,8 @@ class OutlineScan : public LineScan {
   int phase_ = -1;
   bool patternsWanted_ = false;
   std::size_t lastInGap(std::string_view run, std::size_t from, std::size_t next);
+  std::vector<MapLine*> toNumber_;
+  void numberInGap(std::string_view run, std::size_t from, std::size_t end);
 };
 
 // The outline of a map on its own.

@@ -40,8 +40,8 @@ void ramFindings(LinkDiagnosis& d, const ElfFacts& facts) {
   RamFacts& r = d.ram;
   r.mapStart = d.mapRam.dataStart;
   r.mapEnd = d.mapRam.dataEnd;
-  r.startLine = d.outline.ramStart;
-  r.endLine = d.outline.ramEnd;
+  r.startLine = d.checked.ram.startLine;
+  r.endLine = d.checked.ram.endLine;
   const auto used = static_cast<std::int32_t>(r.mapEnd - r.mapStart);
   const auto limit = static_cast<std::int32_t>(RAM_LIMIT - r.mapStart);
   r.fits = used <= limit;

@@ -37,13 +37,14 @@ bool LineReader::next(Chunk& chunk) {
   const std::size_t lastLineFeed = std::string_view(buffer, end_).rfind('\n');
   if (lastLineFeed != npos) {
     begin_ = lastLineFeed + 1;
-    chunk = {std::string_view(buffer, begin_), false};
+    chunk = {std::string_view(buffer, begin_), false, handedOut_};
   } else {
     // Without a line feed in a full buffer the line is longer than the
     // buffer; at the end of the input it is the last line.
     begin_ = end_;
-    chunk = {std::string_view(buffer, end_), !atEnd_};
+    chunk = {std::string_view(buffer, end_), !atEnd_, handedOut_};
   }
+  handedOut_ += chunk.text.size();
   return true;
 }
 
@@ -259,6 +260,10 @@ std::size_t findAny(std::string_view text, std::span<const std::string_view> pat
       return findAnySse2<3>(text, patterns, from);
     case 4:
       return findAnySse2<4>(text, patterns, from);
+    case 5:
+      return findAnySse2<5>(text, patterns, from);
+    case 6:
+      return findAnySse2<6>(text, patterns, from);
     default:
       break;
   }
@@ -320,7 +325,8 @@ namespace {
 
 // Shows `scan` the lines of a run of whole lines that it asks for; false
 // once it is done.
-bool scanRun(LineScan& scan, std::string_view run) {
+bool scanRun(LineScan& scan, std::string_view run, std::uint64_t offset) {
+  scan.setRunOffset(offset);
   scan.beginRun(run);
   LineFeatures& features = scan.features();
   std::size_t pos = 0;
@@ -336,8 +342,10 @@ bool scanRun(LineScan& scan, std::string_view run) {
       line.remove_suffix(1);
     }
     features.set(line);
+    features.setOffset(offset + start);
     if (LineFeatures* second = scan.secondFeatures()) {
       second->set(line);
+      second->setOffset(offset + start);
     }
     if (!scan.onLine(features)) {
       return false;
@@ -386,7 +394,11 @@ class Dispatch {
   bool done() const { return count_ == 0; }
 
   // A run of whole lines.
-  void wholeLines(std::string_view text) {
+  void wholeLines(std::string_view text, std::uint64_t offset) {
+    const auto skip = [&text, &offset](std::size_t n) {
+      text.remove_prefix(n);
+      offset += n;
+    };
     while (!text.empty() && count_ > 0) {
       if (inDiscarded_) {
         std::size_t pos = 0;
@@ -403,26 +415,27 @@ class Dispatch {
           hidden(line);
           pos = lineFeed == npos ? text.size() : lineFeed + 1;
         }
-        text.remove_prefix(pos);
+        skip(pos);
         continue;
       }
       const std::size_t heading = findDiscardedHeading(text);
-      show(text.substr(0, heading));
+      show(text.substr(0, heading), offset);
       if (heading == npos) {
         return;
       }
       inDiscarded_ = true;
       const std::size_t lineFeed = text.find('\n', heading);
       hidden(text.substr(heading, kDiscardedHeading.size()));
-      text.remove_prefix(lineFeed == npos ? text.size() : lineFeed + 1);
+      skip(lineFeed == npos ? text.size() : lineFeed + 1);
     }
   }
 
   // A piece of a line too long for the buffer. Its first bytes are held
   // back until it is known whether the line is the heading, or ends the
   // block: then the scans get them, or never see the line.
-  void longLinePiece(std::string_view piece, bool first) {
+  void longLinePiece(std::string_view piece, bool first, std::uint64_t offset = 0) {
     if (first) {
+      longLineOffset_ = offset;
       headLength_ = 0;
       longLine_ = LongLine::deciding;
     }
@@ -475,9 +488,9 @@ class Dispatch {
     }
   }
 
-  void show(std::string_view text) {
+  void show(std::string_view text, std::uint64_t offset) {
     for (std::size_t i = count_; !text.empty() && i-- > 0;) {
-      if (!scanRun(*active_[i], text)) {
+      if (!scanRun(*active_[i], text, offset)) {
         drop(i);
       }
     }
@@ -503,9 +516,11 @@ class Dispatch {
     longLine_ = LongLine::shown;
     for (std::size_t i = 0; i < count_; ++i) {
       active_[i]->features().reset();
+      active_[i]->features().setOffset(longLineOffset_);
       active_[i]->features().feed({head_.data(), headLength_});
       if (LineFeatures* second = active_[i]->secondFeatures()) {
         second->reset();
+        second->setOffset(longLineOffset_);
         second->feed({head_.data(), headLength_});
       }
     }
@@ -520,6 +535,7 @@ class Dispatch {
   // neither the heading nor empty.
   std::array<char, kDiscardedHeading.size() + 2> head_{};
   std::size_t headLength_ = 0;
+  std::uint64_t longLineOffset_ = 0;
 };
 
 }  // namespace
@@ -531,6 +547,7 @@ void scanLines(std::istream& in, std::initializer_list<LineScan*> scans, std::si
   bool inLongLine = false;
   while (!dispatch.done() && reader.next(chunk)) {
     std::string_view text = chunk.text;
+    std::uint64_t offset = chunk.offset;
     if (inLongLine) {
       const std::size_t lineFeed = text.find('\n');
       dispatch.longLinePiece(text.substr(0, lineFeed), false);
@@ -539,14 +556,16 @@ void scanLines(std::istream& in, std::initializer_list<LineScan*> scans, std::si
       }
       inLongLine = false;
       dispatch.longLineEnd(lineFeed != npos);
-      text.remove_prefix(lineFeed == npos ? text.size() : lineFeed + 1);
+      const std::size_t done = lineFeed == npos ? text.size() : lineFeed + 1;
+      text.remove_prefix(done);
+      offset += done;
     }
     if (chunk.partial) {
       inLongLine = true;
-      dispatch.longLinePiece(text, true);
+      dispatch.longLinePiece(text, true, offset);
       continue;
     }
-    dispatch.wholeLines(text);
+    dispatch.wholeLines(text, offset);
   }
   if (inLongLine) {
     dispatch.longLineEnd(false);

@@ -12,6 +12,7 @@
 #include <istream>
 #include <memory>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace pakforge {
@@ -24,6 +25,8 @@ inline constexpr std::size_t npos = std::string_view::npos;
 struct Chunk {
   std::string_view text;
   bool partial = false;
+  // Where `text` starts in the input.
+  std::uint64_t offset = 0;
 };
 
 class LineReader {
@@ -43,12 +46,13 @@ class LineReader {
   std::size_t begin_ = 0;
   std::size_t end_ = 0;
   bool atEnd_ = false;
+  std::uint64_t handedOut_ = 0;
 };
 
 // The leading run of hex digits of `text`, which holds at most eight.
 std::uint32_t hexValue(std::string_view text);
 
-// Where the first of up to four `patterns` first occurs in `text` at or
+// Where the first of up to six `patterns` first occurs in `text` at or
 // after `from`, or npos. On x86-64 it compares the first and last bytes of
 // every pattern at 16 positions at once: one pass over the text for all of
 // them, and far fewer false starts than a search for a first byte alone on
@@ -63,6 +67,17 @@ std::size_t findPattern(std::string_view text, std::string_view pattern, std::si
 std::size_t lineStart(std::string_view run, std::size_t from, std::size_t at);
 // How many line feeds `text` holds: 16 bytes at a time on x86-64.
 std::size_t countLineFeeds(std::string_view text);
+
+// A line of the map that a scan took something from, to point to it.
+struct MapLine {
+  std::uint64_t number = 0;  // from 1; 0 when there is no such line
+  std::string text;          // without its line end, cut to kMaxText characters
+  // Where it starts in the map: a scan that does not count lines records
+  // this, and a later read of the map numbers it.
+  std::uint64_t offset = 0;
+  bool found() const { return number != 0; }
+  static constexpr std::size_t kMaxText = 120;
+};
 
 // Where the first of some patterns next occurs in a run of text, searched for
 // again only once the reading has passed it.
@@ -98,6 +113,10 @@ class LineFeatures {
   // A whole line, without its line end.
   void set(std::string_view line);
 
+  // Where the line starts in the input, as a byte offset.
+  void setOffset(std::uint64_t offset) { offset_ = offset; }
+  std::uint64_t offset() const { return offset_; }
+
   // A line given in pieces: reset, feed each piece, then finish.
   void reset();
   void feed(std::string_view piece);
@@ -126,6 +145,7 @@ class LineFeatures {
 
   bool whole_ = false;
   std::string_view line_;
+  std::uint64_t offset_ = 0;
 
   std::array<bool, 2> found_{};
   bool leadSeen_ = false;
@@ -151,9 +171,11 @@ class LineScan {
   LineScan(const LineScan&) = delete;
   LineScan& operator=(const LineScan&) = delete;
 
-  // A new run of whole lines starts; where the scan's searches stand in the
-  // old one means nothing any more.
+  // A new run of whole lines starts, at `offset` in the input; where the
+  // scan's searches stand in the old one means nothing any more.
   virtual void beginRun(std::string_view /*run*/) {}
+  void setRunOffset(std::uint64_t offset) { runOffset_ = offset; }
+  std::uint64_t runOffset() const { return runOffset_; }
   // The offset of a byte of the next line at or after `from` (a line start)
   // that the scan must see, or npos when no further line of `run` matters.
   virtual std::size_t nextCandidate(std::string_view run, std::size_t from) = 0;
@@ -171,6 +193,7 @@ class LineScan {
 
  private:
   LineFeatures features_;
+  std::uint64_t runOffset_ = 0;
 };
 
 // Reads `in` to its end once, through one buffer of `bufferSize` bytes, and
