@@ -4,6 +4,8 @@
 #     links with, reaches a correct image with one --fix --write (the team's
 #     own link again, pakforge, objcopy's bytes, aelfdump --elf: fix_all.sh),
 #     or ends with the message that says what is left;
+#   - the firmware's scripts that load .data's initial values outside the
+#     flash are fixed, with the start-up code's symbol where they are loaded;
 #   - a script that INCLUDEs its MEMORY from a -L folder is fixed in both
 #     files;
 #   - bad input gets its message and status, and nothing of the team's
@@ -67,6 +69,42 @@ diff -u "$work/want" "$work/got" || { cat "$work/all.log"; fail "fix_all.sh: out
 [ "$status" -eq 1 ] || fail "fix_all.sh ended with $status"
 grep -q 'left to you: PF601' "$work/all.log" || fail "apps_region: no word of PF601"
 grep -q 'left to you: PF503' "$work/all.log" || fail "chibios: no word of PF503"
+
+# The firmware's scripts whose initial values are loaded outside the flash
+# (PF603): .bss before .data, and .data AT> RAM. Fixed, the start-up code's
+# _sidata is where the initial values are loaded.
+mkdir -p "$work/fw/obj"
+cp "$source"/examples/firmware/link_ram_counter.ld "$source"/examples/firmware/link_at_ram.ld \
+  "$work/fw/"
+fwflags=(-mcpu=cortex-m4 -mthumb -Os -ffreestanding -nostdlib -ffunction-sections -fdata-sections
+  -fno-unwind-tables -fno-asynchronous-unwind-tables)
+for file in app modbus; do
+  arm-none-eabi-gcc "${fwflags[@]}" -I"$source/examples/firmware/src" -c \
+    "$source/examples/firmware/src/$file.c" -o "$work/fw/obj/$file.o"
+done
+for script in link_ram_counter.ld link_at_ram.ld; do
+  for linker in gnu lld; do
+    cp "$work/fw/$script" "$work/fw/s.ld"
+    if [ "$linker" = gnu ]; then
+      fwlink=(arm-none-eabi-gcc "${fwflags[@]}" -T s.ld -Wl,-n -Wl,-Map=fw.map -o fw.elf obj/app.o
+        obj/modbus.o)
+    else
+      fwlink=(ld.lld -T s.ld -n -Map=fw.map -o fw.elf obj/app.o obj/modbus.o)
+    fi
+    (cd "$work/fw" && "$aelfdump" --fix s.ld --write -- "${fwlink[@]}") >"$work/out" 2>&1 ||
+      { cat "$work/out"; fail "$script ($linker): --fix"; }
+    grep -q 'PF603' "$work/out" || fail "$script ($linker): no PF603"
+    (cd "$work/fw" && "${fwlink[@]}" && head -c 72 /dev/zero >cfg.bin && : >res.bin &&
+      "$pakforge" -m fw.map -f fw.elf -c cfg.bin -r res.bin -o fw.alf >/dev/null 2>&1) ||
+      fail "$script ($linker): pakforge refuses the fixed link"
+    arm-none-eabi-objcopy -O binary "$work/fw/fw.elf" "$work/fw/flash.bin"
+    tail -c +77 "$work/fw/fw.alf" | cmp -s - "$work/fw/flash.bin" ||
+      fail "$script ($linker): the image is not objcopy's bytes"
+    sidata=$(arm-none-eabi-nm "$work/fw/fw.elf" | awk '$3 == "_sidata" { print toupper($1) }')
+    lma=$(arm-none-eabi-objdump -h "$work/fw/fw.elf" | awk '$2 == ".data" { print toupper($5) }')
+    [ "$sidata" = "$lma" ] || fail "$script ($linker): _sidata $sidata, .data loaded at $lma"
+  done
+done
 
 # A project of libopencm3's layout with its MEMORY in a file of its own on
 # a -L folder.

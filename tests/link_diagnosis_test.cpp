@@ -5,6 +5,7 @@
 #include "linkdiag/link_diagnosis.h"
 
 #include <algorithm>
+#include <fstream>
 #include <functional>
 #include <set>
 #include <sstream>
@@ -553,6 +554,23 @@ TEST(LinkDiagnosis, FixesWriteWhatTheMapShows) {
   for (const std::string& line : vectors[0]->lines) {
     EXPECT_EQ(line.find(".isr_vector"), std::string::npos) << line;
   }
+}
+
+}  // namespace
+}  // namespace pakforge
+
+namespace pakforge {
+namespace {
+
+// LLD writes an alignment wider than its column (.text's 131072) and moves
+// the section's name right: it is still the section's line.
+TEST(MapOutline, LldSectionLinesWhateverTheirAlignment) {
+  std::ifstream map(kFirmware / "lld/output.map", std::ios::binary);
+  const MapOutline outline = outlineMap(map);
+  ASSERT_TRUE(outline.lld);
+  ASSERT_FALSE(outline.sections.empty());
+  EXPECT_EQ(outline.sections.front().name, ".text");
+  EXPECT_EQ(outline.sections.front().address, 0x08020000U);
 }
 
 }  // namespace

@@ -32,6 +32,20 @@ link_command() {
   fi
 }
 
+# The address of the symbol the project's start-up code copies .data's
+# initial values from (its -DDATA_LOAD=, _sidata by default), and the load
+# address of .data.
+load_symbol() {
+  local define symbol=_sidata
+  for define in "${defines[@]}"; do
+    [[ "$define" == -DDATA_LOAD=* ]] && symbol=${define#-DDATA_LOAD=}
+  done
+  arm-none-eabi-nm "$1" | awk -v s="$symbol" '$3 == s { print toupper($1) }'
+}
+data_load_address() {
+  arm-none-eabi-objdump -h "$1" | awk '$2 == ".data" { print toupper($5) }'
+}
+
 # Milliseconds since the epoch.
 now() { date +%s%3N; }
 
@@ -85,6 +99,9 @@ for origin in "${origins[@]}"; do
           outcome="not objcopy's bytes"
         elif ! "$aelfdump" --elf "$run/out.elf" "$run/prog.alf" >/dev/null 2>&1; then
           outcome="aelfdump --elf disagrees"
+        elif [ "$(load_symbol "$run/out.elf")" != "$(data_load_address "$run/out.elf")" ]; then
+          # The start-up code copies .data's initial values from its symbol.
+          outcome="start-up copies from elsewhere"
         fi
       fi
     fi

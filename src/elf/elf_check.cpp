@@ -493,7 +493,7 @@ bool checkRange(ElfReader& elf, const ImageHeader& header, HeaderSource source, 
               " does not end in the flash: the line that ends it, the last line of the map with "
               "an address before the first line holding .data, gives no flash address; RAM "
               "sections that stand between the flash sections and .data do that: " +
-              fixText(Rule::ramSectionsBeforeData, {"them"});
+              fixText(Rule::ramSectionsBeforeData, {"them", ".bss"});
     cause = Rule::rangeEndNotFlash;
     return false;
   }

@@ -237,11 +237,12 @@ void moveRamSections(Editor& e, const LinkDiagnosis& d) {
       return;
     }
     const Statement* st = s.find(name);
-    const Statement* after = s.find(".bss");
+    const bool bssAmongThem = std::find(names.begin(), names.end(), ".bss") != names.end();
+    const Statement* after = bssAmongThem ? nullptr : s.find(".bss");
     if (after == nullptr) {
       after = s.find(".data");
     }
-    if (st == nullptr || after == nullptr || s.indexOf(*st) > s.indexOf(*after)) {
+    if (st == nullptr || after == nullptr || st == after || s.indexOf(*st) > s.indexOf(*after)) {
       continue;
     }
     // Insert after the anchor first: the removal before it shifts no byte
@@ -643,7 +644,8 @@ void keepSymbols(Editor& e, const LinkDiagnosis& d) {
 void endRange(Editor& e, const LinkDiagnosis& d) {
   const std::vector<std::string> codes =
       codesPresent(d, {Rule::initialValuesBeforeRange, Rule::dataLineAssignment, Rule::noEndLine,
-                       Rule::lldAssignmentEnd, Rule::initialValuesMisaligned});
+                       Rule::lldAssignmentEnd, Rule::initialValuesMisaligned,
+                       Rule::loadedOutsideFlash});
   if (codes.empty()) {
     return;
   }
@@ -680,7 +682,6 @@ void endRange(Editor& e, const LinkDiagnosis& d) {
       break;
     }
   }
-  const std::string start((*chosen)[0]);
   const std::string size((*chosen)[1]);
   const std::string end((*chosen)[2]);
   // Assignments before .data that name it end the range where they stand:
@@ -737,6 +738,7 @@ void endRange(Editor& e, const LinkDiagnosis& d) {
   };
   const Statement* data = s.find(".data");
   std::string from = ".";
+  std::string lastFlash;
   bool before = true;
   for (std::size_t i = s.indexOf(*data); i-- > 0;) {
     const Statement& st = s.block->body[i];
@@ -749,6 +751,7 @@ void endRange(Editor& e, const LinkDiagnosis& d) {
       continue;
     }
     if (flash) {
+      lastFlash = st.name;
       if (!before) {
         from = "LOADADDR(" + st.name + ") + SIZEOF(" + st.name + ")";
       }
@@ -756,9 +759,80 @@ void endRange(Editor& e, const LinkDiagnosis& d) {
     }
     before = false;
   }
-  const std::string first = align > 1
-                                ? start + " = ALIGN(" + from + ", " + std::to_string(align) + ");"
-                                : start + " = " + from + ";";
+  // An alignment of the location counter between the last flash section and
+  // .data leaves a gap in the flash that the file, linked with -n, does not
+  // hold: it goes inside the section, at its end.
+  for (bool moved = true; moved && from == "." && !lastFlash.empty();) {
+    moved = false;
+    const Statement* section = s.find(lastFlash);
+    const Statement* dataNow = s.find(".data");
+    for (std::size_t i = s.indexOf(*section) + 1; i < s.indexOf(*dataNow); ++i) {
+      const Statement& st = s.block->body[i];
+      const std::string line = ldscript::statementText(s.script, st);
+      if (st.kind != StatementKind::assignment || !(st.name == "." || st.name.starts_with(".=")) ||
+          line.find("ALIGN") == std::string::npos) {
+        continue;
+      }
+      Script inside;
+      ldscript::ParseError error;
+      if (!ldscript::parseScript(ldscript::insertAtBodyEnd(s.script, *section, {line}), inside,
+                                 error)) {
+        return;
+      }
+      const std::size_t index = i;
+      moved = e.commit(s, ldscript::removeStatement(inside, inside.sections()->body[index]), codes,
+                       "moved '" + line + "' to the end of " + lastFlash);
+      if (!moved || !e.load(s)) {
+        return;
+      }
+      break;
+    }
+  }
+  data = s.find(".data");
+  // The alignment the initial values keep goes at the end of the last flash
+  // section, so that whatever is set after it (the start-up code's own
+  // symbol for the initial values) is aligned too, and the file holds no gap
+  // the flash does not.
+  if (align > 1 && !lastFlash.empty()) {
+    const std::string pad = ". = ALIGN(" + std::to_string(align) + ");";
+    const Statement* section = s.find(lastFlash);
+    if (section != nullptr &&
+        (section->body.empty() ||
+         ldscript::statementText(s.script, section->body.back()) != pad)) {
+      e.commit(s, ldscript::insertAtBodyEnd(s.script, *section, {pad}), codes,
+               "aligned the end of " + lastFlash + " to " + std::to_string(align));
+      if (!e.load(s)) {
+        return;
+      }
+      data = s.find(".data");
+    }
+  }
+  // The load address: .data's own AT(SYMBOL), which the start-up code copies
+  // from, where it has one; a symbol of the fix's otherwise.
+  std::string start((*chosen)[0]);
+  bool own = false;
+  if (data->atFirst != data->atEnd) {
+    std::string inside;
+    for (std::size_t i = data->atFirst + 1; i < data->atEnd; ++i) {
+      if (s.script.tokens[i].kind == ldscript::TokenKind::word) {
+        inside += std::string(s.script.tokenText(i)) + " ";
+      }
+    }
+    const bool plain = !inside.empty() && inside.find(' ') == inside.size() - 1 &&
+                       inside.find_first_of("()+-*/") == std::string::npos;
+    if (plain) {
+      start = inside.substr(0, inside.size() - 1);
+      own = true;
+    }
+  }
+  std::vector<std::string> lines;
+  // The team's symbol is set again where RAM sections moved the location
+  // counter away from the flash.
+  if (!own || from != ".") {
+    lines.push_back(start + " = " + from + ";");
+  }
+  lines.push_back(". = " + start + " + " + size + ";");
+  lines.push_back(end + " = .;");
   std::string text = ldscript::insertAfter(s.script, *data, {size + " = SIZEOF(.data);"});
   Script next;
   ldscript::ParseError error;
@@ -779,18 +853,19 @@ void endRange(Editor& e, const LinkDiagnosis& d) {
     }
   }
   const Statement& d3 = next.sections()->body[s.indexOf(*data)];
-  if (d3.atFirst != d3.atEnd) {
-    text = ldscript::replaceTokens(next, d3.atFirst, d3.atEnd, "AT(" + start + ")");
-  } else {
-    const std::size_t colon = colonToken(next, d3);
-    text = ldscript::replaceTokens(next, colon, colon + 1,
-                                   std::string(next.tokenText(colon)) + " AT(" + start + ")");
+  if (!own) {
+    if (d3.atFirst != d3.atEnd) {
+      text = ldscript::replaceTokens(next, d3.atFirst, d3.atEnd, "AT(" + start + ")");
+    } else {
+      const std::size_t colon = colonToken(next, d3);
+      text = ldscript::replaceTokens(next, colon, colon + 1,
+                                     std::string(next.tokenText(colon)) + " AT(" + start + ")");
+    }
+    if (!ldscript::parseScript(text, next, error)) {
+      return;
+    }
   }
-  if (!ldscript::parseScript(text, next, error)) {
-    return;
-  }
-  text = ldscript::insertBefore(next, next.sections()->body[s.indexOf(*data)],
-                                {first, ". = " + start + " + " + size + ";", end + " = .;"});
+  text = ldscript::insertBefore(next, next.sections()->body[s.indexOf(*data)], lines);
   e.commit(s, text, codes, "ended the code range after the initial values of .data");
 }
 

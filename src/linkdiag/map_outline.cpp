@@ -73,7 +73,17 @@ Columns lldColumns(std::string_view line) {
     c.haveSize = true;
     c.size = value;
   }
-  const std::string_view rest = line.substr(33);
+  // The Out column follows the four numbers and one space; an alignment
+  // wider than its column (ALIGN(0x20000) is 131072) moves it right.
+  std::size_t end = 0;
+  for (int field = 0; field < 4 && end != std::string_view::npos; ++field) {
+    const std::size_t begin = line.find_first_not_of(' ', end);
+    end = begin == std::string_view::npos ? begin : line.find(' ', begin);
+  }
+  if (end == std::string_view::npos) {
+    return c;
+  }
+  const std::string_view rest = line.substr(std::max<std::size_t>(end + 1, 33));
   const std::size_t indent = rest.find_first_not_of(' ');
   if (indent == std::string_view::npos) {
     return c;

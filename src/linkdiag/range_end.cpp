@@ -242,10 +242,12 @@ void rangeEndFindings(LinkDiagnosis& d, const ElfFacts& facts) {
   // RAM sections listed between the flash sections and .data: the last line
   // with an address before .data can be theirs, and then ends the range.
   std::string ramSections;
+  bool bssAmongThem = false;
   for (const MapSection& section : o.sections) {
     if (section.phase == MapPhase::inRange && section.haveAddress && inRam(section.address) &&
         section.name != o.dataLineSection) {
       ramSections += (ramSections.empty() ? "" : ", ") + section.name;
+      bssAmongThem = bssAmongThem || section.name == ".bss";
     }
   }
   if (!ramSections.empty()) {
@@ -254,7 +256,8 @@ void rangeEndFindings(LinkDiagnosis& d, const ElfFacts& facts) {
             (endInRam ? ", and the line that ends the code range, " + quoted(o.rangeEnd) +
                             ", is theirs: the range's end is no flash address"
                       : ": a line of theirs whose address holds an 8 would end the code range"),
-        fixText(Rule::ramSectionsBeforeData, {ramSections}));
+        // With .bss itself among them, they go after .data.
+        fixText(Rule::ramSectionsBeforeData, {ramSections, bssAmongThem ? ".data" : ".bss"}));
   }
   std::uint64_t flashEnd = 0;
   for (const FlashSpan& span : d.flash) {

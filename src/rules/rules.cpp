@@ -316,7 +316,7 @@ not carry has no place in the application's link.
     after:   .text : { ... *(.apps*) } > FLASH
 
 The same under LLD.)EX"},
-    RuleInfo{Rule::ramSectionsBeforeData, "PF208", "range end", "place {0} after .bss",
+    RuleInfo{Rule::ramSectionsBeforeData, "PF208", "range end", "place {0} after {1}",
              R"EX(RAM sections stand between the flash sections and .data in the map.
 
 The code range ends at the last address line before the first line holding
