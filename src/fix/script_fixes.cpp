@@ -245,25 +245,8 @@ void moveRamSections(Editor& e, const LinkDiagnosis& d) {
     if (st == nullptr || after == nullptr || st == after || s.indexOf(*st) > s.indexOf(*after)) {
       continue;
     }
-    // Insert after the anchor first: the removal before it shifts no byte
-    // of what follows the anchor.
-    const std::string text = ldscript::statementText(s.script, *st);
-    Script moved;
-    ldscript::ParseError error;
-    if (!ldscript::parseScript(ldscript::insertAfter(s.script, *after, {text}), moved, error)) {
-      return;
-    }
-    const Statement* again = nullptr;
-    for (const Statement& candidate : moved.sections()->body) {
-      if (candidate.kind == StatementKind::outputSection && candidate.name == name) {
-        again = &candidate;
-        break;
-      }
-    }
-    if (again != nullptr) {
-      e.commit(s, ldscript::removeStatement(moved, *again), {"PF208"},
-               "moved " + name + " after " + after->name);
-    }
+    e.commit(s, ldscript::moveAfter(s.script, *st, *after), {"PF208"},
+             "moved " + name + " after " + after->name);
   }
 }
 
@@ -488,11 +471,8 @@ void dropWhatNames(Editor& e, const std::vector<std::string>& dropped) {
       if (st.kind == StatementKind::outputSection) {
         continue;
       }
-      Script one;
-      ldscript::ParseError error;
-      ldscript::parseScript(ldscript::statementText(s.script, st), one, error);
       for (const std::string& name : dropped) {
-        if (ldscript::namesWord(one, name)) {
+        if (ldscript::statementNames(s.script, st, name)) {
           naming = &st;
         }
       }
@@ -642,10 +622,9 @@ void keepSymbols(Editor& e, const LinkDiagnosis& d) {
 // .data that move the location counter past them without naming .data,
 // .data loaded there with AT(), and its size after it.
 void endRange(Editor& e, const LinkDiagnosis& d) {
-  const std::vector<std::string> codes =
-      codesPresent(d, {Rule::initialValuesBeforeRange, Rule::dataLineAssignment, Rule::noEndLine,
-                       Rule::lldAssignmentEnd, Rule::initialValuesMisaligned,
-                       Rule::loadedOutsideFlash});
+  const std::vector<std::string> codes = codesPresent(
+      d, {Rule::initialValuesBeforeRange, Rule::dataLineAssignment, Rule::noEndLine,
+          Rule::lldAssignmentEnd, Rule::initialValuesMisaligned, Rule::loadedOutsideFlash});
   if (codes.empty()) {
     return;
   }
@@ -697,10 +676,7 @@ void endRange(Editor& e, const LinkDiagnosis& d) {
       if (st.kind == StatementKind::outputSection) {
         break;
       }
-      Script one;
-      ldscript::ParseError error;
-      ldscript::parseScript(ldscript::statementText(s.script, st), one, error);
-      if (ldscript::namesWord(one, ".data")) {
+      if (ldscript::statementNames(s.script, st, ".data")) {
         naming = &st;
       }
     }
@@ -708,13 +684,7 @@ void endRange(Editor& e, const LinkDiagnosis& d) {
       break;
     }
     const std::string line = ldscript::statementText(s.script, *naming);
-    Script moved;
-    ldscript::ParseError error;
-    if (!ldscript::parseScript(ldscript::insertAfter(s.script, *data, {line}), moved, error)) {
-      return;
-    }
-    const Statement& again = moved.sections()->body[s.indexOf(*naming)];
-    if (!e.commit(s, ldscript::removeStatement(moved, again), {"PF201"},
+    if (!e.commit(s, ldscript::moveAfter(s.script, *naming, *data), {"PF201"},
                   "moved '" + line + "' after .data")) {
       return;
     }
@@ -797,8 +767,7 @@ void endRange(Editor& e, const LinkDiagnosis& d) {
     const std::string pad = ". = ALIGN(" + std::to_string(align) + ");";
     const Statement* section = s.find(lastFlash);
     if (section != nullptr &&
-        (section->body.empty() ||
-         ldscript::statementText(s.script, section->body.back()) != pad)) {
+        (section->body.empty() || ldscript::statementText(s.script, section->body.back()) != pad)) {
       e.commit(s, ldscript::insertAtBodyEnd(s.script, *section, {pad}), codes,
                "aligned the end of " + lastFlash + " to " + std::to_string(align));
       if (!e.load(s)) {

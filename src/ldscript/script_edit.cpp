@@ -130,6 +130,14 @@ std::string removeStatement(const Script& script, const Statement& st) {
   return spliced(script.text, span.begin, span.end, "");
 }
 
+std::string moveAfter(const Script& script, const Statement& st, const Statement& anchor) {
+  // The insertion after the anchor leaves the earlier bytes of `st` where
+  // they are.
+  std::string text = insertAfter(script, anchor, {statementText(script, st)});
+  const Span span = statementLines(script, st);
+  return text.erase(span.begin, span.end - span.begin);
+}
+
 std::string replaceTokens(const Script& script, std::size_t first, std::size_t end,
                           std::string_view text) {
   return spliced(script.text, script.byteOf(first), script.byteOf(end), text);
@@ -182,6 +190,12 @@ bool namesWord(const Script& script, std::string_view word) {
     }
   }
   return false;
+}
+
+bool statementNames(const Script& script, const Statement& st, std::string_view word) {
+  Script one;
+  ParseError error;
+  return parseScript(statementText(script, st), one, error) && namesWord(one, word);
 }
 
 }  // namespace pakforge::ldscript

@@ -38,6 +38,8 @@ std::string insertAtBodyEnd(const Script& script, const Statement& st,
                             const std::vector<std::string>& lines);
 // The script without `st`.
 std::string removeStatement(const Script& script, const Statement& st);
+// `st` moved after `anchor`, a later statement, indented as the anchor is.
+std::string moveAfter(const Script& script, const Statement& st, const Statement& anchor);
 // Tokens [first, end) replaced by `text`.
 std::string replaceTokens(const Script& script, std::size_t first, std::size_t end,
                           std::string_view text);
@@ -49,5 +51,7 @@ std::string statementText(const Script& script, const Statement& st);
 // Whether any word of the script is `word`, or holds it as a name inside
 // an expression ("ADDR(.data)", "_etext+4").
 bool namesWord(const Script& script, std::string_view word);
+// The same for one statement.
+bool statementNames(const Script& script, const Statement& st, std::string_view word);
 
 }  // namespace pakforge::ldscript
