@@ -751,7 +751,7 @@ void endRange(Editor& e, const LinkDiagnosis& d) {
       }
       const std::size_t index = i;
       moved = e.commit(s, ldscript::removeStatement(inside, inside.sections()->body[index]), codes,
-                       "moved '" + line + "' to the end of " + lastFlash);
+                       join({"moved '", line, "' to the end of ", lastFlash}));
       if (!moved || !e.load(s)) {
         return;
       }
@@ -784,7 +784,7 @@ void endRange(Editor& e, const LinkDiagnosis& d) {
     std::string inside;
     for (std::size_t i = data->atFirst + 1; i < data->atEnd; ++i) {
       if (s.script.tokens[i].kind == ldscript::TokenKind::word) {
-        inside += std::string(s.script.tokenText(i)) + " ";
+        inside.append(s.script.tokenText(i)).append(" ");
       }
     }
     const bool plain = !inside.empty() && inside.find(' ') == inside.size() - 1 &&
