@@ -406,14 +406,29 @@ bool findMemoryLine(const Script& script, const Statement& memory, const std::st
   return false;
 }
 
-std::string hex(std::uint64_t value) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
+// `value` in hex, with at least `digits` digits, in the case `like` uses.
+std::string hex(std::uint64_t value, std::size_t digits = 1, std::string_view like = {}) {
+  const bool lower = like.find_first_of("abcdef") != std::string_view::npos;
+  const char* const kDigits = lower ? "0123456789abcdef" : "0123456789ABCDEF";
   std::string text;
   do {
     text.insert(text.begin(), kDigits[value % 16]);
     value /= 16;
-  } while (value != 0);
+  } while (value != 0 || text.size() < digits);
   return "0x" + text;
+}
+
+// A MEMORY value written again as the one it replaces was: the spaces
+// around it, and its hex digits' count and case.
+std::string likeBefore(std::string_view before, std::uint64_t value) {
+  const std::size_t start = before.find_first_not_of(" \t");
+  const std::string_view old = start == std::string_view::npos ? before : before.substr(start);
+  const std::size_t end = old.find_first_of(" \t\r");
+  const std::string_view number = old.substr(0, end);
+  const bool hexWritten = number.starts_with("0x") || number.starts_with("0X");
+  std::string text(before.substr(0, start == std::string_view::npos ? 0 : start));
+  text.append(hex(value, hexWritten ? number.size() - 2 : 1, number));
+  return text.append(end == std::string_view::npos ? std::string_view() : old.substr(end));
 }
 
 // A section moved into .text from a region of its own just before .text's:
@@ -433,8 +448,13 @@ void mergeRegions(Editor& e, const std::string& fromRegion, const std::string& t
     return;
   }
   std::string text = m.script.text;
-  text.replace(b.lengthAt, b.lengthEnd - b.lengthAt, " " + hex(a.length + b.length));
-  text.replace(b.originAt, b.originEnd - b.originAt, " " + hex(a.origin));
+  const std::string_view written = m.script.text;
+  const std::string length =
+      likeBefore(written.substr(b.lengthAt, b.lengthEnd - b.lengthAt), a.length + b.length);
+  const std::string origin =
+      likeBefore(written.substr(b.originAt, b.originEnd - b.originAt), a.origin);
+  text.replace(b.lengthAt, b.lengthEnd - b.lengthAt, length);
+  text.replace(b.originAt, b.originEnd - b.originAt, origin);
   e.commit(m, text, {"PF106"},
            "let the region " + into + " start at " + hex(a.origin) + ", where " + from +
                " does, so that .text holds what " + section + " held");

@@ -1,0 +1,167 @@
+// The fixes of aelfdump --fix as edits of a script, one row per rule that
+// has one: a small script, the finding as the diagnosis gives it, and the
+// script after the edit, byte for byte. The real linkers' verdict on them is
+// the aelfdump_fix test's.
+#include "fix/script_fixes.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "ldscript/script.h"
+#include "ldscript/script_edit.h"
+
+namespace pakforge::fix {
+namespace {
+
+// A finding of `rule` with `lines`, for the section `section`.
+LinkFinding finding(Rule rule, std::vector<std::string> lines = {}, std::string section = {}) {
+  LinkFinding f;
+  f.rule = rule;
+  f.lines = std::move(lines);
+  f.section = std::move(section);
+  return f;
+}
+
+// The map's view of an output section.
+MapSection mapSection(std::string name, std::uint64_t address, MapPhase phase = MapPhase::inRange) {
+  MapSection s;
+  s.name = std::move(name);
+  s.haveAddress = true;
+  s.address = address;
+  s.phase = phase;
+  return s;
+}
+
+struct Row {
+  std::string what;
+  std::string before;
+  std::function<void(LinkDiagnosis&)> diagnosis;
+  std::string after;
+  std::string codes;  // of the changes, in order
+};
+
+const std::string kText = "SECTIONS\n{\n  .text : {\n    *(.text*)\n  } > FLASH\n";
+
+TEST(ScriptFixes, EachRuleAsAnEdit) {
+  const std::vector<Row> rows = {
+      {"PF303: a discarded section kept first in .text", kText + "}\n",
+       [](LinkDiagnosis& d) {
+         d.findings.push_back(finding(Rule::symbolDiscarded));
+         d.findings.back().symbol = 1;
+         d.symbols[1].discarded.text = " .text.loop";
+       },
+       "SECTIONS\n{\n  .text : {\n    KEEP(*(.text.loop))\n    *(.text*)\n  } > FLASH\n}\n",
+       "PF303"},
+      {"PF204: the end lines, .data loaded with AT() and no AT>",
+       kText + "  .data : { *(.data*) } > RAM AT> FLASH\n}\n",
+       [](LinkDiagnosis& d) {
+         d.findings.push_back(finding(Rule::noEndLine, {". = ALIGN(4);"}));
+         d.outline.sections = {mapSection(".text", 0x08020000),
+                               mapSection(".data", 0x20000000, MapPhase::afterData)};
+       },
+       "SECTIONS\n{\n  .text : {\n    *(.text*)\n    . = ALIGN(4);\n  } > FLASH\n"
+       "  _data_image_start = .;\n  . = _data_image_start + _data_image_size;\n"
+       "  _flash_end = .;\n  .data : AT(_data_image_start) { *(.data*) } > RAM\n"
+       "  _data_image_size = SIZEOF(.data);\n}\n",
+       "PF204 PF204"},
+      {"PF201: an assignment naming .data moves after it; .data's own AT symbol stays",
+       kText + "  _sidata = .;\n  _sloaded = LOADADDR(.data);\n  .data : AT(_sidata) {\n"
+               "    *(.data*)\n  } > RAM\n}\n",
+       [](LinkDiagnosis& d) {
+         d.findings.push_back(finding(Rule::dataLineAssignment));
+         d.outline.sections = {mapSection(".text", 0x08020000)};
+       },
+       kText + "  _sidata = .;\n  . = _sidata + _data_image_size;\n  _flash_end = .;\n"
+               "  .data : AT(_sidata) {\n    *(.data*)\n  } > RAM\n"
+               "  _data_image_size = SIZEOF(.data);\n  _sloaded = LOADADDR(.data);\n}\n",
+       "PF201 PF201"},
+      {"PF208: a RAM section before .data goes after .bss",
+       kText + "  .stack : { . += 0x400; } > RAM\n  .data : { *(.data*) } > RAM AT> FLASH\n"
+               "  .bss : { *(.bss*) } > RAM\n}\n",
+       [](LinkDiagnosis& d) {
+         d.findings.push_back(finding(Rule::ramSectionsBeforeData));
+         d.outline.sections = {mapSection(".text", 0x08020000), mapSection(".stack", 0x20000000)};
+       },
+       kText + "  .data : { *(.data*) } > RAM AT> FLASH\n  .bss : { *(.bss*) } > RAM\n"
+               "  .stack : { . += 0x400; } > RAM\n}\n",
+       "PF208"},
+      {"PF202: the RAM data's section named .data, and what names it",
+       kText + "  .relocate : { *(.data*) } > RAM AT> FLASH\n  _e = ADDR(.relocate);\n}\n",
+       [](LinkDiagnosis& d) {
+         d.findings.push_back(finding(Rule::dataLineSectionName, {}, ".relocate"));
+       },
+       kText + "  .data : { *(.data*) } > RAM AT> FLASH\n  _e = ADDR(.data);\n}\n", "PF202"},
+      {"PF211: a reservation after .bss marked NOLOAD",
+       kText + "  .heap : { . += 0x200; } > RAM\n}\n",
+       [](LinkDiagnosis& d) {
+         d.findings.push_back(finding(Rule::reservationLoaded, {}, ".heap"));
+       },
+       kText + "  .heap (NOLOAD) : { . += 0x200; } > RAM\n}\n", "PF211"},
+      {"PF212: code run from RAM moves into .data, before its end symbol",
+       kText + "  .data : {\n    *(.data*)\n    _edata = .;\n  } > RAM AT> FLASH\n"
+               "  .ramfunc : {\n    *(.ramfunc)\n  } > RAM AT> FLASH\n}\n",
+       [](LinkDiagnosis& d) {
+         d.findings.push_back(finding(Rule::ramContentAfterRange, {}, ".ramfunc"));
+       },
+       kText +
+           "  .data : {\n    *(.data*)\n    *(.ramfunc)\n    _edata = .;\n  } > RAM AT> FLASH\n}\n",
+       "PF212"},
+      {"PF106: a vector table before .text moves into it, kept, and .text's region starts where "
+       "the table's did",
+       "MEMORY\n{\n  VEC (rx) : ORIGIN = 0x08020000, LENGTH = 0x400\n"
+       "  TXT (rx) : ORIGIN = 0x08020400, LENGTH = 0x1FA00 /* code */\n}\nSECTIONS\n{\n"
+       "  .isr_vector : {\n    *(.isr_vector)\n  } > VEC\n"
+       "  _stext = ADDR(.isr_vector) + SIZEOF(.isr_vector);\n"
+       "  .text _stext : {\n    *(.text*)\n  } > TXT\n}\n",
+       [](LinkDiagnosis& d) {
+         d.findings.push_back(finding(Rule::flashBeforeRange));
+         d.rangeStart = 0x08020400;
+         d.outside = {{0x08020000, 0x08020188, ".isr_vector"}};
+       },
+       "MEMORY\n{\n  VEC (rx) : ORIGIN = 0x08020000, LENGTH = 0x400\n"
+       "  TXT (rx) : ORIGIN = 0x08020000, LENGTH = 0x1FE00 /* code */\n}\nSECTIONS\n{\n"
+       "  .text : {\n    KEEP(*(.isr_vector))\n    *(.text*)\n  } > TXT\n}\n",
+       "PF106 PF106 PF106 PF106 PF106"},
+      {"PF401: .text aligned where the file holds it", kText + "}\n",
+       [](LinkDiagnosis& d) {
+         d.findings.push_back(finding(Rule::textNotAtOffset, {".text : ALIGN(0x20000)"}));
+       },
+       "SECTIONS\n{\n  .text : ALIGN(0x20000) {\n    *(.text*)\n  } > FLASH\n}\n", "PF401"},
+      {"a warning alone (PF504) changes nothing", kText + "}\n",
+       [](LinkDiagnosis& d) { d.findings.push_back(finding(Rule::ramReportHigh)); }, kText + "}\n",
+       ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    LinkDiagnosis d;
+    row.diagnosis(d);
+    std::vector<ScriptFile> files = {{"app.ld", "", row.before, row.before}};
+    const RoundEdits edits = applyFixes(d, files);
+    EXPECT_EQ(edits.error, "");
+    EXPECT_EQ(files.front().text, row.after);
+    std::string codes;
+    for (const RoundEdits::Change& change : edits.changes) {
+      for (const std::string& code : change.codes) {
+        codes += (codes.empty() ? "" : " ") + code;
+      }
+    }
+    EXPECT_EQ(codes, row.codes);
+    // Whatever the edit, the result reads as a script.
+    ldscript::Script script;
+    ldscript::ParseError error;
+    EXPECT_TRUE(ldscript::parseScript(files.front().text, script, error)) << errorText(error);
+  }
+}
+
+TEST(ScriptFixes, NoSectionsBlockWithTextIsSaid) {
+  LinkDiagnosis d;
+  d.findings.push_back(finding(Rule::noEndLine));
+  std::vector<ScriptFile> files = {{"mem.ld", "", "MEMORY { }\n", "MEMORY { }\n"}};
+  const RoundEdits edits = applyFixes(d, files);
+  EXPECT_EQ(edits.error, "no file of the script has a SECTIONS block with a .text output section");
+  EXPECT_TRUE(edits.changes.empty());
+}
+
+}  // namespace
+}  // namespace pakforge::fix
