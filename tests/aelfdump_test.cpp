@@ -204,7 +204,10 @@ TEST_F(Aelfdump, HelpVersionAndOptionsAnywhere) {
        "",
        "aelfdump: --fix takes a script, --write and, after --, the link command\n" + kUsage},
       {{"--write", "../prog.alf"}, 2, "", "aelfdump: --write goes with --fix\n" + kUsage},
-      {{"--fix", "none.ld", "--", "gcc", "-T", "none.ld"}, 1, "", "aelfdump: can't open 'none.ld'\n"},
+      {{"--fix", "none.ld", "--", "gcc", "-T", "none.ld"},
+       1,
+       "",
+       "aelfdump: can't open 'none.ld'\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args.front());
@@ -218,6 +221,23 @@ TEST_F(Aelfdump, HelpVersionAndOptionsAnywhere) {
   EXPECT_EQ(unknown.err.rfind("aelfdump: no problem has the code 'PF999'; the codes are PF101 ", 0),
             0u)
       << unknown.err;
+}
+
+// --fix runs the link command as the system runs programs, with its output
+// and status: here aelfdump itself stands for a linker that refuses what it
+// is given, on every system the tests run on.
+TEST_F(Aelfdump, FixRunsTheLinkCommandAndShowsWhatItSays) {
+  const std::string script = "SECTIONS\n{\n  .text : { *(.text*) } > FLASH\n}\n";
+  writeText(path("work/app.ld"), script);
+  const Outcome r = dump({"--fix", "app.ld", "--write", "--", AELFDUMP_EXE, "-T", "app.ld"});
+  EXPECT_EQ(r.status, 11);
+  EXPECT_EQ(
+      r.out.rfind("round 1: the link fails (status 2):\naelfdump: unknown option '-Wl,-Map=", 0),
+      0U)
+      << r.out;
+  EXPECT_EQ(r.err,
+            "aelfdump: the link command fails before any fix: fix what the linker says first\n");
+  EXPECT_EQ(text(readFile(path("work/app.ld"))), script);
 }
 
 }  // namespace

@@ -83,7 +83,7 @@ bool removeFile(const std::string& path);
 
 std::uint64_t processId();
 
-// Runs a program (args[0], looked up as the system's shell does) with
+// Runs a program (args[0], looked up on PATH as the system does) with
 // `args`, no standard input, and its standard output and error both written
 // to the file `output`. Its exit status, or -1 when it could not be run or
 // did not exit normally.

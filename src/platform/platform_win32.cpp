@@ -12,7 +12,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 
 #include "platform/platform.h"
 
@@ -277,20 +276,76 @@ void keepOnInterrupt() {
   interruptArmed = false;
 }
 
+namespace {
+
+// One argument as the C runtime's parser of a command line reads it back:
+// quoted when it holds a space, a tab or a quote (or is empty), with the
+// backslashes before a quote doubled.
+std::wstring commandLineArgument(const std::wstring& arg) {
+  if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) {
+    return arg;
+  }
+  std::wstring quoted = L"\"";
+  std::size_t backslashes = 0;
+  for (const wchar_t c : arg) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    quoted.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+    backslashes = 0;
+    quoted += c;
+  }
+  quoted.append(2 * backslashes, L'\\');
+  return quoted + L"\"";
+}
+
+}  // namespace
+
 int runCommand(const std::vector<std::string>& args, const std::string& output) {
   if (args.empty()) {
     return -1;
   }
-  // cmd.exe takes the line; the outer quotes keep it from stripping the
-  // first argument's.
-  std::string line = "\"";
+  std::wstring line;
   for (const std::string& arg : args) {
-    line += shellQuoted(arg) + " ";
+    line += (line.empty() ? L"" : L" ") + commandLineArgument(wide(arg));
   }
-  line += "<NUL >" + shellQuoted(output) + " 2>&1\"";
-  std::fflush(nullptr);
-  const int status = _wsystem(wide(line).c_str());
-  return status < 0 ? -1 : status;
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  const HANDLE out = CreateFileW(wide(output).c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE in = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (out == INVALID_HANDLE_VALUE || in == INVALID_HANDLE_VALUE) {
+    if (out != INVALID_HANDLE_VALUE) {
+      CloseHandle(out);
+    }
+    if (in != INVALID_HANDLE_VALUE) {
+      CloseHandle(in);
+    }
+    return -1;
+  }
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = in;
+  startup.hStdOutput = out;
+  startup.hStdError = out;
+  PROCESS_INFORMATION process{};
+  // The program is looked up as the system does for a command line: its
+  // folder, the current one, then PATH (".exe" added).
+  const BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                      nullptr, &startup, &process);
+  CloseHandle(out);
+  CloseHandle(in);
+  if (!started) {
+    return -1;
+  }
+  DWORD code = 0;
+  const bool waited = WaitForSingleObject(process.hProcess, INFINITE) == WAIT_OBJECT_0 &&
+                      GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return waited ? static_cast<int>(code) : -1;
 }
 
 }  // namespace pakforge::platform
