@@ -128,6 +128,22 @@ TEST(ScriptFixes, EachRuleAsAnEdit) {
          d.findings.push_back(finding(Rule::textNotAtOffset, {".text : ALIGN(0x20000)"}));
        },
        "SECTIONS\n{\n  .text : ALIGN(0x20000) {\n    *(.text*)\n  } > FLASH\n}\n", "PF401"},
+      {"PF203: a pattern holding .data before .data written .dat[a]",
+       "SECTIONS\n{\n  .text : {\n    *(.text*)\n    *(.data.rel.ro .data.rel.ro.*)\n  } > FLASH\n"
+       "  .data : { *(.data*) } > RAM\n}\n",
+       [](LinkDiagnosis& d) { d.findings.push_back(finding(Rule::dataLinePattern)); },
+       "SECTIONS\n{\n  .text : {\n    *(.text*)\n    *(.dat[a].rel.ro .dat[a].rel.ro.*)\n  } > "
+       "FLASH\n  .data : { *(.data*) } > RAM\n}\n",
+       "PF203"},
+      {"PF209: another region's address assigned before .data goes after it",
+       kText + "  __apps_start = ORIGIN(APPS);\n  .data : { *(.data*) } > RAM\n}\n",
+       [](LinkDiagnosis& d) {
+         d.findings.push_back(finding(Rule::rangeEndNotFlash));
+         d.outline.rangeEndIsAssignment = true;
+         d.outline.rangeEnd.text =
+             "                0x08040000                        __apps_start = ORIGIN (APPS)";
+       },
+       kText + "  .data : { *(.data*) } > RAM\n  __apps_start = ORIGIN(APPS);\n}\n", "PF209"},
       {"a warning alone (PF504) changes nothing", kText + "}\n",
        [](LinkDiagnosis& d) { d.findings.push_back(finding(Rule::ramReportHigh)); }, kText + "}\n",
        ""},

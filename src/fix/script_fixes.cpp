@@ -903,6 +903,81 @@ void alignText(Editor& e, const LinkDiagnosis& d, RoundEdits& out) {
 
 }  // namespace
 
+// PF203: a pattern of a flash section before .data that holds ".data"
+// matches the same sections written .dat[a], and no longer ends the range.
+void rewriteDataPatterns(Editor& e, const LinkDiagnosis& d) {
+  if (findingsOf(d, Rule::dataLinePattern).empty()) {
+    return;
+  }
+  for (;;) {
+    Sections s;
+    if (!e.load(s)) {
+      return;
+    }
+    const Statement* data = s.find(".data");
+    const std::size_t last = data == nullptr ? s.block->body.size() : s.indexOf(*data);
+    const Statement* pattern = nullptr;
+    for (std::size_t i = 0; i < last && pattern == nullptr; ++i) {
+      const Statement& section = s.block->body[i];
+      if (section.kind != StatementKind::outputSection) {
+        continue;
+      }
+      for (const Statement& item : section.body) {
+        if (item.kind == StatementKind::command &&
+            ldscript::statementText(s.script, item).find(".data") != std::string::npos) {
+          pattern = &item;
+          break;
+        }
+      }
+    }
+    if (pattern == nullptr) {
+      return;
+    }
+    std::string text = ldscript::statementText(s.script, *pattern);
+    const std::string before = text;
+    for (std::size_t at = text.find(".data"); at != std::string::npos;
+         at = text.find(".data", at + 7)) {
+      text.replace(at, 5, ".dat[a]");
+    }
+    if (!e.commit(s, ldscript::replaceTokens(s.script, pattern->first, pattern->end, text),
+                  {"PF203"}, join({"wrote '", before, "' as '", text, "'"}))) {
+      return;
+    }
+  }
+}
+
+// PF209: an assignment of another region's address that ends the code
+// range goes after .data.
+void moveRegionAssignment(Editor& e, const LinkDiagnosis& d) {
+  if (findingsOf(d, Rule::rangeEndNotFlash).empty() || !d.outline.rangeEndIsAssignment) {
+    return;
+  }
+  // The name it assigns, as the map line shows it ("NAME = EXPRESSION").
+  const std::string_view line = d.outline.rangeEnd.text;
+  const std::size_t equals = line.find(" = ");
+  if (equals == std::string_view::npos) {
+    return;
+  }
+  const std::string_view left = line.substr(0, equals);
+  const std::string name(left.substr(left.find_last_of(" (") + 1));
+  Sections s;
+  if (!e.load(s) || s.find(".data") == nullptr) {
+    return;
+  }
+  const Statement* data = s.find(".data");
+  for (std::size_t i = s.indexOf(*data); i-- > 0;) {
+    const Statement& st = s.block->body[i];
+    if (st.kind == StatementKind::outputSection) {
+      break;
+    }
+    if (st.kind == StatementKind::assignment && st.name.substr(0, st.name.find('=')) == name) {
+      e.commit(s, ldscript::moveAfter(s.script, st, *data), {"PF209"},
+               join({"moved '", ldscript::statementText(s.script, st), "' after .data"}));
+      return;
+    }
+  }
+}
+
 RoundEdits applyFixes(const LinkDiagnosis& d, std::vector<ScriptFile>& files) {
   RoundEdits out;
   Editor e(files, out);
@@ -918,6 +993,8 @@ RoundEdits applyFixes(const LinkDiagnosis& d, std::vector<ScriptFile>& files) {
   markNoLoad(e, d);
   moveIntoData(e, d);
   moveIntoText(e, d);
+  rewriteDataPatterns(e, d);
+  moveRegionAssignment(e, d);
   keepSymbols(e, d);
   endRange(e, d);
   alignText(e, d, out);
