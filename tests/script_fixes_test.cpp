@@ -144,6 +144,19 @@ TEST(ScriptFixes, EachRuleAsAnEdit) {
              "                0x08040000                        __apps_start = ORIGIN (APPS)";
        },
        kText + "  .data : { *(.data*) } > RAM\n  __apps_start = ORIGIN(APPS);\n}\n", "PF209"},
+      {"PF503: RAM banks of a larger part cut to the device's RAM",
+       "MEMORY\n{\n  ram0 (wx) : org = 0x20000000, len = 32k\n"
+       "  ram1 (wx) : org = 0x20000000, len = 112k\n"
+       "  ram2 (wx) : org = 0x2001C000, len = 16k /* SRAM2 */\n"
+       "  ccm (wx) : org = 0x10000000, len = 64k\n}\n" +
+           kText + "}\n",
+       [](LinkDiagnosis& d) { d.findings.push_back(finding(Rule::ramCheckFails)); },
+       "MEMORY\n{\n  ram0 (wx) : org = 0x20000000, len = 32k\n"
+       "  ram1 (wx) : org = 0x20000000, len = 32k\n"
+       "  ram2 (wx) : org = 0x20008000, len = 0 /* SRAM2 */\n"
+       "  ccm (wx) : org = 0x10000000, len = 64k\n}\n" +
+           kText + "}\n",
+       "PF503"},
       {"a warning alone (PF504) changes nothing", kText + "}\n",
        [](LinkDiagnosis& d) { d.findings.push_back(finding(Rule::ramReportHigh)); }, kText + "}\n",
        ""},

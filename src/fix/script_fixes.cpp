@@ -5,6 +5,7 @@
 #include <initializer_list>
 #include <set>
 
+#include "format/image_header.h"
 #include "ldscript/script.h"
 #include "ldscript/script_edit.h"
 
@@ -419,15 +420,23 @@ std::string hex(std::uint64_t value, std::size_t digits = 1, std::string_view li
 }
 
 // A MEMORY value written again as the one it replaces was: the spaces
-// around it, and its hex digits' count and case.
+// around it, its hex digits' count and case, or in K.
 std::string likeBefore(std::string_view before, std::uint64_t value) {
   const std::size_t start = before.find_first_not_of(" \t");
   const std::string_view old = start == std::string_view::npos ? before : before.substr(start);
   const std::size_t end = old.find_first_of(" \t\r");
   const std::string_view number = old.substr(0, end);
   const bool hexWritten = number.starts_with("0x") || number.starts_with("0X");
+  const bool kilo =
+      !hexWritten && !number.empty() && (number.back() == 'k' || number.back() == 'K');
   std::string text(before.substr(0, start == std::string_view::npos ? 0 : start));
-  text.append(hex(value, hexWritten ? number.size() - 2 : 1, number));
+  if (value == 0) {
+    text.push_back('0');
+  } else if (kilo && value % 1024 == 0) {
+    text.append(std::to_string(value / 1024)).push_back(number.back());
+  } else {
+    text.append(hex(value, hexWritten ? number.size() - 2 : 1, number));
+  }
   return text.append(end == std::string_view::npos ? std::string_view() : old.substr(end));
 }
 
@@ -903,6 +912,58 @@ void alignText(Editor& e, const LinkDiagnosis& d, RoundEdits& out) {
 
 }  // namespace
 
+// PF503: the device's RAM ends at RAM_LIMIT; a MEMORY region of the SRAM
+// window that runs past it (a bank of a larger part) is cut to it, so that
+// no end of a bank the device lacks stands in the map.
+void clampRamBanks(Editor& e, const LinkDiagnosis& d) {
+  if (findingsOf(d, Rule::ramCheckFails).empty()) {
+    return;
+  }
+  Sections m;
+  if (!e.loadBlock("MEMORY", m)) {
+    return;
+  }
+  // The region names: the first word of each line of the block.
+  std::vector<std::string> names;
+  const std::string& text = m.script.text;
+  const std::size_t begin = m.script.byteOf(m.block->open + 1);
+  const std::size_t end = m.script.byteOf(m.block->close);
+  for (std::size_t from = begin; from < end;) {
+    std::size_t feed = text.find('\n', from);
+    feed = feed == std::string::npos || feed > end ? end : feed;
+    const std::string_view line = std::string_view(text).substr(from, feed - from);
+    const std::size_t first = line.find_first_not_of(" \t");
+    if (first != std::string_view::npos && line.find(':') != std::string_view::npos) {
+      const std::string_view rest = line.substr(first);
+      names.emplace_back(rest.substr(0, rest.find_first_of(" \t(:")));
+    }
+    from = feed + 1;
+  }
+  std::string edited = text;
+  std::string cut;
+  // From the last line up, so that earlier offsets stay where they are.
+  for (std::size_t i = names.size(); i-- > 0;) {
+    MemoryLine line;
+    if (!findMemoryLine(m.script, *m.block, names[i], line) || !inRamWindow(line.origin) ||
+        line.origin + line.length <= RAM_LIMIT) {
+      continue;
+    }
+    const std::uint64_t origin = std::min<std::uint64_t>(line.origin, RAM_LIMIT);
+    const std::string_view written = text;
+    edited.replace(line.lengthAt, line.lengthEnd - line.lengthAt,
+                   likeBefore(written.substr(line.lengthAt, line.lengthEnd - line.lengthAt),
+                              RAM_LIMIT - origin));
+    edited.replace(
+        line.originAt, line.originEnd - line.originAt,
+        likeBefore(written.substr(line.originAt, line.originEnd - line.originAt), origin));
+    cut = names[i] + (cut.empty() ? "" : ", ") + cut;
+  }
+  if (!cut.empty()) {
+    e.commit(m, edited, {"PF503"},
+             join({"cut ", cut, " to the device's RAM, up to ", hex(RAM_LIMIT, 8)}));
+  }
+}
+
 // PF203: a pattern of a flash section before .data that holds ".data"
 // matches the same sections written .dat[a], and no longer ends the range.
 void rewriteDataPatterns(Editor& e, const LinkDiagnosis& d) {
@@ -995,6 +1056,7 @@ RoundEdits applyFixes(const LinkDiagnosis& d, std::vector<ScriptFile>& files) {
   moveIntoText(e, d);
   rewriteDataPatterns(e, d);
   moveRegionAssignment(e, d);
+  clampRamBanks(e, d);
   keepSymbols(e, d);
   endRange(e, d);
   alignText(e, d, out);
