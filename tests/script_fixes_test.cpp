@@ -157,6 +157,17 @@ TEST(ScriptFixes, EachRuleAsAnEdit) {
        "  ccm (wx) : org = 0x10000000, len = 64k\n}\n" +
            kText + "}\n",
        "PF503"},
+      {"PF101: the code's section of another name named .text",
+       "SECTIONS\n{\n  text : { *(.text*) } > FLASH\n  _etext = ADDR(text) + SIZEOF(text);\n}\n",
+       [](LinkDiagnosis& d) { d.findings.push_back(finding(Rule::noTextLine, {}, "text")); },
+       "SECTIONS\n{\n  .text : { *(.text*) } > FLASH\n  _etext = ADDR(.text) + SIZEOF(.text);\n}\n",
+       "PF101"},
+      {"PF103: a code section with a name too long for its map line named .text",
+       "SECTIONS\n{\n  .text_application_code : { *(.text*) } > FLASH\n}\n",
+       [](LinkDiagnosis& d) {
+         d.findings.push_back(finding(Rule::longCodeSectionName, {}, ".text_application_code"));
+       },
+       "SECTIONS\n{\n  .text : { *(.text*) } > FLASH\n}\n", "PF103"},
       {"a warning alone (PF504) changes nothing", kText + "}\n",
        [](LinkDiagnosis& d) { d.findings.push_back(finding(Rule::ramReportHigh)); }, kText + "}\n",
        ""},

@@ -42,6 +42,8 @@ class Editor {
   // Parses the files again; false (with the error said) when the SECTIONS
   // block with .text is nowhere, or a file can't be read.
   bool load(Sections& s);
+  // The first file with a SECTIONS block, whatever it holds.
+  bool loadAny(Sections& s);
   // Puts `text` in place of the file's, after checking it reads; records
   // the change with `codes`.
   bool commit(const Sections& s, std::string text, std::vector<std::string> codes,
@@ -74,6 +76,20 @@ bool Editor::load(Sections& s) {
           return st.kind == StatementKind::outputSection && st.name == ".text";
         });
     if (hasText) {
+      s.file = i;
+      s.script = std::move(script);
+      s.block = s.script.sections();
+      return true;
+    }
+  }
+  return false;
+}
+
+bool Editor::loadAny(Sections& s) {
+  for (std::size_t i = 0; i < files_.size(); ++i) {
+    Script script;
+    ldscript::ParseError error;
+    if (ldscript::parseScript(files_[i].text, script, error) && script.sections() != nullptr) {
       s.file = i;
       s.script = std::move(script);
       s.block = s.script.sections();
@@ -251,27 +267,42 @@ void moveRamSections(Editor& e, const LinkDiagnosis& d) {
   }
 }
 
+// An output section renamed `to`, and every word of the script that names
+// it, when no section has that name yet.
+void renameSection(Editor& e, const std::string& from, const std::string& to, const char* code,
+                   bool needsText) {
+  Sections s;
+  if (from.empty() || (needsText ? !e.load(s) : !e.loadAny(s)) || s.find(to) != nullptr) {
+    return;
+  }
+  const Statement* st = s.find(from);
+  if (st == nullptr) {
+    return;
+  }
+  std::string text = s.script.text;
+  // From the end, so that earlier bytes stay where they are.
+  for (std::size_t i = s.script.tokens.size(); i-- > 0;) {
+    const std::string_view t = s.script.tokenText(i);
+    if (s.script.tokens[i].kind == ldscript::TokenKind::word && (t == from || t == from + ":")) {
+      text.replace(s.script.tokens[i].begin, from.size(), to);
+    }
+  }
+  e.commit(s, text, {code}, join({"renamed ", from, " to ", to}));
+}
+
+// PF101, PF103: the output section that holds the code is named .text.
+void renameTextSection(Editor& e, const LinkDiagnosis& d) {
+  for (const Rule rule : {Rule::noTextLine, Rule::longCodeSectionName}) {
+    for (const LinkFinding* f : findingsOf(d, rule)) {
+      renameSection(e, f->section, ".text", ruleInfo(rule).code.data(), false);
+    }
+  }
+}
+
 // PF202: the RAM data's output section is named .data, and what names it.
 void renameDataSection(Editor& e, const LinkDiagnosis& d) {
   for (const LinkFinding* f : findingsOf(d, Rule::dataLineSectionName)) {
-    Sections s;
-    if (f->section.empty() || !e.load(s) || s.find(".data") != nullptr) {
-      return;
-    }
-    const Statement* st = s.find(f->section);
-    if (st == nullptr) {
-      return;
-    }
-    std::string text = s.script.text;
-    // From the end, so that earlier bytes stay where they are.
-    for (std::size_t i = s.script.tokens.size(); i-- > 0;) {
-      const std::string_view t = s.script.tokenText(i);
-      if (s.script.tokens[i].kind == ldscript::TokenKind::word &&
-          (t == f->section || t == f->section + ":")) {
-        text.replace(s.script.tokens[i].begin, f->section.size(), ".data");
-      }
-    }
-    e.commit(s, text, {"PF202"}, "renamed " + f->section + " to .data");
+    renameSection(e, f->section, ".data", "PF202", true);
   }
 }
 
@@ -1042,6 +1073,7 @@ void moveRegionAssignment(Editor& e, const LinkDiagnosis& d) {
 RoundEdits applyFixes(const LinkDiagnosis& d, std::vector<ScriptFile>& files) {
   RoundEdits out;
   Editor e(files, out);
+  renameTextSection(e, d);
   Sections s;
   if (!e.load(s)) {
     if (out.error.empty()) {

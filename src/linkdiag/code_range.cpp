@@ -51,14 +51,16 @@ void codeStartFindings(LinkDiagnosis& d, const MapOutline& o, const ElfFacts& fa
       what += ": it is the line of the output section " + o.codeStartName + ", whose name of " +
               std::to_string(o.codeStartName.size()) +
               " characters puts its address on the next line of GNU ld's map";
-      add(d, Rule::longCodeSectionName, what, fixText(Rule::longCodeSectionName));
+      add(d, Rule::longCodeSectionName, what, fixText(Rule::longCodeSectionName)).section =
+          o.codeStartName;
     } else if (!o.codeStartSection.empty() && sectionNamed(facts, ".text") == nullptr) {
       // The code's own section, named otherwise (a generated script's
       // "text"): there is no .text to move it into.
       add(d, Rule::noTextLine,
           what + " (it lies in the output section " + o.codeStartSection +
               ", and no output section is named .text)",
-          fixText(Rule::noTextLine));
+          fixText(Rule::noTextLine))
+          .section = o.codeStartSection;
     } else if (!o.codeStartSection.empty()) {
       what += " (it lies in the output section " + o.codeStartSection + ")";
       add(d, Rule::codeStartInOtherSection, what,
