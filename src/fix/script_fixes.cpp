@@ -987,7 +987,7 @@ void clampRamBanks(Editor& e, const LinkDiagnosis& d) {
     edited.replace(
         line.originAt, line.originEnd - line.originAt,
         likeBefore(written.substr(line.originAt, line.originEnd - line.originAt), origin));
-    cut = names[i] + (cut.empty() ? "" : ", ") + cut;
+    cut.insert(0, join({names[i], cut.empty() ? "" : ", "}));
   }
   if (!cut.empty()) {
     e.commit(m, edited, {"PF503"},
