@@ -61,7 +61,8 @@ std::string findInclude(const std::string& name, const std::vector<std::string>&
   return {};
 }
 
-// The script and every file it INCLUDEs, read; false after saying why.
+// The script and every file it INCLUDEs, read: 0, or the exit status after
+// saying why not.
 int readFiles(const std::string& script, const fix::LinkCommand& command,
               std::vector<ScriptFile>& files) {
   std::string text;
@@ -249,12 +250,15 @@ int fixScript(const std::string& script, const std::vector<std::string>& command
   std::string verdictText;
   std::string left;
   for (int round = 1; round <= kMaxRounds; ++round) {
-    for (std::size_t i = 0; i < files.size(); ++i) {
-      if (!writeText(copies[i], forLink(files[i], files, copies))) {
-        std::cerr << "aelfdump: can't write '" << copies[i] << "'\n";
-        status = 1;
-        break;
-      }
+    const auto unwritten = std::find_if(files.begin(), files.end(), [&](const ScriptFile& f) {
+      const std::size_t i = static_cast<std::size_t>(&f - files.data());
+      return !writeText(copies[i], forLink(f, files, copies));
+    });
+    if (unwritten != files.end()) {
+      std::cerr << "aelfdump: can't write the copy of '" << unwritten->path << "' in "
+                << work.string() << "\n";
+      status = 1;
+      break;
     }
     const std::vector<std::string> args =
         fix::commandFor(command, copies.front(), map, elf, noPageAlign);
@@ -332,8 +336,7 @@ int fixScript(const std::string& script, const std::vector<std::string>& command
     }
   } else if (status == kNotFixed && !verdictText.empty()) {
     std::cout << "not fixed: pakforge still refuses the link: " << verdictText << "\n"
-              << "left to you: " << left
-              << " (aelfdump --explain CODE says what each needs)\n";
+              << "left to you: " << left << " (aelfdump --explain CODE says what each needs)\n";
     std::cerr << "aelfdump: the script still needs changes no edit of --fix makes; nothing of "
                  "yours was changed\n";
   }
