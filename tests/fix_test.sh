@@ -69,8 +69,9 @@ diff -u "$work/want" "$work/got" || { cat "$work/all.log"; fail "fix_all.sh: out
 grep -q 'left to you: PF601' "$work/all.log" || fail "apps_region: no word of PF601"
 
 # The firmware's scripts whose initial values are loaded outside the flash
-# (PF603): .bss before .data, and .data AT> RAM. Fixed, the start-up code's
-# _sidata is where the initial values are loaded.
+# (PF603): .bss before .data, and .data AT> RAM; and the recipe with its
+# flash at the part's base or off the application's start (PF405). Fixed,
+# the start-up code's _sidata is where the initial values are loaded.
 mkdir -p "$work/fw/obj"
 cp "$source"/examples/firmware/link_ram_counter.ld "$source"/examples/firmware/link_at_ram.ld \
   "$work/fw/"
@@ -80,7 +81,11 @@ for file in app modbus; do
   arm-none-eabi-gcc "${fwflags[@]}" -I"$source/examples/firmware/src" -c \
     "$source/examples/firmware/src/$file.c" -o "$work/fw/obj/$file.o"
 done
-for script in link_ram_counter.ld link_at_ram.ld; do
+for base in "0x08000000, LENGTH = 0x3FE00" "0x08023000, LENGTH = 0x1CE00"; do
+  sed "s/ORIGIN = 0x08020000, LENGTH = 0x1FE00/ORIGIN = $base/; s/ALIGN(0x20000)/ALIGN(4)/" \
+    "$source/examples/firmware/link.ld" >"$work/fw/link_${base:0:10}.ld"
+done
+for script in link_ram_counter.ld link_at_ram.ld link_0x08000000.ld link_0x08023000.ld; do
   for linker in gnu lld; do
     cp "$work/fw/$script" "$work/fw/s.ld"
     if [ "$linker" = gnu ]; then
@@ -91,7 +96,7 @@ for script in link_ram_counter.ld link_at_ram.ld; do
     fi
     (cd "$work/fw" && "$aelfdump" --fix s.ld --write -- "${fwlink[@]}") >"$work/out" 2>&1 ||
       { cat "$work/out"; fail "$script ($linker): --fix"; }
-    grep -q 'PF603' "$work/out" || fail "$script ($linker): no PF603"
+    grep -q 'PF603\|PF405' "$work/out" || fail "$script ($linker): no PF603 or PF405"
     (cd "$work/fw" && "${fwlink[@]}" && head -c 72 /dev/zero >cfg.bin && : >res.bin &&
       "$pakforge" -m fw.map -f fw.elf -c cfg.bin -r res.bin -o fw.alf >/dev/null 2>&1) ||
       fail "$script ($linker): pakforge refuses the fixed link"

@@ -168,6 +168,12 @@ TEST(ScriptFixes, EachRuleAsAnEdit) {
          d.findings.push_back(finding(Rule::longCodeSectionName, {}, ".text_application_code"));
        },
        "SECTIONS\n{\n  .text : { *(.text*) } > FLASH\n}\n", "PF103"},
+      {"PF405: a flash from the part's base moved to the application's, .text aligned",
+       "MEMORY\n{\n  FLASH (rx) : ORIGIN = 0x08000000, LENGTH = 256K\n}\n" + kText + "}\n",
+       [](LinkDiagnosis& d) { d.findings.push_back(finding(Rule::codeStartNotAlignable)); },
+       "MEMORY\n{\n  FLASH (rx) : ORIGIN = 0x08020000, LENGTH = 0x1FE00\n}\nSECTIONS\n{\n  .text : "
+       "ALIGN(0x20000) {\n    *(.text*)\n  } > FLASH\n}\n",
+       "PF405 PF405"},
       {"a warning alone (PF504) changes nothing", kText + "}\n",
        [](LinkDiagnosis& d) { d.findings.push_back(finding(Rule::ramReportHigh)); }, kText + "}\n",
        ""},

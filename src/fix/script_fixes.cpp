@@ -900,6 +900,36 @@ void endRange(Editor& e, const LinkDiagnosis& d) {
 
 // PF401: .text aligned so that the file holds it at the offset pakforge
 // reads; with -n.
+// .text's header aligned to `align` ("0x20000"), an ALIGN(...) already
+// there replaced.
+void alignTextTo(Editor& e, const std::string& align, const char* code) {
+  Sections s;
+  if (!e.load(s)) {
+    return;
+  }
+  const Statement* text = s.find(".text");
+  const std::size_t at = colonToken(s.script, *text) + 1;
+  std::size_t alignFirst = 0;
+  std::size_t alignEnd = 0;
+  for (std::size_t i = at; i < text->open; ++i) {
+    if (s.script.tokenText(i) == "ALIGN") {
+      alignFirst = i;
+      for (std::size_t k = i; k < text->open; ++k) {
+        if (s.script.tokenText(k) == ")") {
+          alignEnd = k + 1;
+          break;
+        }
+      }
+    }
+  }
+  const std::string written = "ALIGN(" + align + ")";
+  const std::string newText =
+      alignEnd != 0 ? ldscript::replaceTokens(s.script, alignFirst, alignEnd, written)
+                    : ldscript::replaceTokens(s.script, at - 1, at,
+                                              join({s.script.tokenText(at - 1), " ", written}));
+  e.commit(s, newText, {code}, "aligned .text to " + align);
+}
+
 void alignText(Editor& e, const LinkDiagnosis& d, RoundEdits& out) {
   if (!findingsOf(d, Rule::pageAlignedSegments).empty()) {
     out.noPageAlign = true;
@@ -907,41 +937,12 @@ void alignText(Editor& e, const LinkDiagnosis& d, RoundEdits& out) {
   for (const LinkFinding* f : findingsOf(d, Rule::textNotAtOffset)) {
     out.noPageAlign = true;
     const std::size_t open = f->lines.empty() ? std::string::npos : f->lines.front().find("ALIGN(");
-    if (open == std::string::npos || !f->lines.front().ends_with(")")) {
-      continue;
+    if (open != std::string::npos && f->lines.front().ends_with(")")) {
+      alignTextTo(e, f->lines.front().substr(open + 6, f->lines.front().size() - open - 7),
+                  "PF401");
     }
-    const std::string align = f->lines.front().substr(open + 6, f->lines.front().size() - open - 7);
-    Sections s;
-    if (!e.load(s)) {
-      return;
-    }
-    const Statement* text = s.find(".text");
-    // An ALIGN(...) already in the header is replaced.
-    std::size_t at = colonToken(s.script, *text) + 1;
-    std::size_t alignFirst = 0;
-    std::size_t alignEnd = 0;
-    for (std::size_t i = at; i < text->open; ++i) {
-      if (s.script.tokenText(i) == "ALIGN") {
-        alignFirst = i;
-        for (std::size_t k = i; k < text->open; ++k) {
-          if (s.script.tokenText(k) == ")") {
-            alignEnd = k + 1;
-            break;
-          }
-        }
-      }
-    }
-    const std::string written = "ALIGN(" + align + ")";
-    const std::string newText =
-        alignEnd != 0
-            ? ldscript::replaceTokens(s.script, alignFirst, alignEnd, written)
-            : ldscript::replaceTokens(s.script, at - 1, at,
-                                      std::string(s.script.tokenText(at - 1)) + " " + written);
-    e.commit(s, newText, {"PF401"}, "aligned .text to " + align);
   }
 }
-
-}  // namespace
 
 // PF503: the device's RAM ends at RAM_LIMIT; a MEMORY region of the SRAM
 // window that runs past it (a bank of a larger part) is cut to it, so that
@@ -992,6 +993,43 @@ void clampRamBanks(Editor& e, const LinkDiagnosis& d) {
   if (!cut.empty()) {
     e.commit(m, edited, {"PF503"},
              join({"cut ", cut, " to the device's RAM, up to ", hex(RAM_LIMIT, 8)}));
+  }
+}
+
+// PF405: the code starts where the application's flash does, 0x08020000:
+// the region that holds .text is moved there and ends where that flash
+// does (a script written for the bare part starts at 0x08000000).
+void moveCodeRegion(Editor& e, const LinkDiagnosis& d, RoundEdits& out) {
+  constexpr std::uint64_t kApplicationFlash = 0x08020000;
+  if (findingsOf(d, Rule::codeStartNotAlignable).empty()) {
+    return;
+  }
+  Sections s;
+  Sections m;
+  if (!e.load(s) || !e.loadBlock("MEMORY", m)) {
+    return;
+  }
+  const std::string region = e.region(s.find(".text")->region);
+  MemoryLine line;
+  if (region.empty() || !findMemoryLine(m.script, *m.block, region, line) ||
+      line.origin == kApplicationFlash || line.origin + line.length < ROM_LIMIT) {
+    return;
+  }
+  const std::string_view written = m.script.text;
+  std::string text = m.script.text;
+  text.replace(line.lengthAt, line.lengthEnd - line.lengthAt,
+               likeBefore(written.substr(line.lengthAt, line.lengthEnd - line.lengthAt),
+                          ROM_LIMIT - kApplicationFlash));
+  text.replace(
+      line.originAt, line.originEnd - line.originAt,
+      likeBefore(written.substr(line.originAt, line.originEnd - line.originAt), kApplicationFlash));
+  if (e.commit(m, text, {"PF405"},
+               join({"moved the region ", region, " to the application's flash, ",
+                     hex(kApplicationFlash, 8), "-", hex(ROM_LIMIT, 8)}))) {
+    // There the file holds the code at offset 0x20000 once .text is aligned
+    // to it, with -n.
+    alignTextTo(e, "0x20000", "PF405");
+    out.noPageAlign = true;
   }
 }
 
@@ -1070,6 +1108,8 @@ void moveRegionAssignment(Editor& e, const LinkDiagnosis& d) {
   }
 }
 
+}  // namespace
+
 RoundEdits applyFixes(const LinkDiagnosis& d, std::vector<ScriptFile>& files) {
   RoundEdits out;
   Editor e(files, out);
@@ -1089,6 +1129,7 @@ RoundEdits applyFixes(const LinkDiagnosis& d, std::vector<ScriptFile>& files) {
   rewriteDataPatterns(e, d);
   moveRegionAssignment(e, d);
   clampRamBanks(e, d);
+  moveCodeRegion(e, d, out);
   keepSymbols(e, d);
   endRange(e, d);
   alignText(e, d, out);
