@@ -5,7 +5,9 @@
 #     own link again, pakforge, objcopy's bytes, aelfdump --elf: fix_all.sh),
 #     or ends with the message that says what is left;
 #   - the firmware's scripts that load .data's initial values outside the
-#     flash are fixed, with the start-up code's symbol where they are loaded;
+#     flash, or place the flash elsewhere than the application's, and
+#     CubeMX's layout unadapted (flash from 0x08000000, 128 KiB of RAM) are
+#     fixed, with the start-up code's symbol where the values are loaded;
 #   - a script that INCLUDEs its MEMORY from a -L folder is fixed in both
 #     files;
 #   - bad input gets its message and status, and nothing of the team's
@@ -85,35 +87,53 @@ for base in "0x08000000, LENGTH = 0x3FE00" "0x08023000, LENGTH = 0x1CE00"; do
   sed "s/ORIGIN = 0x08020000, LENGTH = 0x1FE00/ORIGIN = $base/; s/ALIGN(0x20000)/ALIGN(4)/" \
     "$source/examples/firmware/link.ld" >"$work/fw/link_${base:0:10}.ld"
 done
+# fixed NAME FOLDER LINK...: --fix --write in FOLDER with s.ld, then the
+# link again (with -n), pakforge, objcopy's bytes, and _sidata where .data's
+# initial values are loaded.
+fixed() {
+  local name=$1 folder=$2
+  shift 2
+  (cd "$folder" && "$aelfdump" --fix s.ld --write -- "$@") >"$work/out" 2>&1 ||
+    { cat "$work/out"; fail "$name: --fix"; }
+  local n=-n
+  [[ "$1" == *gcc ]] && n=-Wl,-n
+  (cd "$folder" && "$@" "$n" && head -c 72 /dev/zero >cfg.bin && : >res.bin &&
+    "$pakforge" -m fw.map -f fw.elf -c cfg.bin -r res.bin -o fw.alf >/dev/null 2>&1) ||
+    fail "$name: pakforge refuses the fixed link"
+  arm-none-eabi-objcopy -O binary "$folder/fw.elf" "$folder/flash.bin"
+  tail -c +77 "$folder/fw.alf" | cmp -s - "$folder/flash.bin" ||
+    fail "$name: the image is not objcopy's bytes"
+  local sidata lma
+  sidata=$(arm-none-eabi-nm "$folder/fw.elf" | awk '$3 == "_sidata" { print toupper($1) }')
+  lma=$(arm-none-eabi-objdump -h "$folder/fw.elf" | awk '$2 == ".data" { print toupper($5) }')
+  [ "$sidata" = "$lma" ] || fail "$name: _sidata $sidata, .data loaded at $lma"
+}
 for script in link_ram_counter.ld link_at_ram.ld link_0x08000000.ld link_0x08023000.ld; do
-  for linker in gnu lld; do
-    cp "$work/fw/$script" "$work/fw/s.ld"
-    if [ "$linker" = gnu ]; then
-      fwlink=(arm-none-eabi-gcc "${fwflags[@]}" -T s.ld -Wl,-n -Wl,-Map=fw.map -o fw.elf obj/app.o
-        obj/modbus.o)
-    else
-      fwlink=(ld.lld -T s.ld -n -Map=fw.map -o fw.elf obj/app.o obj/modbus.o)
-    fi
-    (cd "$work/fw" && "$aelfdump" --fix s.ld --write -- "${fwlink[@]}") >"$work/out" 2>&1 ||
-      { cat "$work/out"; fail "$script ($linker): --fix"; }
-    grep -q 'PF603\|PF405' "$work/out" || fail "$script ($linker): no PF603 or PF405"
-    (cd "$work/fw" && "${fwlink[@]}" && head -c 72 /dev/zero >cfg.bin && : >res.bin &&
-      "$pakforge" -m fw.map -f fw.elf -c cfg.bin -r res.bin -o fw.alf >/dev/null 2>&1) ||
-      fail "$script ($linker): pakforge refuses the fixed link"
-    arm-none-eabi-objcopy -O binary "$work/fw/fw.elf" "$work/fw/flash.bin"
-    tail -c +77 "$work/fw/fw.alf" | cmp -s - "$work/fw/flash.bin" ||
-      fail "$script ($linker): the image is not objcopy's bytes"
-    sidata=$(arm-none-eabi-nm "$work/fw/fw.elf" | awk '$3 == "_sidata" { print toupper($1) }')
-    lma=$(arm-none-eabi-objdump -h "$work/fw/fw.elf" | awk '$2 == ".data" { print toupper($5) }')
-    [ "$sidata" = "$lma" ] || fail "$script ($linker): _sidata $sidata, .data loaded at $lma"
-  done
+  cp "$work/fw/$script" "$work/fw/s.ld"
+  fixed "$script (GNU ld)" "$work/fw" arm-none-eabi-gcc "${fwflags[@]}" -T s.ld \
+    -Wl,-Map=fw.map -o fw.elf obj/app.o obj/modbus.o
+  grep -q 'PF603\|PF405' "$work/out" || fail "$script: no PF603 or PF405"
+  cp "$work/fw/$script" "$work/fw/s.ld"
+  fixed "$script (LLD)" "$work/fw" ld.lld -T s.ld -Map=fw.map -o fw.elf obj/app.o obj/modbus.o
 done
 
-# A project of libopencm3's layout with its MEMORY in a file of its own on
-# a -L folder.
+# CubeMX's layout as the part's own script has it, unadapted: the flash
+# from 0x08000000 (1 MiB) and 128 KiB of RAM.
 here=$source/examples/linker-scripts
 # shellcheck source=../examples/linker-scripts/lib.sh
 source "$here/lib.sh"
+load_origin cubemx_f4
+mkdir -p "$work/cubemx" && cp -r "$work/obj" "$work/cubemx/obj"
+make_script "$work/cubemx/s.ld"
+sed -i 's/ORIGIN = 0x08020000, LENGTH = 0x1FE00/ORIGIN = 0x8000000, LENGTH = 1024K/;
+  s/\(RAM .*LENGTH = \)32K/\1128K/' "$work/cubemx/s.ld"
+grep -q 'LENGTH = 1024K' "$work/cubemx/s.ld" && grep -q 'LENGTH = 128K' "$work/cubemx/s.ld" ||
+  fail "the unadapted CubeMX script was not made"
+fixed "CubeMX, unadapted" "$work/cubemx" "$cc" "${cflags[@]}" -T s.ld "${link_flags[@]}" \
+  -Wl,-Map=fw.map -o fw.elf obj/app.o obj/modbus.o obj/startup.o
+
+# A project of libopencm3's layout with its MEMORY in a file of its own on
+# a -L folder.
 load_origin libopencm3
 project=$work/project
 mkdir -p "$project/ld" && cp -r "$work/obj" "$project/obj"
