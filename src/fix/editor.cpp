@@ -1,0 +1,173 @@
+// The editor of the fixes: parsing the files again, keeping an edit, and
+// a few words the edits share.
+#include "fix/edits.h"
+
+#include <algorithm>
+#include <string>
+
+#include "ldscript/script_edit.h"
+
+namespace pakforge::fix::edit {
+bool Editor::load(Sections& s) {
+  for (std::size_t i = 0; i < files_.size(); ++i) {
+    Script script;
+    ldscript::ParseError error;
+    if (!ldscript::parseScript(files_[i].text, script, error)) {
+      out_.error = files_[i].path + ":" + ldscript::errorText(error);
+      return false;
+    }
+    const Statement* block = script.sections();
+    if (block == nullptr) {
+      continue;
+    }
+    const bool hasText =
+        std::any_of(block->body.begin(), block->body.end(), [](const Statement& st) {
+          return st.kind == StatementKind::outputSection && st.name == ".text";
+        });
+    if (hasText) {
+      s.file = i;
+      s.script = std::move(script);
+      s.block = s.script.sections();
+      return true;
+    }
+  }
+  return false;
+}
+
+bool Editor::loadAny(Sections& s) {
+  for (std::size_t i = 0; i < files_.size(); ++i) {
+    Script script;
+    ldscript::ParseError error;
+    if (ldscript::parseScript(files_[i].text, script, error) && script.sections() != nullptr) {
+      s.file = i;
+      s.script = std::move(script);
+      s.block = s.script.sections();
+      return true;
+    }
+  }
+  return false;
+}
+
+bool Editor::loadBlock(std::string_view name, Sections& s) {
+  for (std::size_t i = 0; i < files_.size(); ++i) {
+    Script script;
+    ldscript::ParseError error;
+    if (!ldscript::parseScript(files_[i].text, script, error)) {
+      continue;
+    }
+    for (const Statement& st : script.statements) {
+      if (st.kind == StatementKind::block && st.name == name) {
+        s.file = i;
+        s.script = std::move(script);
+        for (const Statement& again : s.script.statements) {
+          if (again.kind == StatementKind::block && again.name == name) {
+            s.block = &again;
+          }
+        }
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+std::string Editor::region(const std::string& name) {
+  // REGION_ALIAS("ALIAS", REGION), anywhere at the top of any file.
+  for (const ScriptFile& f : files_) {
+    Script script;
+    ldscript::ParseError error;
+    if (!ldscript::parseScript(f.text, script, error)) {
+      continue;
+    }
+    for (const Statement& st : script.statements) {
+      if (st.name != "REGION_ALIAS" && !st.name.starts_with("REGION_ALIAS(")) {
+        continue;
+      }
+      std::string text = ldscript::statementText(script, st);
+      text.erase(std::remove_if(text.begin(), text.end(),
+                                [](char c) { return c == ' ' || c == '\t' || c == '"'; }),
+                 text.end());
+      const std::size_t open = text.find('(');
+      const std::size_t comma = text.find(',');
+      const std::size_t close = text.find(')');
+      if (open != std::string::npos && comma != std::string::npos && close != std::string::npos &&
+          text.substr(open + 1, comma - open - 1) == name) {
+        return region(text.substr(comma + 1, close - comma - 1));
+      }
+    }
+  }
+  return name;
+}
+
+bool Editor::commit(const Sections& s, std::string text, std::vector<std::string> codes,
+                    std::string what) {
+  if (text == files_[s.file].text) {
+    return false;
+  }
+  Script check;
+  ldscript::ParseError error;
+  if (!ldscript::parseScript(text, check, error)) {
+    out_.error = "the edit for " + what + " made a script that does not read (" +
+                 ldscript::errorText(error) + ")";
+    return false;
+  }
+  files_[s.file].text = std::move(text);
+  out_.changes.push_back({std::move(codes), std::move(what)});
+  return true;
+}
+
+bool Editor::anyNames(std::string_view word) const {
+  for (const ScriptFile& f : files_) {
+    Script script;
+    ldscript::ParseError error;
+    if (ldscript::parseScript(f.text, script, error) && ldscript::namesWord(script, word)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+std::vector<std::string> codesPresent(const LinkDiagnosis& d, std::initializer_list<Rule> rules) {
+  std::vector<std::string> codes;
+  for (const Rule rule : rules) {
+    if (!findingsOf(d, rule).empty()) {
+      codes.emplace_back(ruleInfo(rule).code);
+    }
+  }
+  return codes;
+}
+
+std::string join(std::initializer_list<std::string_view> parts) {
+  std::string text;
+  for (const std::string_view part : parts) {
+    text.append(part);
+  }
+  return text;
+}
+
+// The decimal number `text` starts with, up to 2^31.
+bool decimal(std::string_view text, std::uint32_t& value) {
+  value = 0;
+  std::size_t i = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && value < 0x80000000U / 10; ++i) {
+    value = value * 10 + static_cast<std::uint32_t>(text[i] - '0');
+  }
+  return i > 0;
+}
+
+bool inRamWindow(std::uint64_t address) {
+  return address >= 0x20000000 && address < 0x40000000;
+}
+
+// The index of the first token of the header that holds its ':'.
+std::size_t colonToken(const Script& script, const Statement& st) {
+  for (std::size_t i = st.first; i < st.open; ++i) {
+    if (script.tokens[i].kind == ldscript::TokenKind::word &&
+        script.tokenText(i).find(':') != std::string_view::npos) {
+      return i;
+    }
+  }
+  return st.first;
+}
+
+}  // namespace pakforge::fix::edit

@@ -1,0 +1,96 @@
+// What the edits of aelfdump --fix share: the file of the script that holds
+// its SECTIONS block, parsed; an editor that keeps an edit only when the
+// script still reads after it; a few words; and each topic's edits, in the
+// files named beside them. Inside the fix only: its users see
+// script_fixes.h.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "fix/script_fixes.h"
+#include "ldscript/script.h"
+#include "linkdiag/link_diagnosis.h"
+
+namespace pakforge::fix::edit {
+
+using ldscript::Script;
+using ldscript::Statement;
+using ldscript::StatementKind;
+
+// The file whose SECTIONS block holds .text, parsed, and that block.
+struct Sections {
+  std::size_t file = 0;
+  Script script;
+  const Statement* block = nullptr;
+  const Statement* find(std::string_view name) const {
+    for (const Statement& st : block->body) {
+      if (st.kind == StatementKind::outputSection && st.name == name) {
+        return &st;
+      }
+    }
+    return nullptr;
+  }
+  // The place of a statement of the block, by its first token.
+  std::size_t indexOf(const Statement& st) const {
+    return static_cast<std::size_t>(&st - block->body.data());
+  }
+};
+
+class Editor {
+ public:
+  Editor(std::vector<ScriptFile>& files, RoundEdits& out) : files_(files), out_(out) {}
+
+  // Parses the files again; false (with the error said) when the SECTIONS
+  // block with .text is nowhere, or a file can't be read.
+  bool load(Sections& s);
+  // The first file with a SECTIONS block, whatever it holds.
+  bool loadAny(Sections& s);
+  // Puts `text` in place of the file's, after checking it reads; records
+  // the change with `codes`.
+  bool commit(const Sections& s, std::string text, std::vector<std::string> codes,
+              std::string what);
+  bool anyNames(std::string_view word) const;
+  // The file whose top level holds the block `name` (MEMORY), parsed.
+  bool loadBlock(std::string_view name, Sections& s);
+  // The memory region a region name stands for, through REGION_ALIAS.
+  std::string region(const std::string& name);
+
+ private:
+  std::vector<ScriptFile>& files_;
+  RoundEdits& out_;
+};
+
+// The codes of `rules` the diagnosis has findings of, in that order.
+std::vector<std::string> codesPresent(const LinkDiagnosis& d, std::initializer_list<Rule> rules);
+std::string join(std::initializer_list<std::string_view> parts);
+bool decimal(std::string_view text, std::uint32_t& value);
+bool inRamWindow(std::uint64_t address);
+// The index of the first token of the header that holds its ':'.
+std::size_t colonToken(const Script& script, const Statement& st);
+
+// The edits, by topic, in the order applyFixes makes them.
+void renameTextSection(Editor& e, const LinkDiagnosis& d);                // section_edits.cpp
+void moveRamSections(Editor& e, const LinkDiagnosis& d);                  // section_edits.cpp
+void renameDataSection(Editor& e, const LinkDiagnosis& d);                // section_edits.cpp
+void markNoLoad(Editor& e, const LinkDiagnosis& d);                       // section_edits.cpp
+void moveIntoData(Editor& e, const LinkDiagnosis& d);                     // section_edits.cpp
+void moveIntoText(Editor& e, const LinkDiagnosis& d);                     // section_edits.cpp
+void rewriteDataPatterns(Editor& e, const LinkDiagnosis& d);              // range_end_edits.cpp
+void moveRegionAssignment(Editor& e, const LinkDiagnosis& d);             // range_end_edits.cpp
+void clampRamBanks(Editor& e, const LinkDiagnosis& d);                    // memory_edits.cpp
+void moveCodeRegion(Editor& e, const LinkDiagnosis& d, RoundEdits& out);  // memory_edits.cpp
+void keepSymbols(Editor& e, const LinkDiagnosis& d);                      // section_edits.cpp
+void endRange(Editor& e, const LinkDiagnosis& d);                         // range_end_edits.cpp
+void alignText(Editor& e, const LinkDiagnosis& d, RoundEdits& out);       // section_edits.cpp
+
+// Shared between topics.
+void alignTextTo(Editor& e, const std::string& align, const char* code);  // section_edits.cpp
+void mergeRegions(Editor& e, const std::string& fromRegion, const std::string& textRegion,
+                  const std::string& section);  // memory_edits.cpp
+
+}  // namespace pakforge::fix::edit

@@ -1,0 +1,378 @@
+// Edits that move, rename or mark output sections and their statements.
+#include "fix/edits.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "ldscript/script_edit.h"
+
+namespace pakforge::fix::edit {
+namespace {
+
+// A pattern line of a vector table is kept: nothing in the firmware refers
+// to it, and --gc-sections would drop it once it is inside .text.
+std::string keptIfVectors(const Script& script, const Statement& st, std::string_view section) {
+  std::string text = ldscript::statementText(script, st);
+  const auto vectors = [](std::string_view t) {
+    return t.find("vector") != std::string_view::npos || t.find("isr") != std::string_view::npos;
+  };
+  const bool pattern = st.kind == StatementKind::command && !st.name.empty() &&
+                       (st.name.front() == '*' || st.name.find('(') != std::string::npos);
+  if (pattern && (vectors(section) || vectors(text)) && !text.starts_with("KEEP")) {
+    return "KEEP(" + text + ")";
+  }
+  return text;
+}
+
+// An output section renamed `to`, and every word of the script that names
+// it, when no section has that name yet.
+void renameSection(Editor& e, const std::string& from, const std::string& to, const char* code,
+                   bool needsText) {
+  Sections s;
+  if (from.empty() || (needsText ? !e.load(s) : !e.loadAny(s)) || s.find(to) != nullptr) {
+    return;
+  }
+  const Statement* st = s.find(from);
+  if (st == nullptr) {
+    return;
+  }
+  std::string text = s.script.text;
+  // From the end, so that earlier bytes stay where they are.
+  for (std::size_t i = s.script.tokens.size(); i-- > 0;) {
+    const std::string_view t = s.script.tokenText(i);
+    if (s.script.tokens[i].kind == ldscript::TokenKind::word && (t == from || t == from + ":")) {
+      text.replace(s.script.tokens[i].begin, from.size(), to);
+    }
+  }
+  e.commit(s, text, {code}, join({"renamed ", from, " to ", to}));
+}
+
+// The name a statement assigns: "NAME = ...", "PROVIDE(NAME = ...)".
+std::string assignedName(const Script& script, const Statement& st) {
+  if (st.kind == StatementKind::assignment) {
+    return st.name.substr(0, st.name.find('='));
+  }
+  const std::string text = ldscript::statementText(script, st);
+  const std::size_t open = text.find('(');
+  const std::size_t equals = text.find('=');
+  if (open == std::string::npos || equals == std::string::npos || equals < open) {
+    return {};
+  }
+  std::string name = text.substr(open + 1, equals - open - 1);
+  name.erase(std::remove(name.begin(), name.end(), ' '), name.end());
+  return name;
+}
+
+// Once sections are dropped, the statements that name them go, and so does
+// .text's address when it names them or what those statements defined:
+// .text now starts where the first of them did.
+void dropWhatNames(Editor& e, const std::vector<std::string>& dropped) {
+  std::vector<std::string> gone = dropped;
+  for (;;) {
+    Sections s;
+    if (!e.load(s)) {
+      return;
+    }
+    const Statement* naming = nullptr;
+    for (const Statement& st : s.block->body) {
+      if (st.kind == StatementKind::outputSection) {
+        continue;
+      }
+      for (const std::string& name : dropped) {
+        if (ldscript::statementNames(s.script, st, name)) {
+          naming = &st;
+        }
+      }
+    }
+    if (naming == nullptr) {
+      break;
+    }
+    const std::string name = assignedName(s.script, *naming);
+    if (!name.empty()) {
+      gone.push_back(name);
+    }
+    if (!e.commit(s, ldscript::removeStatement(s.script, *naming), {"PF106"},
+                  "dropped '" + ldscript::statementText(s.script, *naming) +
+                      "', which names what was dropped")) {
+      return;
+    }
+  }
+  Sections s;
+  if (!e.load(s)) {
+    return;
+  }
+  const Statement* text = s.find(".text");
+  std::size_t colon = text->first + 1;
+  while (colon < text->open && s.script.tokenText(colon).find(':') == std::string_view::npos) {
+    ++colon;
+  }
+  Script header;
+  ldscript::ParseError error;
+  const std::size_t begin = s.script.byteOf(text->first + 1);
+  ldscript::parseScript(s.script.text.substr(begin, s.script.byteOf(colon) - begin), header, error);
+  const bool namesGone = std::any_of(gone.begin(), gone.end(), [&header](const std::string& n) {
+    return ldscript::namesWord(header, n);
+  });
+  if (namesGone) {
+    e.commit(s, ldscript::replaceTokens(s.script, text->first + 1, colon, " "), {"PF106"},
+             "dropped the address of .text, which named what was dropped");
+  }
+}
+
+}  // namespace
+
+// PF208: RAM sections between the flash sections and .data go after .bss.
+void moveRamSections(Editor& e, const LinkDiagnosis& d) {
+  if (findingsOf(d, Rule::ramSectionsBeforeData).empty()) {
+    return;
+  }
+  std::vector<std::string> names;
+  for (const MapSection& section : d.outline.sections) {
+    if (section.phase == MapPhase::inRange && section.haveAddress && inRamWindow(section.address) &&
+        section.name != d.outline.dataLineSection && section.name != ".data") {
+      names.push_back(section.name);
+    }
+  }
+  for (const std::string& name : names) {
+    Sections s;
+    if (!e.load(s)) {
+      return;
+    }
+    const Statement* st = s.find(name);
+    const bool bssAmongThem = std::find(names.begin(), names.end(), ".bss") != names.end();
+    const Statement* after = bssAmongThem ? nullptr : s.find(".bss");
+    if (after == nullptr) {
+      after = s.find(".data");
+    }
+    if (st == nullptr || after == nullptr || st == after || s.indexOf(*st) > s.indexOf(*after)) {
+      continue;
+    }
+    e.commit(s, ldscript::moveAfter(s.script, *st, *after), {"PF208"},
+             "moved " + name + " after " + after->name);
+  }
+}
+
+// PF101, PF103: the output section that holds the code is named .text.
+void renameTextSection(Editor& e, const LinkDiagnosis& d) {
+  for (const Rule rule : {Rule::noTextLine, Rule::longCodeSectionName}) {
+    for (const LinkFinding* f : findingsOf(d, rule)) {
+      renameSection(e, f->section, ".text", ruleInfo(rule).code.data(), false);
+    }
+  }
+}
+
+// PF202: the RAM data's output section is named .data, and what names it.
+void renameDataSection(Editor& e, const LinkDiagnosis& d) {
+  for (const LinkFinding* f : findingsOf(d, Rule::dataLineSectionName)) {
+    renameSection(e, f->section, ".data", "PF202", true);
+  }
+}
+
+// PF211: a reservation after .bss is marked NOLOAD.
+void markNoLoad(Editor& e, const LinkDiagnosis& d) {
+  for (const LinkFinding* f : findingsOf(d, Rule::reservationLoaded)) {
+    Sections s;
+    if (f->section.empty() || !e.load(s)) {
+      return;
+    }
+    const Statement* st = s.find(f->section);
+    if (st == nullptr || !st->type.empty()) {
+      continue;
+    }
+    e.commit(s,
+             ldscript::replaceTokens(s.script, st->first, st->first + 1,
+                                     std::string(s.script.tokenText(st->first)) + " (NOLOAD)"),
+             {"PF211"}, "marked " + f->section + " (NOLOAD)");
+  }
+}
+
+// PF212: what a RAM section after .bss holds moves into .data, which the
+// start-up code copies.
+void moveIntoData(Editor& e, const LinkDiagnosis& d) {
+  for (const LinkFinding* f : findingsOf(d, Rule::ramContentAfterRange)) {
+    Sections s;
+    if (f->section.empty() || !e.load(s)) {
+      return;
+    }
+    const Statement* st = s.find(f->section);
+    const Statement* data = s.find(".data");
+    if (st == nullptr || data == nullptr || s.indexOf(*st) < s.indexOf(*data) ||
+        data->body.empty()) {
+      continue;
+    }
+    std::vector<std::string> lines;
+    for (const Statement& item : st->body) {
+      lines.push_back(ldscript::statementText(s.script, item));
+    }
+    // Into .data, before its last statement (the end symbol), then the
+    // section goes.
+    Script moved;
+    ldscript::ParseError error;
+    if (!ldscript::parseScript(ldscript::insertBefore(s.script, data->body.back(), lines), moved,
+                               error)) {
+      return;
+    }
+    for (const Statement& candidate : moved.sections()->body) {
+      if (candidate.kind == StatementKind::outputSection && candidate.name == f->section) {
+        e.commit(s, ldscript::removeStatement(moved, candidate), {"PF212"},
+                 "moved what " + f->section + " holds into .data");
+        break;
+      }
+    }
+  }
+}
+
+// PF106: flash sections before .text move into it, at its start, in the
+// order they have; their output sections go.
+void moveIntoText(Editor& e, const LinkDiagnosis& d) {
+  if (findingsOf(d, Rule::flashBeforeRange).empty()) {
+    return;
+  }
+  std::vector<std::string> names;
+  for (const FlashSpan& span : d.outside) {
+    if (span.start < d.rangeStart && !span.section.empty() && span.section != ".text" &&
+        std::find(names.begin(), names.end(), span.section) == names.end()) {
+      names.push_back(span.section);
+    }
+  }
+  std::vector<std::string> lines;
+  std::vector<std::string> moved;
+  for (const std::string& name : names) {
+    Sections s;
+    if (!e.load(s)) {
+      return;
+    }
+    const Statement* st = s.find(name);
+    const Statement* text = s.find(".text");
+    if (st == nullptr || s.indexOf(*st) > s.indexOf(*text)) {
+      continue;
+    }
+    for (const Statement& item : st->body) {
+      lines.push_back(keptIfVectors(s.script, item, name));
+    }
+    const std::string region = st->region;
+    const std::string textRegion = text->region;
+    if (e.commit(s, ldscript::removeStatement(s.script, *st), {"PF106"},
+                 "dropped the output section " + name)) {
+      moved.push_back(name);
+      if (moved.size() == 1) {
+        mergeRegions(e, region, textRegion, name);
+      }
+    }
+  }
+  Sections s;
+  if (lines.empty() || !e.load(s)) {
+    return;
+  }
+  std::string list;
+  for (const std::string& name : moved) {
+    list += (list.empty() ? "" : ", ") + name;
+  }
+  e.commit(s, ldscript::insertAtBodyStart(s.script, *s.find(".text"), lines), {"PF106"},
+           "moved what " + list + " held to the start of .text");
+  dropWhatNames(e, moved);
+}
+
+// PF303, PF304: a header symbol's section, discarded by --gc-sections, is
+// kept.
+void keepSymbols(Editor& e, const LinkDiagnosis& d) {
+  Sections s;
+  if (!e.load(s)) {
+    return;
+  }
+  const std::string text = ldscript::statementText(s.script, *s.find(".text"));
+  std::vector<std::string> keeps;
+  std::string kept;
+  for (const LinkFinding* f : findingsOf(d, Rule::symbolDiscarded)) {
+    if (f->symbol >= kRequiredSymbolCount) {
+      continue;
+    }
+    std::string_view line = d.symbols[f->symbol].discarded.text;
+    const std::size_t start = line.find_first_not_of(' ');
+    if (start == std::string_view::npos) {
+      continue;
+    }
+    line = line.substr(start);
+    const std::string section(line.substr(0, line.find(' ')));
+    const std::string keep = "KEEP(*(" + section + "))";
+    if (text.find(keep) == std::string::npos &&
+        std::find(keeps.begin(), keeps.end(), keep) == keeps.end()) {
+      keeps.push_back(keep);
+      kept += (kept.empty() ? "" : ", ") + section;
+    }
+  }
+  std::vector<std::string> codes;
+  if (!keeps.empty()) {
+    codes.emplace_back("PF303");
+  }
+  // Under LLD the map does not say what --gc-sections discarded: with
+  // -ffunction-sections and -fdata-sections a symbol's section is named
+  // after it.
+  for (const LinkFinding* f : findingsOf(d, Rule::symbolUndefined)) {
+    if (f->symbol >= kRequiredSymbolCount) {
+      continue;
+    }
+    const std::string name(kRequiredSymbolNames[f->symbol]);
+    const std::string keep = join({"KEEP(*(.text.", name, " .rodata.", name, "))"});
+    if (text.find(keep) == std::string::npos) {
+      keeps.push_back(keep);
+      kept += (kept.empty() ? "" : ", ") + std::string("the sections of ") + name;
+      if (codes.empty() || codes.back() != "PF304") {
+        codes.emplace_back("PF304");
+      }
+    }
+  }
+  if (!keeps.empty()) {
+    e.commit(s, ldscript::insertAtBodyStart(s.script, *s.find(".text"), keeps), codes,
+             "kept " + kept + " in .text");
+  }
+}
+
+// .text's header aligned to `align` ("0x20000"), an ALIGN(...) already
+// there replaced.
+void alignTextTo(Editor& e, const std::string& align, const char* code) {
+  Sections s;
+  if (!e.load(s)) {
+    return;
+  }
+  const Statement* text = s.find(".text");
+  const std::size_t at = colonToken(s.script, *text) + 1;
+  std::size_t alignFirst = 0;
+  std::size_t alignEnd = 0;
+  for (std::size_t i = at; i < text->open; ++i) {
+    if (s.script.tokenText(i) == "ALIGN") {
+      alignFirst = i;
+      for (std::size_t k = i; k < text->open; ++k) {
+        if (s.script.tokenText(k) == ")") {
+          alignEnd = k + 1;
+          break;
+        }
+      }
+    }
+  }
+  const std::string written = "ALIGN(" + align + ")";
+  const std::string newText =
+      alignEnd != 0 ? ldscript::replaceTokens(s.script, alignFirst, alignEnd, written)
+                    : ldscript::replaceTokens(s.script, at - 1, at,
+                                              join({s.script.tokenText(at - 1), " ", written}));
+  e.commit(s, newText, {code}, "aligned .text to " + align);
+}
+
+// PF401, PF402: .text aligned so that the file holds it at the offset
+// pakforge reads; with -n.
+void alignText(Editor& e, const LinkDiagnosis& d, RoundEdits& out) {
+  if (!findingsOf(d, Rule::pageAlignedSegments).empty()) {
+    out.noPageAlign = true;
+  }
+  for (const LinkFinding* f : findingsOf(d, Rule::textNotAtOffset)) {
+    out.noPageAlign = true;
+    const std::size_t open = f->lines.empty() ? std::string::npos : f->lines.front().find("ALIGN(");
+    if (open != std::string::npos && f->lines.front().ends_with(")")) {
+      alignTextTo(e, f->lines.front().substr(open + 6, f->lines.front().size() - open - 7),
+                  "PF401");
+    }
+  }
+}
+
+}  // namespace pakforge::fix::edit
