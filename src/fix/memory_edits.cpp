@@ -123,6 +123,17 @@ std::string likeBefore(std::string_view before, std::uint64_t value) {
   return text.append(end == std::string_view::npos ? std::string_view() : old.substr(end));
 }
 
+// `text` (the file's) with the region of `line` given `origin` and
+// `length`, each written as the value it replaces was.
+void rewriteRegion(std::string& text, std::string_view written, const MemoryLine& line,
+                   std::uint64_t origin, std::uint64_t length) {
+  // The length stands after the origin: replaced first, it moves nothing.
+  text.replace(line.lengthAt, line.lengthEnd - line.lengthAt,
+               likeBefore(written.substr(line.lengthAt, line.lengthEnd - line.lengthAt), length));
+  text.replace(line.originAt, line.originEnd - line.originAt,
+               likeBefore(written.substr(line.originAt, line.originEnd - line.originAt), origin));
+}
+
 }  // namespace
 
 // A section moved into .text from a region of its own just before .text's:
@@ -142,13 +153,7 @@ void mergeRegions(Editor& e, const std::string& fromRegion, const std::string& t
     return;
   }
   std::string text = m.script.text;
-  const std::string_view written = m.script.text;
-  const std::string length =
-      likeBefore(written.substr(b.lengthAt, b.lengthEnd - b.lengthAt), a.length + b.length);
-  const std::string origin =
-      likeBefore(written.substr(b.originAt, b.originEnd - b.originAt), a.origin);
-  text.replace(b.lengthAt, b.lengthEnd - b.lengthAt, length);
-  text.replace(b.originAt, b.originEnd - b.originAt, origin);
+  rewriteRegion(text, m.script.text, b, a.origin, a.length + b.length);
   e.commit(m, text, {"PF106"},
            "let the region " + into + " start at " + hex(a.origin) + ", where " + from +
                " does, so that .text holds what " + section + " held");
@@ -191,13 +196,7 @@ void clampRamBanks(Editor& e, const LinkDiagnosis& d) {
       continue;
     }
     const std::uint64_t origin = std::min<std::uint64_t>(line.origin, RAM_LIMIT);
-    const std::string_view written = text;
-    edited.replace(line.lengthAt, line.lengthEnd - line.lengthAt,
-                   likeBefore(written.substr(line.lengthAt, line.lengthEnd - line.lengthAt),
-                              RAM_LIMIT - origin));
-    edited.replace(
-        line.originAt, line.originEnd - line.originAt,
-        likeBefore(written.substr(line.originAt, line.originEnd - line.originAt), origin));
+    rewriteRegion(edited, text, line, origin, RAM_LIMIT - origin);
     cut.insert(0, join({names[i], cut.empty() ? "" : ", "}));
   }
   if (!cut.empty()) {
@@ -225,14 +224,8 @@ void moveCodeRegion(Editor& e, const LinkDiagnosis& d, RoundEdits& out) {
       line.origin == kApplicationFlash || line.origin + line.length < ROM_LIMIT) {
     return;
   }
-  const std::string_view written = m.script.text;
   std::string text = m.script.text;
-  text.replace(line.lengthAt, line.lengthEnd - line.lengthAt,
-               likeBefore(written.substr(line.lengthAt, line.lengthEnd - line.lengthAt),
-                          ROM_LIMIT - kApplicationFlash));
-  text.replace(
-      line.originAt, line.originEnd - line.originAt,
-      likeBefore(written.substr(line.originAt, line.originEnd - line.originAt), kApplicationFlash));
+  rewriteRegion(text, m.script.text, line, kApplicationFlash, ROM_LIMIT - kApplicationFlash);
   if (e.commit(m, text, {"PF405"},
                join({"moved the region ", region, " to the application's flash, ",
                      hex(kApplicationFlash, 8), "-", hex(ROM_LIMIT, 8)}))) {
