@@ -11,13 +11,9 @@
 # Usage: fix_all.sh [PAKFORGE [AELFDUMP]]   (FIX_ONLY="origin ..." to pick)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-pakforge=$(realpath "${1:-$here/../../build/default/pakforge}")
-aelfdump=$(realpath "${2:-$here/../../build/default/aelfdump}")
-objcopy=${OBJCOPY:-arm-none-eabi-objcopy}
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 # shellcheck source=lib.sh
 source "$here/lib.sh"
+take_tools "$@"
 
 # The team's link command for LINKER with SCRIPT, writing out.map and
 # out.elf in the current folder.

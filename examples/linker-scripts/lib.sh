@@ -1,12 +1,23 @@
-# What build.sh and rounds.sh share: compiling the example firmware for one
-# origin's project, making its linker script with some of the recipe's
-# edits, and linking. Sourced, with `here` set to this folder and `work` to
-# a scratch folder.
+# What build.sh, rounds.sh and fix_all.sh share: compiling the example
+# firmware for one origin's project, making its linker script with some of
+# the recipe's edits, and linking. Sourced, with `here` set to this folder
+# and `work` to a scratch folder (or set by take_tools).
 src=$here/../firmware/src
 cc=${CC:-arm-none-eabi-gcc}
 lld=${LLD:-ld.lld}
 cflags=(-mcpu=cortex-m4 -mthumb -Os -ffreestanding -nostdlib -ffunction-sections -fdata-sections
   -fno-unwind-tables -fno-asynchronous-unwind-tables -Wall -Wextra -Werror)
+
+# take_tools [PAKFORGE [AELFDUMP]]: the programs a measuring script runs
+# (build/default's unless named), objcopy, and a scratch folder in `work`
+# that goes when the script ends.
+take_tools() {
+  pakforge=$(realpath "${1:-$here/../../build/default/pakforge}")
+  aelfdump=$(realpath "${2:-$here/../../build/default/aelfdump}")
+  objcopy=${OBJCOPY:-arm-none-eabi-objcopy}
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+}
 
 # load_origin ORIGIN: reads ORIGIN/project.sh and compiles the firmware as
 # that project does, into $work/obj.

@@ -16,13 +16,9 @@
 # Usage: rounds.sh [PAKFORGE [AELFDUMP]]   (default: build/default's)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-pakforge=$(realpath "${1:-$here/../../build/default/pakforge}")
-aelfdump=$(realpath "${2:-$here/../../build/default/aelfdump}")
-objcopy=${OBJCOPY:-arm-none-eabi-objcopy}
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 # shellcheck source=lib.sh
 source "$here/lib.sh"
+take_tools "$@"
 # shellcheck source=fixes.sh
 source "$here/fixes.sh"
 
