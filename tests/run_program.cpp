@@ -1,5 +1,7 @@
 #include "run_program.h"
 
+#include "platform/platform.h"
+
 #include <random>
 
 #ifdef _WIN32
@@ -29,26 +31,6 @@ std::filesystem::path makeTemporaryFolder() {
 
 namespace {
 
-// One argument as the C runtime's command-line parser reads it back.
-std::wstring quoted(const std::wstring& arg) {
-  if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
-    return arg;
-  }
-  std::wstring q = L"\"";
-  std::size_t backslashes = 0;
-  for (const wchar_t c : arg) {
-    if (c == L'\\') {
-      ++backslashes;
-      continue;
-    }
-    q.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
-    backslashes = 0;
-    q += c;
-  }
-  q.append(2 * backslashes, L'\\');
-  return q + L"\"";
-}
-
 // Arguments are UTF-8, as pakforge takes them, and go as they are: not as
 // the paths the program would open (relative ones stay relative).
 std::wstring wide(const std::string& s) {
@@ -66,10 +48,9 @@ HANDLE openForChild(const std::filesystem::path& path) {
 int runProgram(const std::string& program, const std::vector<std::string>& args,
                const std::filesystem::path& folder, const std::filesystem::path& out,
                const std::filesystem::path& err) {
-  std::wstring commandLine = quoted(wide(program));
-  for (const std::string& arg : args) {
-    commandLine += L" " + quoted(wide(arg));
-  }
+  std::vector<std::string> all = {program};
+  all.insert(all.end(), args.begin(), args.end());
+  std::wstring commandLine = wide(platform::commandLine(all));
   const HANDLE outFile = openForChild(out);
   const HANDLE errFile = out == err ? outFile : openForChild(err);
   STARTUPINFOW startup{};

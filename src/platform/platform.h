@@ -83,6 +83,11 @@ bool removeFile(const std::string& path);
 
 std::uint64_t processId();
 
+// The command line a program started with `args` reads them back from: on
+// Windows by the C runtime's rules (quotes, and the backslashes before
+// them), on POSIX systems as the shell reads it.
+std::string commandLine(const std::vector<std::string>& args);
+
 // Runs a program (args[0], looked up on PATH as the system does) with
 // `args`, no standard input, and its standard output and error both written
 // to the file `output`. Its exit status, or -1 when it could not be run or

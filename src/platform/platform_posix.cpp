@@ -218,6 +218,14 @@ void keepOnInterrupt() {
   }
 }
 
+std::string commandLine(const std::vector<std::string>& args) {
+  std::string line;
+  for (const std::string& arg : args) {
+    line += (line.empty() ? "" : " ") + shellQuoted(arg);
+  }
+  return line;
+}
+
 int runCommand(const std::vector<std::string>& args, const std::string& output) {
   if (args.empty()) {
     return -1;

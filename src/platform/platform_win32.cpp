@@ -42,19 +42,24 @@ std::wstring longForm(std::wstring path) {
   return L"\\\\?\\" + full;
 }
 
-// The system's own paths are UTF-16.
-std::wstring wide(const std::string& path) {
-  if (path.empty()) {
+// UTF-8 text as UTF-16, as it is.
+std::wstring utf16(const std::string& text) {
+  if (text.empty()) {
     return {};
   }
   const int length =
-      MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
+      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring result(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
   if (length > 0) {
-    MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), result.data(),
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(),
                         length);
   }
-  return longForm(std::move(result));
+  return result;
+}
+
+// The system's own paths are UTF-16, long ones in their long form.
+std::wstring wide(const std::string& path) {
+  return longForm(utf16(path));
 }
 
 std::string narrow(const wchar_t* text) {
@@ -276,40 +281,38 @@ void keepOnInterrupt() {
   interruptArmed = false;
 }
 
-namespace {
-
-// One argument as the C runtime's parser of a command line reads it back:
-// quoted when it holds a space, a tab or a quote (or is empty), with the
-// backslashes before a quote doubled.
-std::wstring commandLineArgument(const std::wstring& arg) {
-  if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) {
-    return arg;
-  }
-  std::wstring quoted = L"\"";
-  std::size_t backslashes = 0;
-  for (const wchar_t c : arg) {
-    if (c == L'\\') {
-      ++backslashes;
+std::string commandLine(const std::vector<std::string>& args) {
+  std::string line;
+  for (const std::string& arg : args) {
+    line += line.empty() ? "" : " ";
+    if (!arg.empty() && arg.find_first_of(" \t\n\v\"") == std::string::npos) {
+      line += arg;
       continue;
     }
-    quoted.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
-    backslashes = 0;
-    quoted += c;
+    // Quoted, the backslashes before a quote (or the closing one) doubled.
+    line += '"';
+    std::size_t backslashes = 0;
+    for (const char c : arg) {
+      if (c == '\\') {
+        ++backslashes;
+        continue;
+      }
+      line.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+      backslashes = 0;
+      line += c;
+    }
+    line.append(2 * backslashes, '\\');
+    line += '"';
   }
-  quoted.append(2 * backslashes, L'\\');
-  return quoted + L"\"";
+  return line;
 }
-
-}  // namespace
 
 int runCommand(const std::vector<std::string>& args, const std::string& output) {
   if (args.empty()) {
     return -1;
   }
-  std::wstring line;
-  for (const std::string& arg : args) {
-    line += (line.empty() ? L"" : L" ") + commandLineArgument(wide(arg));
-  }
+  // A command line is no path: no long form.
+  std::wstring line = utf16(commandLine(args));
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   const HANDLE out = CreateFileW(wide(output).c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
