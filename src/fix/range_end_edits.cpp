@@ -279,14 +279,10 @@ void moveRegionAssignment(Editor& e, const LinkDiagnosis& d) {
   if (findingsOf(d, Rule::rangeEndNotFlash).empty() || !d.outline.rangeEndIsAssignment) {
     return;
   }
-  // The name it assigns, as the map line shows it ("NAME = EXPRESSION").
-  const std::string_view line = d.outline.rangeEnd.text;
-  const std::size_t equals = line.find(" = ");
-  if (equals == std::string_view::npos) {
+  const std::string name(assignedName(d.outline.rangeEnd.text));
+  if (name.empty()) {
     return;
   }
-  const std::string_view left = line.substr(0, equals);
-  const std::string name(left.substr(left.find_last_of(" (") + 1));
   Sections s;
   if (!e.load(s) || s.find(".data") == nullptr) {
     return;

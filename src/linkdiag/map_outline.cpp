@@ -434,6 +434,15 @@ bool OutlineScan::onLine(const LineFeatures& features) {
   return true;
 }
 
+std::string_view assignedName(std::string_view line) {
+  const std::size_t equals = line.find(" = ");
+  if (equals == std::string_view::npos) {
+    return {};
+  }
+  const std::string_view left = line.substr(0, equals);
+  return left.substr(left.find_last_of(" (") + 1);
+}
+
 MapOutline outlineMap(std::istream& map, bool sectionLinesOnly) {
   OutlineScan scan(sectionLinesOnly);
   scanLines(map, {&scan});

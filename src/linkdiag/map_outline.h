@@ -146,4 +146,8 @@ class OutlineScan : public LineScan {
 // The outline of a map on its own.
 MapOutline outlineMap(std::istream& map, bool sectionLinesOnly = false);
 
+// The name a map line assigns ("NAME = EXPRESSION", "PROVIDE (NAME = ..."),
+// as either linker's map writes it; empty when the line assigns nothing.
+std::string_view assignedName(std::string_view line);
+
 }  // namespace pakforge

@@ -21,13 +21,7 @@ namespace {
 // "stack", or is the stack pointer's (_sp, __sp), as start-up code and
 // scripts name it.
 bool namesStackTop(std::string_view line) {
-  const std::size_t equals = line.find(" = ");
-  if (equals == std::string_view::npos) {
-    return false;
-  }
-  std::string_view name = line.substr(0, equals);
-  name = name.substr(name.find_last_of(" (") + 1);
-  std::string lower(name);
+  std::string lower(assignedName(line));
   for (char& c : lower) {
     c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   }

@@ -24,8 +24,7 @@ bool assignsLocationCounter(std::string_view line) {
   if (equals == std::string_view::npos) {
     return false;
   }
-  const std::string_view left = line.substr(0, equals);
-  const std::string_view target = left.substr(left.find_last_of(' ') + 1);
+  const std::string_view target = assignedName(line);
   std::string value;
   for (const char c : line.substr(equals + 3)) {
     if (c != ' ') {
