@@ -221,7 +221,10 @@ void keepOnInterrupt() {
 std::string commandLine(const std::vector<std::string>& args) {
   std::string line;
   for (const std::string& arg : args) {
-    line += (line.empty() ? "" : " ") + shellQuoted(arg);
+    if (!line.empty()) {
+      line += ' ';
+    }
+    line += shellQuoted(arg);
   }
   return line;
 }
