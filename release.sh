@@ -14,7 +14,12 @@ rm -rf "$out"
 mkdir -p "$out"
 package() {  # PRESET GENERATORS
   cmake --preset "$1" >/dev/null
-  cmake --build --preset "$1" >/dev/null
+  # The build's own output says why it failed; kept out of the way otherwise.
+  if ! cmake --build --preset "$1" >"build/$1-release-build.log" 2>&1; then
+    tail -n 30 "build/$1-release-build.log" >&2
+    echo "release.sh: the $1 build failed" >&2
+    return 1
+  fi
   (cd "build/$1" && cpack -G "$2" -B "$out" >/dev/null)
 }
 package default "DEB;TGZ"
