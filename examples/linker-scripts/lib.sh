@@ -16,7 +16,7 @@ take_tools() {
   aelfdump=$(realpath "${2:-$here/../../build/default/aelfdump}")
   objcopy=${OBJCOPY:-arm-none-eabi-objcopy}
   work=$(mktemp -d)
-  trap 'rm -rf "$work"' EXIT
+  [ -n "${FIX_KEEP:-}" ] && echo "scratch folder: $work" >&2 || trap 'rm -rf "$work"' EXIT
 }
 
 # load_origin ORIGIN: reads ORIGIN/project.sh and compiles the firmware as

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <system_error>
 
+#include "contract/firmware_contract.h"
 #include "driver/build_image.h"
 #include "fix/link_command.h"
 #include "fix/script_fixes.h"
@@ -208,6 +209,40 @@ std::string teamPaths(std::string text,
   return text;
 }
 
+// The texts of the files as this round links them.
+std::vector<std::string> textsOf(const std::vector<ScriptFile>& files) {
+  std::vector<std::string> texts;
+  for (const ScriptFile& f : files) {
+    texts.push_back(f.text);
+  }
+  return texts;
+}
+
+// The facts of this round's link that the firmware's contract compares;
+// false, said, when they can't be read.
+bool readRoundFacts(const std::string& elf, const std::vector<ScriptFile>& files,
+                    contract::LinkFacts& link, contract::ScriptFacts& scripts) {
+  std::string error;
+  if (!contract::readLinkFacts(elf, link, error)) {
+    std::cerr << "aelfdump: the link's ELF file " << error
+              << ": what the firmware relies on can't be checked; nothing of yours was changed\n";
+    return false;
+  }
+  if (!contract::readScriptFacts(textsOf(files), scripts, error)) {
+    std::cerr << "aelfdump: the fixed script can't be read again (" << error << ")\n";
+    return false;
+  }
+  return true;
+}
+
+std::string breachText(const std::vector<contract::Breach>& breaches) {
+  std::string text;
+  for (const contract::Breach& b : breaches) {
+    text += "  " + std::string(contract::invariantText(b.invariant)) + ": " + b.what + "\n";
+  }
+  return text;
+}
+
 }  // namespace
 
 int fixScript(const std::string& script, const std::vector<std::string>& commandArgs, bool write) {
@@ -249,6 +284,11 @@ int fixScript(const std::string& script, const std::vector<std::string>& command
   int status = kNotFixed;
   std::string verdictText;
   std::string left;
+  // The team's link as it came, which every fixed link must keep the
+  // firmware's meaning of.
+  contract::LinkFacts firstLink;
+  contract::ScriptFacts firstScripts;
+  std::string breaches;
   for (int round = 1; round <= kMaxRounds; ++round) {
     const auto unwritten = std::find_if(files.begin(), files.end(), [&](const ScriptFile& f) {
       const std::size_t i = static_cast<std::size_t>(&f - files.data());
@@ -279,18 +319,39 @@ int fixScript(const std::string& script, const std::vector<std::string>& command
       }
       break;
     }
+    contract::LinkFacts link;
+    contract::ScriptFacts scripts;
+    if (!readRoundFacts(elf, files, link, scripts)) {
+      status = kNotFixed;
+      break;
+    }
+    if (round == 1) {
+      firstLink = link;
+      firstScripts = scripts;
+    }
     const LinkDiagnosis d = diagnoseLink(map, elf);
     const BuildPreview verdict = previewBuild(d);
     if (verdict.result == BuildResult::ok) {
-      std::cout << "round " << round << ": pakforge builds a correct image";
       const std::string codes = codesOf(d);
-      std::cout << (codes.empty() ? "" : " (warnings left: " + codes + ")") << "\n";
-      status = 0;
-      break;
+      const std::vector<contract::Breach> broken =
+          contract::checkContract(firstLink, firstScripts, link, scripts);
+      std::cout << "round " << round << ": pakforge builds a correct image";
+      if (broken.empty()) {
+        std::cout << (codes.empty() ? "" : " (warnings left: " + codes + ")") << "\n";
+        status = 0;
+        break;
+      }
+      // An exact image of a firmware that would not run is no success.
+      breaches = breachText(broken);
+      std::cout << ", but the firmware would not run as your link's does:\n" << breaches;
+      verdictText.clear();
+      left = codes;
+    } else {
+      breaches.clear();
+      verdictText = teamPaths(verdict.message, {{elf, command.elf}, {map, command.map}});
+      left = codesOf(d);
+      std::cout << "round " << round << ": " << left << "\n";
     }
-    verdictText = teamPaths(verdict.message, {{elf, command.elf}, {map, command.map}});
-    left = codesOf(d);
-    std::cout << "round " << round << ": " << left << "\n";
     if (round == kMaxRounds) {
       break;
     }
@@ -334,6 +395,10 @@ int fixScript(const std::string& script, const std::vector<std::string>& command
                            [](const ScriptFile& f) { return f.text != f.original; })) {
       std::cout << "nothing of yours was changed: --write puts the fixed files in place\n";
     }
+  } else if (status == kNotFixed && !breaches.empty()) {
+    std::cout << "not fixed: the last link breaks what the firmware relies on:\n" << breaches;
+    std::cerr << "aelfdump: no edit of --fix keeps the firmware's meaning here; nothing of "
+                 "yours was changed\n";
   } else if (status == kNotFixed && !verdictText.empty()) {
     std::cout << "not fixed: pakforge still refuses the link: " << verdictText << "\n"
               << "left to you: " << left << " (aelfdump --explain CODE says what each needs)\n";

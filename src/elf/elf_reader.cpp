@@ -449,6 +449,37 @@ bool ElfReader::findSymbols(std::span<const std::string_view> names, std::span<E
       });
 }
 
+bool ElfReader::allSymbols(std::vector<ElfSymbolEntry>& out) {
+  out.clear();
+  if (!haveSymbols_) {
+    return false;
+  }
+  return forEachEntry(
+      symbolsOffset_, symbolsSize_ / kSymbolSize, kSymbolSize,
+      [&](std::uint32_t, std::span<const char> symbol) {
+        const unsigned bind = static_cast<unsigned char>(symbol[12]) >> 4;
+        const unsigned type = static_cast<unsigned char>(symbol[12]) & 0xF;
+        const std::uint32_t nameAt = word(symbol, 0);
+        const std::uint32_t index = half(symbol, 14);
+        if ((bind != kBindGlobal && bind != kBindWeak && bind != kBindLocal) || index == 0 ||
+            type == 3 || type == 4 || nameAt == 0 || nameAt >= stringsSize_) {
+          return true;
+        }
+        std::string_view name = stringAt(stringsOffset_, stringsSize_, nameAt, kMaxListedName + 1);
+        if (name.empty()) {
+          return false;
+        }
+        name = name.substr(0, name.find('\0'));
+        // ARM mapping symbols ($t, $d, $a) mark code and data, no thing.
+        if (name.empty() || name.front() == '$') {
+          return true;
+        }
+        out.push_back({std::string(name.substr(0, kMaxListedName)), word(symbol, 4),
+                       word(symbol, 8), index, type, bind == kBindLocal});
+        return true;
+      });
+}
+
 const ElfSection* findSectionLoadedAt(const ElfReader& elf, std::uint64_t address) {
   for (const ElfSection& section : elf.sections()) {
     if (section.loaded && address >= section.loadAddress &&

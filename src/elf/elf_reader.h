@@ -75,6 +75,19 @@ struct ElfSymbol {
   std::uint32_t localValue() const { return locals.empty() ? 0 : locals.front().value; }
 };
 
+// One entry of the symbol table that defines something: what
+// ElfReader::allSymbols lists.
+struct ElfSymbolEntry {
+  std::string name;
+  std::uint32_t value = 0;
+  std::uint32_t size = 0;
+  std::uint32_t section = 0;  // the section header index; 0xFFF1 for an absolute value
+  unsigned type = 0;          // STT_OBJECT 1, STT_FUNC 2, STT_SECTION 3, STT_FILE 4
+  bool local = false;
+  static constexpr std::uint32_t kAbsolute = 0xFFF1;
+  bool object() const { return type == 1 || type == 2; }
+};
+
 enum class ElfOpen { ok, notElf, unreadable };
 
 class ElfReader {
@@ -120,6 +133,11 @@ class ElfReader {
   // the file has no symbol table that can be read; a name it does not define
   // is simply not found.
   bool findSymbols(std::span<const std::string_view> names, std::span<ElfSymbol> found);
+  // Every symbol the table defines (section and file symbols aside), with
+  // names cut to kMaxListedName bytes. False when the file has no symbol
+  // table that can be read.
+  static constexpr std::size_t kMaxListedName = 256;
+  bool allSymbols(std::vector<ElfSymbolEntry>& out);
 
  private:
   bool fits(std::uint64_t offset, std::uint64_t size) const {

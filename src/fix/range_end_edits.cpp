@@ -2,6 +2,8 @@
 // lines before .data that end the range too early.
 #include "fix/edits.h"
 
+#include <cctype>
+
 #include <algorithm>
 #include <array>
 #include <string>
@@ -13,6 +15,77 @@ namespace pakforge::fix::edit {
 // The end of the code range past the initial values of .data: lines before
 // .data that move the location counter past them without naming .data,
 // .data loaded there with AT(), and its size after it.
+// A number of a script: 0x... or decimal.
+bool scriptNumber(std::string_view text, std::uint64_t& value) {
+  const bool hex = text.starts_with("0x") || text.starts_with("0X");
+  text.remove_prefix(hex ? 2 : 0);
+  if (text.empty() || text.size() > 10) {
+    return false;
+  }
+  value = 0;
+  for (const char c : text) {
+    const int digit = std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
+                      : hex && std::isxdigit(static_cast<unsigned char>(c))
+                          ? std::tolower(static_cast<unsigned char>(c)) - 'a' + 10
+                          : -1;
+    if (digit < 0) {
+      return false;
+    }
+    value = value * (hex ? 16 : 10) + static_cast<std::uint64_t>(digit);
+  }
+  return true;
+}
+
+// A script without MEMORY moves the location counter to the RAM right
+// before .data (". = 0x20000000;"). The end lines go between the flash and
+// .data, where the location counter must still be in the flash, so the RAM
+// address becomes .data's own ("\.data 0x20000000 :"), and .data and what
+// follows it still run in RAM. False when the script can't be read.
+bool placeDataAtRamAddress(Editor& e, const std::vector<std::string>& codes) {
+  Sections s;
+  if (!e.load(s)) {
+    return false;
+  }
+  const Statement* data = s.find(".data");
+  const std::size_t colon = colonToken(s.script, *data);
+  for (std::size_t t = data->first + 1; t < colon; ++t) {
+    const ldscript::TokenKind kind = s.script.tokens[t].kind;
+    if (kind != ldscript::TokenKind::space && kind != ldscript::TokenKind::comment) {
+      return true;  // .data has an address or a type of its own
+    }
+  }
+  for (std::size_t i = s.indexOf(*data); i-- > 0;) {
+    const Statement& st = s.block->body[i];
+    if (st.kind == StatementKind::outputSection) {
+      break;
+    }
+    const std::string line = ldscript::statementText(s.script, st);
+    std::string value = line.substr(line.find('=') + 1);
+    value.erase(std::remove_if(value.begin(), value.end(),
+                               [](unsigned char c) { return std::isspace(c) || c == ';'; }),
+                value.end());
+    std::uint64_t address = 0;
+    if (st.kind != StatementKind::assignment || !(st.name == "." || st.name.starts_with(".=")) ||
+        !scriptNumber(value, address) || !inRamWindow(address)) {
+      continue;
+    }
+    // The header first, then the assignment before it: its bytes stay.
+    const std::string_view header = s.script.tokenText(data->first);
+    const bool joined = header.ends_with(":");
+    std::string text = ldscript::replaceTokens(
+        s.script, data->first, data->first + 1,
+        join({header.substr(0, header.size() - (joined ? 1 : 0)), " ", value, joined ? " :" : ""}));
+    Script next;
+    ldscript::ParseError error;
+    if (!ldscript::parseScript(std::move(text), next, error)) {
+      return false;
+    }
+    return e.commit(s, ldscript::removeStatement(next, next.sections()->body[i]), codes,
+                    join({"placed .data at ", value, " itself, in place of '", line, "'"}));
+  }
+  return true;
+}
+
 void endRange(Editor& e, const LinkDiagnosis& d) {
   const std::vector<std::string> codes = codesPresent(
       d, {Rule::initialValuesBeforeRange, Rule::dataLineAssignment, Rule::noEndLine,
@@ -80,6 +153,9 @@ void endRange(Editor& e, const LinkDiagnosis& d) {
                   "moved '" + line + "' after .data")) {
       return;
     }
+  }
+  if (!placeDataAtRamAddress(e, codes)) {
+    return;
   }
   if (!e.load(s)) {
     return;

@@ -10,19 +10,92 @@
 namespace pakforge::fix::edit {
 namespace {
 
+bool namesVectors(std::string_view text) {
+  return text.find("vector") != std::string_view::npos ||
+         text.find("isr") != std::string_view::npos;
+}
+
+bool isPattern(const Statement& st) {
+  return st.kind == StatementKind::command && !st.name.empty() &&
+         (st.name.front() == '*' || st.name.find('(') != std::string::npos);
+}
+
 // A pattern line of a vector table is kept: nothing in the firmware refers
 // to it, and --gc-sections would drop it once it is inside .text.
 std::string keptIfVectors(const Script& script, const Statement& st, std::string_view section) {
   std::string text = ldscript::statementText(script, st);
-  const auto vectors = [](std::string_view t) {
-    return t.find("vector") != std::string_view::npos || t.find("isr") != std::string_view::npos;
-  };
-  const bool pattern = st.kind == StatementKind::command && !st.name.empty() &&
-                       (st.name.front() == '*' || st.name.find('(') != std::string::npos);
+  const auto vectors = namesVectors;
+  const bool pattern = isPattern(st);
   if (pattern && (vectors(section) || vectors(text)) && !text.starts_with("KEEP")) {
     return "KEEP(" + text + ")";
   }
   return text;
+}
+
+// Whether a linker-script glob (*, ?, [set]) matches `name`.
+bool globMatches(std::string_view glob, std::string_view name) {
+  if (glob.empty()) {
+    return name.empty();
+  }
+  if (glob.front() == '*') {
+    for (std::size_t skip = 0; skip <= name.size(); ++skip) {
+      if (globMatches(glob.substr(1), name.substr(skip))) {
+        return true;
+      }
+    }
+    return false;
+  }
+  if (name.empty()) {
+    return false;
+  }
+  if (glob.front() == '[') {
+    const std::size_t close = glob.find(']');
+    if (close != std::string_view::npos) {
+      return glob.substr(1, close - 1).find(name.front()) != std::string_view::npos &&
+             globMatches(glob.substr(close + 1), name.substr(1));
+    }
+  }
+  return (glob.front() == '?' || glob.front() == name.front()) &&
+         globMatches(glob.substr(1), name.substr(1));
+}
+
+// Whether a pattern line takes input sections named `section`: a glob of
+// its innermost parentheses matches it.
+bool patternTakes(std::string_view text, std::string_view section) {
+  const std::size_t open = text.rfind('(', text.find(')'));
+  const std::size_t close = text.find(')');
+  if (open == std::string_view::npos || close == std::string_view::npos || close < open) {
+    return false;
+  }
+  std::string_view inside = text.substr(open + 1, close - open - 1);
+  while (!inside.empty()) {
+    const std::size_t space = inside.find_first_of(" \t\r\n");
+    const std::string_view glob = inside.substr(0, space);
+    if (!glob.empty() && globMatches(glob, section)) {
+      return true;
+    }
+    inside = space == std::string_view::npos ? std::string_view() : inside.substr(space + 1);
+  }
+  return false;
+}
+
+// The place in the body of `section` for a KEEP of input section `input`:
+// before the first pattern that would take it otherwise (a linker places an
+// input section by the first pattern that matches it), so that the KEEP
+// takes it there and nothing before moves: the vector table stays first,
+// and the symbols set before that pattern keep what they mark. Past the
+// body's end when no pattern of it takes it: before the statements that end
+// the body (". = ALIGN(4); _etext = .;"), which then still mark its end.
+std::size_t keepPlace(const Script& script, const Statement& section, std::string_view input) {
+  std::size_t end = section.body.size();
+  for (std::size_t i = 0; i < section.body.size(); ++i) {
+    const Statement& st = section.body[i];
+    if (isPattern(st) && patternTakes(ldscript::statementText(script, st), input)) {
+      return i;
+    }
+    end = isPattern(st) ? section.body.size() : std::min(end, i);
+  }
+  return end;
 }
 
 // An output section renamed `to`, and every word of the script that names
@@ -197,7 +270,9 @@ void moveIntoData(Editor& e, const LinkDiagnosis& d) {
     }
     const Statement* st = s.find(f->section);
     const Statement* data = s.find(".data");
-    if (st == nullptr || data == nullptr || s.indexOf(*st) < s.indexOf(*data) ||
+    // Never .data into itself: a finding of a round before PF208 moved the
+    // sections before .data can name .data.
+    if (st == nullptr || data == nullptr || st == data || s.indexOf(*st) < s.indexOf(*data) ||
         data->body.empty()) {
       continue;
     }
@@ -283,6 +358,7 @@ void keepSymbols(Editor& e, const LinkDiagnosis& d) {
   }
   const std::string text = ldscript::statementText(s.script, *s.find(".text"));
   std::vector<std::string> keeps;
+  std::vector<std::string> inputs;  // the input section each keep is for
   std::string kept;
   for (const LinkFinding* f : findingsOf(d, Rule::symbolDiscarded)) {
     if (f->symbol >= kRequiredSymbolCount) {
@@ -299,6 +375,7 @@ void keepSymbols(Editor& e, const LinkDiagnosis& d) {
     if (text.find(keep) == std::string::npos &&
         std::find(keeps.begin(), keeps.end(), keep) == keeps.end()) {
       keeps.push_back(keep);
+      inputs.push_back(section);
       kept += (kept.empty() ? "" : ", ") + section;
     }
   }
@@ -314,9 +391,13 @@ void keepSymbols(Editor& e, const LinkDiagnosis& d) {
       continue;
     }
     const std::string name(kRequiredSymbolNames[f->symbol]);
-    const std::string keep = join({"KEEP(*(.text.", name, " .rodata.", name, "))"});
+    // Its code or its data: each kept where its own pattern would take it.
+    const std::string keep = join({"KEEP(*(.text.", name, "))"});
     if (text.find(keep) == std::string::npos) {
       keeps.push_back(keep);
+      inputs.push_back(join({".text.", name}));
+      keeps.push_back(join({"KEEP(*(.rodata.", name, "))"}));
+      inputs.push_back(join({".rodata.", name}));
       kept += (kept.empty() ? "" : ", ") + std::string("the sections of ") + name;
       if (codes.empty() || codes.back() != "PF304") {
         codes.emplace_back("PF304");
@@ -324,8 +405,32 @@ void keepSymbols(Editor& e, const LinkDiagnosis& d) {
     }
   }
   if (!keeps.empty()) {
-    e.commit(s, ldscript::insertAtBodyStart(s.script, *s.find(".text"), keeps), codes,
-             "kept " + kept + " in .text");
+    // Each where its pattern is, from the last place up, so that the places
+    // before it stay where they are.
+    std::vector<std::pair<std::size_t, std::string>> placed;
+    for (std::size_t i = 0; i < keeps.size(); ++i) {
+      placed.emplace_back(keepPlace(s.script, *s.find(".text"), inputs[i]), keeps[i]);
+    }
+    std::stable_sort(placed.begin(), placed.end(),
+                     [](const auto& a, const auto& b) { return a.first > b.first; });
+    Script script = s.script;
+    const std::size_t index = s.indexOf(*s.find(".text"));
+    for (std::size_t i = 0; i < placed.size();) {
+      std::vector<std::string> lines;
+      const std::size_t at = placed[i].first;
+      for (; i < placed.size() && placed[i].first == at; ++i) {
+        lines.insert(lines.begin(), placed[i].second);
+      }
+      const Statement& code = script.sections()->body[index];
+      std::string edited = at < code.body.size()
+                               ? ldscript::insertBefore(script, code.body[at], lines)
+                               : ldscript::insertAtBodyEnd(script, code, lines);
+      ldscript::ParseError error;
+      if (!ldscript::parseScript(std::move(edited), script, error)) {
+        return;
+      }
+    }
+    e.commit(s, script.text, codes, "kept " + kept + " in .text");
   }
 }
 

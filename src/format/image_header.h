@@ -15,6 +15,8 @@ namespace pakforge {
 inline constexpr std::uint32_t FLASH_BASE = 0x08000000;
 inline constexpr std::uint32_t ROM_LIMIT = 0x0803FE00;
 inline constexpr std::uint32_t RAM_LIMIT = 0x20008000;
+// Where the device's RAM starts: the application's RAM is [RAM_BASE, RAM_LIMIT).
+inline constexpr std::uint32_t RAM_BASE = 0x20000000;
 // The SRAM window of the address map, where sections that run in RAM run.
 inline constexpr bool inSramWindow(std::uint64_t address) {
   return address >= 0x20000000 && address < 0x40000000;

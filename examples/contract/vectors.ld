@@ -1,0 +1,64 @@
+/* After a vendor SDK's script for a Cortex-M4 part, given only the device's
+ * edits (the flash at 0x08020000, 32 KiB of RAM): the vector table in an
+ * output section of its own before .text, read-only data after the code,
+ * .data loaded into the flash with AT>, .bss, and the stack top at the end
+ * of RAM. The start-up code's names are its own. */
+ENTRY(Reset_Handler)
+
+MEMORY
+{
+  FLASH (rx)  : ORIGIN = 0x08020000, LENGTH = 0x1FE00
+  RAM   (rwx) : ORIGIN = 0x20000000, LENGTH = 32K
+}
+
+__stack_top = ORIGIN(RAM) + LENGTH(RAM);
+
+SECTIONS
+{
+  .isr_vector :
+  {
+    . = ALIGN(4);
+    KEEP(*(.isr_vector))
+    . = ALIGN(4);
+  } > FLASH
+
+  .text :
+  {
+    . = ALIGN(4);
+    *(.text)
+    *(.text*)
+    . = ALIGN(4);
+    __code_end = .;
+  } > FLASH
+
+  .rodata :
+  {
+    . = ALIGN(4);
+    *(.rodata)
+    *(.rodata*)
+    . = ALIGN(4);
+  } > FLASH
+
+  __data_load = LOADADDR(.data);
+
+  .data :
+  {
+    . = ALIGN(4);
+    __data_lo = .;
+    *(.data)
+    *(.data*)
+    . = ALIGN(4);
+    __data_hi = .;
+  } > RAM AT> FLASH
+
+  .bss :
+  {
+    . = ALIGN(4);
+    __zero_lo = .;
+    *(.bss)
+    *(.bss*)
+    *(COMMON)
+    . = ALIGN(4);
+    __zero_hi = .;
+  } > RAM
+}
