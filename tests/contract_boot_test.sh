@@ -52,7 +52,9 @@ boot_report() {  # RUN_FOLDER
   local run=$1 address status=0
   address=$(arm-none-eabi-nm "$run/out.elf" | awk '$3 == "report" { print $1 }')
   [ -n "$address" ] || { echo "no report symbol"; return; }
-  qemu-system-arm -M netduinoplus2 -nographic -monitor none -serial none \
+  # A firmware that took the wrong vector never stops: a bound only an
+  # endless run reaches.
+  timeout 300 qemu-system-arm -M netduinoplus2 -nographic -monitor none -serial none \
     -semihosting-config enable=on,target=native -kernel "$loader" \
     -device "loader,file=$run/prog.alf,addr=$((0x08020000 - 76))" \
     -device "loader,addr=0x2001FFF0,data=0x$address,data-len=4" >"$run/said" 2>&1 || status=$?

@@ -127,6 +127,14 @@ TEST_F(Firmware, EachLinkGivesItsVerdict) {
         "initial values of .data into the flash after the code"},
        aligned},
       {"at_ram_lld", 252, {"the ELF loads 20 bytes at 0x20000000 (section .data"}, aligned},
+      // .data run in the flash, where the location counter stood: nothing
+      // the start-up writes there stays.
+      {"../../contract/prebuilt/data_in_flash",
+       252,
+       {"does not match the image: [PF506] .data runs at 0x080201A4, outside the device's RAM "
+        "(0x20000000-0x20008000)",
+        "run .data in the device's RAM"},
+       {}},
       {"ram_counter", 252, {"the ELF loads 20 bytes at 0x20000010 (section .data"}, aligned},
       {"ram_counter_lld", 252, {"the ELF loads 20 bytes at 0x20000010 (section .data"}, aligned},
       // The code range must end where the flash content does: a map from a

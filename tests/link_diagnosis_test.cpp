@@ -27,6 +27,7 @@ namespace fs = std::filesystem;
 
 const fs::path kFirmware = PAKFORGE_FIRMWARE_DIR;
 const fs::path kScripts = kFirmware / "../../linker-scripts";
+const fs::path kContract = kFirmware / "../../contract/prebuilt";
 
 std::string replaced(std::string map, const std::string& from, const std::string& to) {
   const std::size_t at = map.find(from);
@@ -388,6 +389,12 @@ const std::vector<Row>& rows() {
          putWord(e, dataSegment(e) + 12, 0x08020010);
        },
        {"PF210", "PF602"}},
+      // The firmware's own needs, from links a wrong edit left.
+      {"the vector table behind a KEEP", kContract / "vector_behind", sameMap, sameElf,
+       {"PF111", "PF504"}},
+      {"the stack top past the device's RAM", kContract / "big_ram", sameMap, sameElf,
+       {"PF505"}},
+      {".data run in the flash", kContract / "data_in_flash", sameMap, sameElf, {"PF506"}},
       {".data AT> RAM", kFirmware / "at_ram", sameMap, sameElf, {"PF603"}},
       {".data AT> RAM, LLD", kFirmware / "at_ram_lld", sameMap, sameElf, {"PF603"}},
       // Zero bytes loaded where they run are no firmware; loaded elsewhere

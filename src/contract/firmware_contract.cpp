@@ -559,6 +559,44 @@ void checkKept(const LinkFacts& first, const ScriptFacts& firstScripts, const Li
   }
 }
 
+bool inFlashWindow(std::uint64_t address) {
+  return address >= FLASH_BASE && address < 0x10000000;
+}
+
+std::uint32_t littleWord(const std::array<char, 8>& bytes, std::size_t at) {
+  std::uint32_t value = 0;
+  for (std::size_t b = 0; b < 4; ++b) {
+    value |= std::uint32_t{static_cast<unsigned char>(bytes[at + b])} << (8 * b);
+  }
+  return value;
+}
+
+// The lowest object in the flash of at least 16 words that begins as a
+// vector table does: a word-aligned stack top in the SRAM window, then the
+// reset handler's address with the Thumb bit, in the flash.
+void findShapedTable(ElfReader& reader, LinkFacts& facts) {
+  for (const ElfSymbolEntry& sym : facts.symbols) {
+    const ElfSection* s =
+        sym.section < facts.sections.size() ? &facts.sections[sym.section] : nullptr;
+    if (sym.type != 1 || sym.size < 64 || sym.value % 4 != 0 || s == nullptr || !s->loaded ||
+        !inFlashWindow(s->loadAddress) || sym.value < s->address ||
+        sym.value + 8 > std::uint64_t{s->address} + s->size ||
+        (facts.haveShapedTable && facts.shapedTable.address <= sym.value)) {
+      continue;
+    }
+    std::array<char, 8> bytes{};
+    if (!reader.readAt(std::uint64_t{s->offset} + (sym.value - s->address), bytes)) {
+      continue;
+    }
+    const std::uint32_t top = littleWord(bytes, 0);
+    const std::uint32_t reset = littleWord(bytes, 4);
+    if (inSramWindow(top) && top % 4 == 0 && (reset & 1) != 0 && inFlashWindow(reset)) {
+      facts.haveShapedTable = true;
+      facts.shapedTable = {sym.name, s->name, sym.value, s->alignment, 0};
+    }
+  }
+}
+
 }  // namespace
 
 bool inDeviceRam(std::uint64_t address, std::uint64_t size) {
@@ -596,11 +634,20 @@ bool readLinkFacts(const std::string& elfPath, LinkFacts& facts, std::string& er
     error = error.empty() ? "is no ELF file" : error;
     return false;
   }
-  if (!reader.allSymbols(facts.symbols)) {
+  if (!readLinkFacts(reader, facts)) {
     error = "has no symbol table";
     return false;
   }
+  return true;
+}
+
+bool readLinkFacts(ElfReader& reader, LinkFacts& facts) {
+  facts = {};
+  if (!reader.allSymbols(facts.symbols)) {
+    return false;
+  }
   facts.sections = reader.sections();
+  findShapedTable(reader, facts);
   const ElfSection* lowest = nullptr;
   for (const ElfSection& s : facts.sections) {
     if (s.loaded && s.size > 0 && s.loadAddress >= FLASH_BASE && s.loadAddress < 0x10000000 &&
@@ -614,11 +661,8 @@ bool readLinkFacts(const std::string& elfPath, LinkFacts& facts, std::string& er
     std::array<char, 8> bytes{};
     if (lowest->size >= bytes.size() && reader.readAt(lowest->offset, bytes)) {
       facts.haveWords = true;
-      for (std::size_t w = 0; w < 2; ++w) {
-        for (std::size_t b = 0; b < 4; ++b) {
-          facts.words[w] |= std::uint32_t{static_cast<unsigned char>(bytes[w * 4 + b])} << (8 * b);
-        }
-      }
+      facts.words[0] = littleWord(bytes, 0);
+      facts.words[1] = littleWord(bytes, 4);
     }
   }
   return true;
@@ -632,7 +676,7 @@ bool findVectorTable(const LinkFacts& link, VectorTable& table) {
     }
     return lower.find("vector") != std::string::npos;
   };
-  const auto inFlash = [](std::uint64_t a) { return a >= FLASH_BASE && a < 0x10000000; };
+  const auto inFlash = inFlashWindow;
   const ElfSymbolEntry* best = nullptr;
   for (const ElfSymbolEntry& sym : link.symbols) {
     const ElfSection* s =
@@ -644,6 +688,10 @@ bool findVectorTable(const LinkFacts& link, VectorTable& table) {
     if (best == nullptr || sym.value < best->value) {
       best = &sym;
     }
+  }
+  if (best == nullptr && link.haveShapedTable) {
+    table = link.shapedTable;
+    return true;
   }
   if (best != nullptr) {
     const ElfSection& s = link.sections[best->section];

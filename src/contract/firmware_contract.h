@@ -44,6 +44,15 @@ struct ScriptFacts {
 // with the error, when one can't be read as a script.
 bool readScriptFacts(const std::vector<std::string>& texts, ScriptFacts& facts, std::string& error);
 
+// The vector table of a link (see findVectorTable).
+struct VectorTable {
+  std::string name;     // the object's name, or empty
+  std::string section;  // its section's name
+  std::uint64_t address = 0;
+  std::uint32_t alignment = 1;
+  std::uint64_t offset = 0;  // of the object from the table's start
+};
+
 // What one linked ELF file shows of the firmware.
 struct LinkFacts {
   std::vector<ElfSection> sections;
@@ -54,11 +63,17 @@ struct LinkFacts {
   std::uint64_t flashStart = 0;
   bool haveWords = false;
   std::uint32_t words[2] = {0, 0};
+  // An object whose first two words are a stack top in RAM and a Thumb
+  // address in the flash, as a vector table's are, whatever its name.
+  bool haveShapedTable = false;
+  VectorTable shapedTable;
 };
 
 // Reads the file; false, with why, when it can't be read as an ELF file
 // with a symbol table.
 bool readLinkFacts(const std::string& elfPath, LinkFacts& facts, std::string& error);
+// The same from a reader already opened; false when it has no symbol table.
+bool readLinkFacts(ElfReader& reader, LinkFacts& facts);
 
 enum class Invariant {
   symbolMeaning,     // every symbol of the scripts marks what it marked
@@ -82,16 +97,10 @@ std::vector<Breach> checkContract(const LinkFacts& first, const ScriptFacts& fir
                                   const LinkFacts& fixed, const ScriptFacts& fixedScripts);
 
 // The vector table of a link: a sized object in the flash whose name or
-// section's name says so, else what stands at the lowest flash address when
-// its first two words are a stack top and a Thumb reset handler. False
-// when the link shows none.
-struct VectorTable {
-  std::string name;     // the object's name, or empty
-  std::string section;  // its section's name
-  std::uint64_t address = 0;
-  std::uint32_t alignment = 1;
-  std::uint64_t offset = 0;  // of the object from the table's start
-};
+// section's name says so; else an object shaped as one (read from the
+// file); else what stands at the lowest flash address when its first two
+// words are a stack top and a Thumb reset handler. False when the link
+// shows none.
 bool findVectorTable(const LinkFacts& link, VectorTable& table);
 
 // Whether [address, address + size) lies in the device's RAM.

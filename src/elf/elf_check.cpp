@@ -554,6 +554,28 @@ bool checkCodeBytes(ElfReader& elf, const ImageHeader& header, std::span<const c
   return true;
 }
 
+// .data and .bss must run in the device's RAM: elsewhere (in the flash,
+// where a script without MEMORY left the location counter) the start-up
+// code's copy and zeroing keep nothing, and the RAM check, which reads the
+// map's RAM lines, measured something else. A .bss that starts in RAM and
+// runs past its end is the RAM check's to refuse.
+bool checkRamRuns(const ElfReader& elf, FlashLoadProblem& problem) {
+  for (const ElfSection& s : elf.sections()) {
+    if (!s.allocated() || s.size == 0 || (s.name != ".data" && s.name != ".bss") ||
+        (s.address >= RAM_BASE && s.address < RAM_LIMIT)) {
+      continue;
+    }
+    problem.rule = Rule::ramDataOutsideRam;
+    problem.what = s.name + " runs at " + hexText(s.address) + ", outside the device's RAM (" +
+                   hexText(RAM_BASE) + "-" + hexText(RAM_LIMIT) +
+                   "): the firmware's RAM data would not be in RAM, and the RAM report measured "
+                   "nothing";
+    problem.fix = fixText(Rule::ramDataOutsideRam, {s.name});
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 ElfCheck checkElfAgainstHeader(ElfReader& reader, const ImageHeader& header, HeaderSource source) {
@@ -588,7 +610,7 @@ void checkCodeAgainstElf(ElfReader& reader, const ImageHeader& header, std::span
 
 bool checkFlashLoads(ElfReader& elf, FlashLoadProblem& problem) {
   return checkOutsideFlash(elf, problem) && checkPastFlashEnd(elf, problem) &&
-         checkOverlaps(elf, problem);
+         checkOverlaps(elf, problem) && checkRamRuns(elf, problem);
 }
 
 bool definitionAgrees(const ElfDefinition& definition, std::uint32_t value) {

@@ -64,9 +64,9 @@ bool localAgrees(const ElfSymbol& symbol, std::uint32_t value);
 // That the content the ELF file loads can be an image's code: nothing is
 // loaded outside the flash window (0x08000000 up to 0x10000000) but zero
 // bytes loaded where they run, nothing in the flash window past the
-// application's flash (ROM_LIMIT), and no two segments load bytes at the
-// same address. On false, `problem` says what, where, and the change that
-// fixes it.
+// application's flash (ROM_LIMIT), no two segments load bytes at the
+// same address, and .data and .bss (of non-zero size) run in the device's
+// RAM. On false, `problem` says what, where, and the change that fixes it.
 struct FlashLoadProblem {
   Rule rule = Rule::none;
   std::string what;  // what is loaded where

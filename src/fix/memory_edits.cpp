@@ -163,7 +163,12 @@ void mergeRegions(Editor& e, const std::string& fromRegion, const std::string& t
 // window that runs past it (a bank of a larger part) is cut to it, so that
 // no end of a bank the device lacks stands in the map.
 void clampRamBanks(Editor& e, const LinkDiagnosis& d) {
-  if (findingsOf(d, Rule::ramCheckFails).empty()) {
+  // A RAM bank past the device's RAM fails the RAM check, and a stack top
+  // set from the end of a larger RAM lies outside the device: cutting the
+  // region answers both.
+  const std::vector<std::string> codes =
+      codesPresent(d, {Rule::ramCheckFails, Rule::stackTopOutsideRam});
+  if (codes.empty()) {
     return;
   }
   Sections m;
@@ -200,7 +205,7 @@ void clampRamBanks(Editor& e, const LinkDiagnosis& d) {
     cut.insert(0, join({names[i], cut.empty() ? "" : ", "}));
   }
   if (!cut.empty()) {
-    e.commit(m, edited, {"PF503"},
+    e.commit(m, edited, codes,
              join({"cut ", cut, " to the device's RAM, up to ", hex(RAM_LIMIT, 8)}));
   }
 }

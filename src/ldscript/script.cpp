@@ -243,7 +243,12 @@ bool Parser::parseStatement(Statement& st, bool sectionsLevel) {
   if (st.name == "OVERLAY" || st.name == "SECTIONS" || st.name == "MEMORY") {
     return fail(at_, st.name + " here is a construct this reader does not edit");
   }
-  if (sectionsLevel) {
+  // A command that takes parentheses is a command whether or not a ';'
+  // follows: GNU ld reads "ASSERT(...)" without one before the next output
+  // section, which must not become that section's header.
+  const bool command = st.name == "ASSERT" || st.name == "PROVIDE" ||
+                       st.name == "PROVIDE_HIDDEN" || st.name == "HIDDEN" || st.name == "ENTRY";
+  if (sectionsLevel && !(command && is(after, "("))) {
     // An output section, an assignment or a command: the first of '{' and
     // ';' at the top of the parentheses tells, and a section's header holds
     // a ':'.

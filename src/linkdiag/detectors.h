@@ -79,5 +79,6 @@ void offsetFindings(LinkDiagnosis& d, const ElfFacts& facts,
                     const ElfReader& elf);                        // file_offset.cpp
 void alignmentFindings(LinkDiagnosis& d, const ElfFacts& facts);  // file_offset.cpp
 void ramFindings(LinkDiagnosis& d, const ElfFacts& facts);        // ram.cpp
+void firmwareFindings(LinkDiagnosis& d, ElfReader& reader);       // firmware.cpp
 
 }  // namespace pakforge::detect

@@ -143,6 +143,7 @@ LinkDiagnosis diagnoseLink(const std::string& mapPath, const std::string& elfPat
     alignmentFindings(d, facts);
   }
   ramFindings(d, facts);
+  firmwareFindings(d, reader);
   return d;
 }
 

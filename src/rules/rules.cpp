@@ -181,6 +181,25 @@ Fix: link again, so that the map and the ELF file are from the same link,
 and give pakforge both.
 
 The same under LLD.)EX"},
+    RuleInfo{Rule::vectorTableNotAtStart, "PF111", "code range",
+             "place {0} first in .text, at the code start {1}, where the vector table register "
+             "points",
+             R"EX(A vector table stands inside the code range, not at its start.
+
+Firmware that points the vector table register at the application's flash
+(CubeMX's SystemInit with VECT_TAB_OFFSET 0x20000, an RTOS port) takes every
+interrupt through the words at the code start. A table that stands further
+on (a KEEP or a section placed in front of it) sends the first interrupt to
+whatever lies there: the firmware locks up or runs the wrong handler, and
+the image is exact all the same.
+
+Fix: place the vector table's pattern first in .text, before any other
+pattern, and keep it (KEEP).
+
+    before:  .text : { KEEP(*(.text.loop)) KEEP(*(.isr_vector)) *(.text*) } > FLASH
+    after:   .text : { KEEP(*(.isr_vector)) KEEP(*(.text.loop)) *(.text*) } > FLASH
+
+The same under LLD.)EX"},
     RuleInfo{Rule::dataLineAssignment, "PF201", "range end",
              "move that assignment after the .data section, or write it without naming .data; "
              "end the code range with a line before .data that moves the location counter past "
@@ -684,6 +703,43 @@ Fix: reserve the stack after .bss and set the stack top at its end.
                . = ALIGN(8);
                _estack = .;
              } > RAM
+
+The same under LLD.)EX"},
+    RuleInfo{Rule::stackTopOutsideRam, "PF505", "RAM",
+             "end the RAM region at the device's RAM, {0}, so that the stack top set from it "
+             "lies inside",
+             R"EX(The initial stack pointer lies outside the device's RAM.
+
+The first word of the vector table is the stack top the core, or an RTOS
+port that reloads the main stack pointer from it, starts with. A script
+written for a part with more RAM (RAM LENGTH = 96K, _estack = ORIGIN(RAM) +
+LENGTH(RAM)) puts it past the device's 32 KiB, and the first push writes
+memory the device lacks.
+
+Fix: describe only the device's RAM in the script, so that the stack top
+set from the region's end lies inside it.
+
+    before:  RAM (rwx) : ORIGIN = 0x20000000, LENGTH = 96K
+    after:   RAM (rwx) : ORIGIN = 0x20000000, LENGTH = 32K
+
+The same under LLD.)EX"},
+    RuleInfo{Rule::ramDataOutsideRam, "PF506", "RAM",
+             "run {0} in the device's RAM, from 0x20000000 (> RAM, or an address of its own), "
+             "with its initial values loaded into the flash",
+             R"EX(.data or .bss runs outside the device's RAM.
+
+The start-up code copies .data's initial values to where .data runs and
+zeroes .bss there: outside the RAM (in the flash, where the location
+counter still stood) nothing written stays, and the RAM report measured
+nothing. pakforge refuses such a link.
+
+Fix: run .data and .bss in the device's RAM, and load .data's initial
+values into the flash.
+
+    before:  _sidata = .;
+             .data : AT(_sidata) { ... }
+    after:   _sidata = .;
+             .data 0x20000000 : AT(_sidata) { ... }
 
 The same under LLD.)EX"},
     RuleInfo{Rule::flashPastLimit, "PF601", "flash",

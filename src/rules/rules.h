@@ -25,6 +25,7 @@ enum class Rule {
   rangeStartsEarly,
   noFlashContent,
   rangeStartsLate,
+  vectorTableNotAtStart,
   // Where it ends.
   dataLineAssignment,
   dataLineSectionName,
@@ -60,6 +61,8 @@ enum class Rule {
   ramNoDataLine,
   ramCheckFails,
   ramReportHigh,
+  stackTopOutsideRam,
+  ramDataOutsideRam,
   // What the flash holds.
   flashPastLimit,
   flashOverlap,
