@@ -182,26 +182,36 @@ TEST(FirmwareContract, EachBreachIsRefusedWithItsInvariantsWords) {
 TEST(FirmwareContract, ScriptsSayWhatTheirSymbolsMark) {
   ScriptFacts facts;
   std::string error;
-  ASSERT_TRUE(readScriptFacts({"__top = ORIGIN(RAM) + LENGTH(RAM);\n"
-                               "SECTIONS {\n"
-                               "  .text : { KEEP(*(.isr_vector)) *(.text*) _etext = .; } > FLASH\n"
-                               "  PROVIDE(_load = LOADADDR(.data));\n"
-                               "  _size = SIZEOF(.data);\n"
-                               "  ASSERT(_size < 0x100, \"too big\")\n"
-                               "  /DISCARD/ : { *(.comment) }\n"
-                               "}\n"},
-                              facts, error))
+  ASSERT_TRUE(
+      readScriptFacts({"__top = ORIGIN(RAM) + LENGTH(RAM);\n"
+                       "SECTIONS {\n"
+                       "  .text : { KEEP(*(.isr_vector)) *(.text*) _etext = .; } > FLASH\n"
+                       "  .rodata : { _srodata = .; *(.rodata*) _mid = .; LONG(0) } > FLASH\n"
+                       "  PROVIDE(_load = LOADADDR(.data));\n"
+                       "  _size = SIZEOF(.data);\n"
+                       "  ASSERT(_size < 0x100, \"too big\")\n"
+                       "  /DISCARD/ : { *(.comment) }\n"
+                       "}\n"},
+                      facts, error))
       << error;
-  ASSERT_EQ(facts.symbols.size(), 4u);
+  ASSERT_EQ(facts.symbols.size(), 6u);
   EXPECT_EQ(facts.symbols[0].name, "__top");
   EXPECT_FALSE(facts.symbols[0].dot);
   EXPECT_TRUE(facts.symbols[0].named.empty());
   EXPECT_EQ(facts.symbols[1].section, ".text");
   EXPECT_TRUE(facts.symbols[1].dot);
-  EXPECT_TRUE(facts.symbols[2].provided);
-  EXPECT_EQ(facts.symbols[2].named.front(),
+  // Where in its section a symbol stands: only a first one marks the start,
+  // only a last one the end.
+  EXPECT_FALSE(facts.symbols[1].first);
+  EXPECT_TRUE(facts.symbols[1].last);
+  EXPECT_TRUE(facts.symbols[2].first);
+  EXPECT_FALSE(facts.symbols[2].last);
+  EXPECT_FALSE(facts.symbols[3].first);
+  EXPECT_FALSE(facts.symbols[3].last);
+  EXPECT_TRUE(facts.symbols[4].provided);
+  EXPECT_EQ(facts.symbols[4].named.front(),
             std::make_pair(std::string("LOADADDR"), std::string(".data")));
-  EXPECT_TRUE(facts.symbols[3].sizeOf);
+  EXPECT_TRUE(facts.symbols[5].sizeOf);
   EXPECT_EQ(facts.keeps, std::vector<std::string>{"KEEP(*(.isr_vector))"});
   EXPECT_EQ(facts.discards, std::vector<std::string>{"*(.comment)"});
   EXPECT_EQ(facts.asserts, 1u);

@@ -96,15 +96,41 @@ bool readsDot(const std::string& expression) {
   return false;
 }
 
+// Whether a statement of a section's body places contents: an input
+// pattern, a KEEP, a data statement, a file name; not an assignment, nor a
+// PROVIDE or an ASSERT.
+bool placesContents(const ldscript::Script& script, const Statement& st) {
+  if (st.kind != StatementKind::command) {
+    return false;
+  }
+  const std::string text = ldscript::statementText(script, st);
+  return !startsWithWord(text, "PROVIDE") && !startsWithWord(text, "PROVIDE_HIDDEN") &&
+         !startsWithWord(text, "HIDDEN") && !startsWithWord(text, "ASSERT");
+}
+
 void addStatementFacts(const ldscript::Script& script, const Statement& st,
                        const std::string& section, ScriptFacts& facts) {
   if (st.kind == StatementKind::outputSection) {
+    const std::size_t from = facts.symbols.size();
+    std::size_t lastContent = from;  // the symbols set before the last content
+    bool content = false;
     for (const Statement& inner : st.body) {
       if (st.name == "/DISCARD/") {
         facts.discards.push_back(withoutSpaces(ldscript::statementText(script, inner)));
-      } else {
-        addStatementFacts(script, inner, st.name, facts);
+        continue;
       }
+      const std::size_t before = facts.symbols.size();
+      addStatementFacts(script, inner, st.name, facts);
+      for (std::size_t i = before; i < facts.symbols.size(); ++i) {
+        facts.symbols[i].first = !content;
+      }
+      if (placesContents(script, inner)) {
+        content = true;
+        lastContent = facts.symbols.size();
+      }
+    }
+    for (std::size_t i = from; i < lastContent; ++i) {
+      facts.symbols[i].last = false;
     }
     return;
   }
@@ -212,7 +238,9 @@ struct Meaning {
 bool mayMean(const ScriptSymbol& symbol, const ElfSection& s, Mark mark) {
   const bool load = mark == Mark::loadStart || mark == Mark::loadEnd;
   if (!symbol.section.empty()) {
-    return s.name == symbol.section;
+    const bool atStart = mark == Mark::start || mark == Mark::loadStart;
+    const bool atEnd = mark == Mark::end || mark == Mark::loadEnd;
+    return s.name == symbol.section && (!atStart || symbol.first) && (!atEnd || symbol.last);
   }
   if (!symbol.named.empty()) {
     return std::any_of(symbol.named.begin(), symbol.named.end(), [&](const auto& named) {

@@ -30,6 +30,11 @@ struct ScriptSymbol {
   bool dot = false;
   // Set by PROVIDE: defined only where something refers to it.
   bool provided = false;
+  // In a section's body: no statement that places contents (a pattern, a
+  // KEEP, a LONG) stands before it, or after it. Only then can it mark the
+  // section's start, or its end.
+  bool first = true;
+  bool last = true;
 };
 
 // What the scripts of one link say that the contract keeps.

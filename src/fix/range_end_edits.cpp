@@ -308,6 +308,75 @@ void endRange(Editor& e, const LinkDiagnosis& d) {
 
 // PF203: a pattern of a flash section before .data that holds ".data"
 // matches the same sections written .dat[a], and no longer ends the range.
+bool isDataStatement(std::string_view text) {
+  for (const std::string_view keyword : {"LONG", "QUAD", "SQUAD", "SHORT", "BYTE"}) {
+    if (text.starts_with(keyword) &&
+        text.substr(keyword.size()).find_first_not_of(" \t") != std::string_view::npos &&
+        text[text.find_first_not_of(" \t", keyword.size())] == '(') {
+      return true;
+    }
+  }
+  return false;
+}
+
+// A data statement before .data that names it in an expression
+// ("LONG(LOADADDR(.data))", a copy table the start-up code reads) is no
+// input pattern: its map line holds ".data", and ".dat[a]" would be an
+// undefined section. Each ADDR, LOADADDR or SIZEOF of .data in it becomes a
+// symbol set to the same after .data, which the data statement reads
+// ahead: the table's words stay what they were. False when it can't.
+bool rewriteDataStatement(Editor& e, Sections& s, const Statement& statement) {
+  static constexpr std::array<std::array<std::string_view, 2>, 3> kNames = {{
+      {"LOADADDR", "_data_load_start"},
+      {"ADDR", "_data_run_start"},
+      {"SIZEOF", "_data_run_size"},
+  }};
+  std::string text = ldscript::statementText(s.script, statement);
+  const std::string before = text;
+  std::vector<std::string> definitions;
+  for (const auto& [function, name] : kNames) {
+    for (std::size_t at = text.find(function); at != std::string::npos;
+         at = text.find(function, at + 1)) {
+      const std::size_t open = text.find_first_not_of(" \t", at + function.size());
+      const std::size_t close = open == std::string::npos ? open : text.find(')', open);
+      const bool word = at == 0 || !(std::isalnum(static_cast<unsigned char>(text[at - 1])) ||
+                                     text[at - 1] == '_');
+      if (!word || close == std::string::npos || text[open] != '(') {
+        continue;
+      }
+      std::string inside = text.substr(open + 1, close - open - 1);
+      inside.erase(std::remove_if(inside.begin(), inside.end(),
+                                  [](unsigned char c) { return std::isspace(c) != 0; }),
+                   inside.end());
+      if (inside != ".data") {
+        continue;
+      }
+      const std::string definition = join({name, " = ", function, "(.data);"});
+      const bool set = s.script.text.find(definition) != std::string::npos;
+      if (!set &&
+          std::find(definitions.begin(), definitions.end(), definition) == definitions.end()) {
+        if (e.anyNames(name)) {
+          return false;  // the script has a name of that spelling already
+        }
+        definitions.push_back(definition);
+      }
+      text.replace(at, close + 1 - at, name);
+    }
+  }
+  if (text == before || text.find(".data") != std::string::npos) {
+    return false;
+  }
+  Script next;
+  ldscript::ParseError error;
+  const std::size_t index = s.indexOf(*s.find(".data"));
+  if (!ldscript::parseScript(
+          ldscript::replaceTokens(s.script, statement.first, statement.end, text), next, error)) {
+    return false;
+  }
+  return e.commit(s, ldscript::insertAfter(next, next.sections()->body[index], definitions),
+                  {"PF203"}, join({"wrote '", before, "' as '", text, "', set after .data"}));
+}
+
 void rewriteDataPatterns(Editor& e, const LinkDiagnosis& d) {
   if (findingsOf(d, Rule::dataLinePattern).empty()) {
     return;
@@ -337,6 +406,12 @@ void rewriteDataPatterns(Editor& e, const LinkDiagnosis& d) {
       return;
     }
     std::string text = ldscript::statementText(s.script, *pattern);
+    if (isDataStatement(text)) {
+      if (data == nullptr || !rewriteDataStatement(e, s, *pattern)) {
+        return;
+      }
+      continue;
+    }
     const std::string before = text;
     for (std::size_t at = text.find(".data"); at != std::string::npos;
          at = text.find(".data", at + 7)) {
