@@ -212,6 +212,7 @@ std::string teamPaths(std::string text,
 // The texts of the files as this round links them.
 std::vector<std::string> textsOf(const std::vector<ScriptFile>& files) {
   std::vector<std::string> texts;
+  texts.reserve(files.size());
   for (const ScriptFile& f : files) {
     texts.push_back(f.text);
   }
