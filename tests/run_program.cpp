@@ -2,6 +2,7 @@
 
 #include "platform/platform.h"
 
+#include <cstdio>
 #include <random>
 
 #ifdef _WIN32
@@ -61,13 +62,23 @@ int runProgram(const std::string& program, const std::vector<std::string>& args,
   startup.hStdError = errFile;
   PROCESS_INFORMATION process{};
   const std::wstring programPath = std::filesystem::absolute(wide(program)).wstring();
-  const BOOL started = CreateProcessW(programPath.c_str(), commandLine.data(), nullptr, nullptr,
-                                      TRUE, 0, nullptr, folder.c_str(), &startup, &process);
+  // A process that could not be created (wine on a loaded machine, now and
+  // then) is the machine's failure, not the program's: it is tried again a
+  // few times, and said when it stays.
+  BOOL started = FALSE;
+  DWORD error = 0;
+  for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+    started = CreateProcessW(programPath.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0,
+                             nullptr, folder.c_str(), &startup, &process);
+    error = started ? 0 : GetLastError();
+  }
   CloseHandle(outFile);
   if (errFile != outFile) {
     CloseHandle(errFile);
   }
   if (!started) {
+    std::fprintf(stderr, "runProgram: %s could not be started (error %lu)\n", program.c_str(),
+                 static_cast<unsigned long>(error));
     return -1;
   }
   WaitForSingleObject(process.hProcess, INFINITE);
