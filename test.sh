@@ -34,10 +34,31 @@ fi
 # start; one left running from an interrupted run is used as it is.
 wineserver -p 2>/dev/null || true
 trap 'wineserver -k 2>/dev/null || true' EXIT
-cmake --workflow --preset test
-cmake --workflow --preset sanitize
-cmake --workflow --preset windows
+# Each step runs whatever the steps before it did, so that one failure
+# doesn't hide the others; the summary says which passed, and the status is
+# that of the first step that failed.
+summary=()
+status=0
+step() {
+  local name=$1 rc=0
+  shift
+  "$@" || rc=$?
+  if [ "$rc" -eq 0 ]; then
+    summary+=("  passed  $name")
+  else
+    summary+=("  FAILED  $name (status $rc)")
+    [ "$status" -ne 0 ] || status=$rc
+  fi
+}
 # The release packages, the arm64 one cross-compiled: each packages the
 # example into the native image's bytes (arm64 under qemu-aarch64).
-./release.sh
-bash tests/release_test.sh .
+# shellcheck disable=SC2317 # run through step
+release() { ./release.sh && bash tests/release_test.sh .; }
+step "tests (GCC)" cmake --workflow --preset test
+step "sanitizers and fuzzing (Clang)" cmake --workflow --preset sanitize
+step "Windows (MinGW-w64, wine)" cmake --workflow --preset windows
+step "release packages" release
+echo
+echo "test.sh:"
+printf '%s\n' "${summary[@]}"
+exit "$status"

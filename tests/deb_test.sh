@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Makes the Debian package from a build folder and checks its metadata and
-# contents; as root, and where no pakforge package is installed already,
-# also installs it with dpkg, runs pakforge from PATH on the consumer
-# example's inputs, and removes it again. Exits 77 (skipped) when it can't
-# install. Usage: deb_test.sh BUILD_DIR SOURCE_DIR
+# contents; then installs it with dpkg into a scratch root of its own, runs
+# pakforge and aelfdump from there on the consumer example's inputs, and
+# removes it again. The system's own package database is never touched.
+# Usage: deb_test.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 build=$1
 source=$2
@@ -32,25 +32,26 @@ for file in ./usr/bin/pakforge ./usr/bin/aelfdump ./usr/share/man/man1/pakforge.
   grep -q " $file\$" <<<"$contents" || fail "$file is not in the package"
 done
 
-if [ "$(id -u)" -ne 0 ] || dpkg -s pakforge >/dev/null 2>&1; then
-  echo "metadata and contents OK; not installing (not root, or pakforge already installed)"
-  rm -rf "$work"
-  exit 77
-fi
-trap 'dpkg -r pakforge >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
-dpkg -i "$deb" >/dev/null || fail "dpkg -i failed"
-[ "$(command -v pakforge)" = /usr/bin/pakforge ] || fail "pakforge is not on PATH"
+# shellcheck source=tests/scratch_dpkg.sh
+. "$(dirname "$0")/scratch_dpkg.sh"
+trap 'rm -rf "$work"' EXIT
+root=$work/root
+scratch_dpkg "$root" -i "$deb" >/dev/null || fail "dpkg -i failed"
+scratch_dpkg "$root" -s pakforge | grep -q "^Status: install ok installed" ||
+  fail "dpkg does not say the package is installed"
+[ "$(PATH="$root/usr/bin:$PATH" command -v pakforge)" = "$root/usr/bin/pakforge" ] ||
+  fail "pakforge is not in the package's bin folder"
 mkdir -p "$work/run/build"
 cp "$source/examples/firmware/prebuilt/recipe/output.map" "$work/run/output.map"
 cp "$source/examples/firmware/prebuilt/recipe/output.elf" "$work/run/output.elf"
 cp "$source/examples/consumer/config.bin" "$work/run/output_CFG.bin"
 cp "$source/examples/consumer/resources.bin" "$work/run/output_RES.bin"
-(cd "$work/run/build" && pakforge >/dev/null 2>&1) || fail "pakforge from PATH failed"
-aelfdump --elf "$work/run/output.elf" "$work/run/prog.alf" >/dev/null ||
-  fail "aelfdump from PATH rejects the image"
-man -w pakforge >/dev/null 2>&1 || fail "man does not find pakforge(1)"
-dpkg -r pakforge >/dev/null || fail "dpkg -r failed"
-[ ! -e /usr/bin/pakforge ] && [ ! -e /usr/share/man/man1/pakforge.1.gz ] && [ ! -e /usr/share/man/man1/pakforge.1 ] ||
-  fail "files left behind after removal"
-dpkg -s pakforge >/dev/null 2>&1 && fail "package still registered"
+(cd "$work/run/build" && "$root/usr/bin/pakforge" >/dev/null 2>&1) || fail "the installed pakforge failed"
+"$root/usr/bin/aelfdump" --elf "$work/run/output.elf" "$work/run/prog.alf" >/dev/null ||
+  fail "the installed aelfdump rejects the image"
+man -M "$root/usr/share/man" -w pakforge >/dev/null 2>&1 || fail "man does not find pakforge(1)"
+scratch_dpkg "$root" -r pakforge >/dev/null || fail "dpkg -r failed"
+[ ! -e "$root/usr/bin/pakforge" ] && [ ! -e "$root/usr/share/man/man1/pakforge.1.gz" ] &&
+  [ ! -e "$root/usr/share/man/man1/pakforge.1" ] || fail "files left behind after removal"
+scratch_dpkg "$root" -s pakforge >/dev/null 2>&1 && fail "package still registered"
 echo "Debian package: OK"

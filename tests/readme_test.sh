@@ -7,7 +7,8 @@
 # in scratch folders: a copy of the source tree for the set-up, install,
 # CMake and package blocks, a small firmware project for the Makefile and
 # the shell script; /usr/local and /opt/pakforge stand for a scratch prefix,
-# and the .deb is installed only as root, and removed again.
+# and the .deb block's dpkg installs into a scratch root with a package
+# database of its own: the system is never changed.
 # Usage: readme_test.sh SOURCE_DIR BUILD_DIR          (Linux blocks)
 #        readme_test.sh SOURCE_DIR BUILD_DIR --batch   (the batch file, under wine)
 set -euo pipefail
@@ -16,6 +17,9 @@ build=$(cd "$2" && pwd)
 mode=${3:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# shellcheck source=tests/scratch_dpkg.sh
+. "$source/tests/scratch_dpkg.sh"
+export -f scratch_dpkg
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 # The README and the manual's pages: a block lives in one of them.
@@ -35,7 +39,8 @@ block() {
 # $work/NAME.log; false when it fails.
 run() {
   local name=$1 folder=$2 text
-  text=$(block "$name" | sed "s|/usr/local|$work/prefix|g; s|/opt/pakforge|$work/prefix|g")
+  text=$(block "$name" | sed "s|/usr/local|$work/prefix|g; s|/opt/pakforge|$work/prefix|g
+    s|\$(command -v sudo) dpkg |scratch_dpkg $work/debroot |g")
   [ -n "$text" ] || { fail "no block marked '$name'"; return 1; }
   (cd "$folder" && bash -e -c "$text") >"$work/$name.log" 2>&1 || {
     fail "the '$name' block failed:"; sed 's/^/    /' "$work/$name.log" | tail -n 20 >&2; return 1; }
@@ -188,13 +193,10 @@ if run set-up "$work/repo"; then
         fail "the firmware configured with -Dpakforge_DIR does not build"
     fi
   fi
-  if [ "$(id -u)" -eq 0 ] && ! dpkg -s pakforge >/dev/null 2>&1; then
-    if run deb "$work/repo"; then
-      [ -x /usr/bin/pakforge ] && [ -x /usr/bin/aelfdump ] || fail "the .deb installed no pakforge in /usr/bin"
-      dpkg -r pakforge >/dev/null || fail "dpkg -r pakforge failed"
-    fi
-  else
-    echo "the .deb block is not run: not root, or a pakforge package is installed"
+  if run deb "$work/repo"; then
+    [ -x "$work/debroot/usr/bin/pakforge" ] && [ -x "$work/debroot/usr/bin/aelfdump" ] ||
+      fail "the .deb installed no pakforge in /usr/bin"
+    scratch_dpkg "$work/debroot" -r pakforge >/dev/null || fail "dpkg -r pakforge failed"
   fi
 fi
 [ "$failures" -eq 0 ] || exit 1
