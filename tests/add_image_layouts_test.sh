@@ -13,7 +13,8 @@
 #   cond_map    a -Map only a generator expression's condition decides:
 #               configuring says to name it with MAP
 # Then a failing packaging step followed by a second build: no image is
-# left, and the second build fails too.
+# left, and the second build fails too; and resources too large for the
+# flash (pakforge writes the image, then exits 250): no image is left.
 # Usage: add_image_layouts_test.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -148,5 +149,15 @@ for generator in Ninja "Unix Makefiles"; do
   cp "$work/config.good" "$work/src/ttext/config.bin"
   cmake --build "$folder" >"$work/log" 2>&1 || fail "ttext ($generator): the repaired build failed"
   [ -f "$folder/fw.alf" ] || fail "ttext ($generator): no image after the repair"
+  # Resources too large for the flash: pakforge writes the image and exits
+  # 250, and the build fails with no image at OUTPUT.
+  cp "$work/src/ttext/resources.bin" "$work/resources.good"
+  head -c 200000 /dev/zero >"$work/src/ttext/resources.bin"
+  if cmake --build "$folder" >"$work/log" 2>&1; then
+    fail "ttext ($generator): resources too large for the flash did not fail the build"
+  fi
+  grep -q "status 250" "$work/log" || { cat "$work/log"; fail "ttext ($generator): pakforge did not end with 250"; }
+  [ ! -e "$folder/fw.alf" ] || fail "ttext ($generator): an image too large for the flash was left"
+  cp "$work/resources.good" "$work/src/ttext/resources.bin"
 done
 echo "pakforge_add_image layouts: OK"

@@ -27,7 +27,7 @@ for program in pakforge aelfdump; do
 done
 contents=$(dpkg-deb --contents "$deb")
 for file in ./usr/bin/pakforge ./usr/bin/aelfdump ./usr/share/man/man1/pakforge.1 \
-  ./usr/share/man/man1/aelfdump.1 ./usr/lib/cmake/pakforge/pakforgeConfig.cmake \
+  ./usr/share/man/man1/aelfdump.1 ./usr/lib/cmake/pakforge/pakforgeConfig.cmake ./usr/lib/cmake/pakforge/pakforgeRun.cmake \
   ./usr/share/pakforge/link.ld; do
   grep -q " $file\$" <<<"$contents" || fail "$file is not in the package"
 done

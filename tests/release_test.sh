@@ -40,7 +40,7 @@ for arch in x86_64 aarch64; do
   folder=$work/pakforge-$version-linux-$arch
   tar xzf "$release/pakforge-$version-linux-$arch.tar.gz" -C "$work"
   for file in bin/pakforge bin/aelfdump share/man/man1/pakforge.1 share/man/man1/aelfdump.1 \
-    share/pakforge/link.ld lib/cmake/pakforge/pakforgeConfig.cmake; do
+    share/pakforge/link.ld lib/cmake/pakforge/pakforgeConfig.cmake lib/cmake/pakforge/pakforgeRun.cmake; do
     [ -f "$folder/$file" ] || fail "the $arch archive has no $file"
   done
   ! readelf -S "$folder/bin/pakforge" | grep -q '\.debug_' || fail "the $arch pakforge is not stripped"

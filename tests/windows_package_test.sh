@@ -15,7 +15,7 @@ zip=$(ls "$work"/pakforge-*.zip)
 root=$(ls -d "$work"/pakforge-*/)
 for file in bin/pakforge.exe bin/aelfdump.exe share/doc/pakforge/README.md share/pakforge/link.ld \
   lib/cmake/pakforge/pakforgeConfig.cmake lib/cmake/pakforge/pakforgeConfigVersion.cmake \
-  lib/cmake/pakforge/pakforgeTargets.cmake; do
+  lib/cmake/pakforge/pakforgeTargets.cmake lib/cmake/pakforge/pakforgeRun.cmake; do
   [ -f "$root/$file" ] || fail "$file is not in the package"
 done
 [ -z "$(find "$root" -iname '*.dll')" ] || fail "the package holds DLLs"
