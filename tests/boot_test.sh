@@ -30,7 +30,7 @@ printf 'res' >"$work/output_RES.bin"
 # boot IMAGE ADDRESS: the loader's status; what it said in $work/said.
 boot() {
   local status=0
-  timeout 60 qemu-system-arm -M netduinoplus2 -nographic -monitor none -serial none \
+  timeout 600 qemu-system-arm -M netduinoplus2 -nographic -monitor none -serial none \
     -semihosting-config enable=on,target=native -kernel "$loader" \
     -device "loader,file=$1,addr=$2" >"$work/said" 2>&1 || status=$?
   echo "$status"
@@ -84,7 +84,7 @@ for linker in gnu lld; do
     address=$(awk -v n="$name" '$3 == n { print $1 }' "$link/symbols.txt")
     [ -n "$address" ] || fail "template ($linker): no $name in symbols.txt"
     status=0
-    timeout 60 qemu-system-arm -M netduinoplus2 -nographic -monitor none -serial none \
+    timeout 600 qemu-system-arm -M netduinoplus2 -nographic -monitor none -serial none \
       -semihosting-config enable=on,target=native -kernel "$loader" \
       -device "loader,file=$work/template-$linker/prog.alf,addr=$code_at" \
       -device "loader,addr=0x2001FFF0,data=0x$address,data-len=4" >"$work/said" 2>&1 || status=$?
