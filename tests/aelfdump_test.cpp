@@ -230,8 +230,9 @@ TEST_F(Aelfdump, FixRunsTheLinkCommandAndShowsWhatItSays) {
   const std::string script = "SECTIONS\n{\n  .text : { *(.text*) } > FLASH\n}\n";
   writeText(path("work/app.ld"), script);
   // A long argument makes a command line longer than a path may be.
-  const Outcome r = dump(
-      {"--fix", "app.ld", "--write", "--", AELFDUMP_EXE, std::string(300, 'a'), "-T", "app.ld"});
+  // Its name tells no linker from a driver: --driver says which.
+  const Outcome r = dump({"--fix", "app.ld", "--write", "--driver", "--", AELFDUMP_EXE,
+                          std::string(300, 'a'), "-T", "app.ld"});
   EXPECT_EQ(r.status, 11);
   EXPECT_EQ(
       r.out.rfind("round 1: the link fails (status 2):\naelfdump: unknown option '-Wl,-Map=", 0),
@@ -240,6 +241,12 @@ TEST_F(Aelfdump, FixRunsTheLinkCommandAndShowsWhatItSays) {
   EXPECT_EQ(r.err,
             "aelfdump: the link command fails before any fix: fix what the linker says first\n");
   EXPECT_EQ(text(readFile(path("work/app.ld"))), script);
+  // A program that is not there is named.
+  const Outcome missing =
+      dump({"--fix", "app.ld", "--", "no-such-arm-gcc", "-T", "app.ld", "-o", "fw.elf"});
+  EXPECT_EQ(missing.status, 11);
+  EXPECT_EQ(missing.out, "round 1: the link command's program 'no-such-arm-gcc' is not found:\n");
+  EXPECT_EQ(missing.err.rfind("aelfdump: the link command can't start", 0), 0U) << missing.err;
 }
 
 }  // namespace

@@ -64,7 +64,8 @@ TEST_F(FixCommand, EverySpellingOfTheScriptMapAndOutput) {
   const std::vector<Row> rows = {
       {"gcc -T app.ld -o fw.elf a.o", "gcc -T C -o E a.o -Wl,-Map=M -Wl,-n"},
       {"gcc -Tapp.ld -ofw.elf a.o", "gcc -TC -oE a.o -Wl,-Map=M -Wl,-n"},
-      {"gcc -Wl,-T,app.ld -Wl,-Map=fw.map -o fw.elf a.o", "gcc -Wl,-T,C -o E a.o -Wl,-Map=M -Wl,-n"},
+      {"gcc -Wl,-T,app.ld -Wl,-Map=fw.map -o fw.elf a.o",
+       "gcc -Wl,-T,C -o E a.o -Wl,-Map=M -Wl,-n"},
       {"gcc -Wl,-T -Wl,app.ld -Wl,-Map,fw.map,--gc-sections a.o",
        "gcc -Wl,-T -Wl,C -Wl,--gc-sections a.o -o E -Wl,-Map=M -Wl,-n"},
       {"gcc -Wl,--script=app.ld -Xlinker -Map -Xlinker fw.map -o fw.elf a.o",
@@ -73,24 +74,28 @@ TEST_F(FixCommand, EverySpellingOfTheScriptMapAndOutput) {
        "gcc -Xlinker -T -Xlinker C -Wl,-n a.o -o E -Wl,-Map=M"},
       {"gcc -L lib -T mem.ld -T app.ld -o fw.elf a.o",
        "gcc -L lib -T mem.ld -T C -o E a.o -Wl,-Map=M -Wl,-n"},
-      {"arm-none-eabi-ld -T app.ld -Map fw.map -o fw.elf a.o", "arm-none-eabi-ld -T C -o E a.o -Map=M -n"},
+      {"arm-none-eabi-ld -T app.ld -Map fw.map -o fw.elf a.o",
+       "arm-none-eabi-ld -T C -o E a.o -Map=M -n"},
       {"ld.lld --script app.ld -Map=fw.map --output fw.elf a.o",
        "ld.lld --script C --output E a.o -Map=M -n"},
-      {"ld.lld --script=./app.ld -n --output=fw.elf a.o", "ld.lld --script=C -n --output=E a.o -Map=M"},
+      {"ld.lld --script=./app.ld -n --output=fw.elf a.o",
+       "ld.lld --script=C -n --output=E a.o -Map=M"},
       // -Ttext= sets an address: the script is the other.
-      {"ld.lld -Ttext=0x08020000 -T app.ld a.o", "ld.lld -Ttext=0x08020000 -T C a.o -o E -Map=M -n"},
+      {"ld.lld -Ttext=0x08020000 -T app.ld a.o",
+       "ld.lld -Ttext=0x08020000 -T C a.o -o E -Map=M -n"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.command);
     LinkCommand command;
     std::string error;
-    ASSERT_TRUE(readLinkCommand(words(row.command), "app.ld", command, error)) << error;
+    ASSERT_TRUE(readLinkCommand(words(row.command), "app.ld", ProgramKind::unknown, command, error))
+        << error;
     EXPECT_EQ(joined(commandFor(command, "C", "M", "E", true)), row.run);
   }
   LinkCommand command;
   std::string error;
   ASSERT_TRUE(readLinkCommand(words("gcc -Wl,-Map=out/fw.map -o out/fw.elf -T app.ld"), "app.ld",
-                              command, error));
+                              ProgramKind::unknown, command, error));
   EXPECT_EQ(command.map, "out/fw.map");
   EXPECT_EQ(command.elf, "out/fw.elf");
   EXPECT_TRUE(command.driver);
@@ -104,19 +109,61 @@ TEST_F(FixCommand, ACommandThatDoesNotNameTheScript) {
   const std::vector<Row> rows = {
       {"gcc -o fw.elf a.o", "the link command names no linker script"},
       {"gcc -Ttext=0x08020000 a.o", "the link command names no linker script"},
-      {"gcc -T lib/mem.ld a.o", "the link command does not name 'app.ld': its linker script is "
-                                "'lib/mem.ld'"},
+      {"gcc -T lib/mem.ld a.o",
+       "the link command does not name 'app.ld': its linker script is "
+       "'lib/mem.ld'"},
   };
   for (const Row& row : rows) {
     LinkCommand command;
     std::string error;
-    EXPECT_FALSE(readLinkCommand(words(row.command), "app.ld", command, error));
+    EXPECT_FALSE(
+        readLinkCommand(words(row.command), "app.ld", ProgramKind::unknown, command, error));
     EXPECT_EQ(error.substr(0, row.error.size()), row.error);
   }
   // A script found on a -L folder is the same file.
   LinkCommand command;
   std::string error;
-  EXPECT_TRUE(readLinkCommand(words("gcc -Llib -T mem.ld a.o"), "lib/mem.ld", command, error));
+  EXPECT_TRUE(readLinkCommand(words("gcc -Llib -T mem.ld a.o"), "lib/mem.ld", ProgramKind::unknown,
+                              command, error));
+}
+
+TEST_F(FixCommand, ADriverIsToldFromALinkerByWhatItIs) {
+  struct Row {
+    std::string command;
+    ProgramKind said;
+    bool driver;
+  };
+  const std::vector<Row> rows = {
+      {"arm-none-eabi-gcc-12.2.1 -T app.ld a.o", ProgramKind::unknown, true},
+      {"/opt/llvm/bin/clang++ -T app.ld a.o", ProgramKind::unknown, true},
+      {"C:\\arm\\bin\\arm-none-eabi-g++.exe -T app.ld a.o", ProgramKind::unknown, true},
+      {"arm-none-eabi-ld.bfd -T app.ld a.o", ProgramKind::unknown, false},
+      {"ld.lld -T app.ld a.o", ProgramKind::unknown, false},
+      // A wrapper's name has "ld" in it, but no word of a linker: its
+      // options say it is a driver, or a linker.
+      {"./build.sh -mcpu=cortex-m4 -T app.ld a.o", ProgramKind::unknown, true},
+      {"./build.sh -T app.ld -Wl,--gc-sections a.o", ProgramKind::unknown, true},
+      {"./build.sh -T app.ld --gc-sections a.o", ProgramKind::unknown, false},
+      // Said by the user, whatever the name.
+      {"./build.sh -T app.ld a.o", ProgramKind::driver, true},
+      {"./mold-wrap -T app.ld a.o", ProgramKind::driver, true},
+      {"./build.sh -T app.ld a.o", ProgramKind::linker, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.command);
+    LinkCommand command;
+    std::string error;
+    ASSERT_TRUE(readLinkCommand(words(row.command), "app.ld", row.said, command, error)) << error;
+    EXPECT_EQ(command.driver, row.driver);
+  }
+  // Neither its name nor its options tell: said so, and how to say which.
+  LinkCommand command;
+  std::string error;
+  EXPECT_FALSE(readLinkCommand(words("./build.sh -T app.ld a.o"), "app.ld", ProgramKind::unknown,
+                               command, error));
+  EXPECT_EQ(error,
+            "can't tell whether './build.sh' is a compiler driver (gcc, clang) or a linker "
+            "(ld, ld.lld): say which with --driver or --linker before --");
 }
 
 TEST(UnifiedDiff, HunksAsDiffWritesThem) {

@@ -104,23 +104,6 @@ int readFiles(const std::string& script, const fix::LinkCommand& command,
   return 0;
 }
 
-// A folder of the run's own under the system's temporary folder.
-bool makeWorkFolder(fs::path& folder) {
-  std::error_code error;
-  const fs::path base = fs::temp_directory_path(error);
-  if (error) {
-    return false;
-  }
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    folder = base / ("aelfdump-fix-" + std::to_string(platform::processId()) + "-" +
-                     std::to_string(attempt));
-    if (fs::create_directory(folder, error) && !error) {
-      return true;
-    }
-  }
-  return false;
-}
-
 // The file as the link reads it: its INCLUDEs name the copies.
 std::string forLink(const ScriptFile& file, const std::vector<ScriptFile>& files,
                     const std::vector<std::string>& copies) {
@@ -170,11 +153,43 @@ std::string codesOf(const LinkDiagnosis& d) {
   return codes;
 }
 
+// The text with every line end that an edit wrote (a bare LF) in the
+// file's own form: a file whose every line ends in CR LF keeps that form.
+std::string inFileForm(const std::string& original, const std::string& text) {
+  const std::size_t lines =
+      static_cast<std::size_t>(std::count(original.begin(), original.end(), '\n'));
+  std::size_t crlf = 0;
+  for (std::size_t at = original.find("\r\n"); at != std::string::npos;
+       at = original.find("\r\n", at + 2)) {
+    ++crlf;
+  }
+  if (lines == 0 || crlf != lines) {
+    return text;
+  }
+  std::string out;
+  out.reserve(text.size() + text.size() / 32);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) {
+      out += '\r';
+    }
+    out += text[i];
+  }
+  return out;
+}
+
 // Puts every changed file in place of the team's, atomically each; none
-// when any of them may not be written.
+// when any of them may not be written, or holds other bytes than --fix read
+// (an edit saved while it linked): the fix was proved on what was read.
 int writeFiles(const std::vector<ScriptFile>& files) {
   for (const ScriptFile& f : files) {
-    if (f.text != f.original && !platform::mayWrite(f.path)) {
+    std::string now;
+    if (!readText(f.path, now) || now != f.original) {
+      std::cerr << "aelfdump: '" << f.path
+                << "' changed while --fix ran: no file was changed; run --fix again on what it "
+                   "holds now\n";
+      return kNotWritten;
+    }
+    if (f.text != f.original && platform::isReadOnly(f.path)) {
       std::cerr << "aelfdump: can't write '" << f.path << "' (read-only): no file was changed\n";
       return kNotWritten;
     }
@@ -183,8 +198,9 @@ int writeFiles(const std::vector<ScriptFile>& files) {
     if (f.text == f.original) {
       continue;
     }
+    const std::string text = inFileForm(f.original, f.text);
     OutputFile out;
-    if (!out.open(f.path) || !out.write(f.text.data(), f.text.size()) || !out.finish()) {
+    if (!out.open(f.path) || !out.write(text.data(), text.size()) || !out.finish()) {
       std::cerr << "aelfdump: can't write '" << f.path << "'\n";
       return kNotWritten;
     }
@@ -195,8 +211,8 @@ int writeFiles(const std::vector<ScriptFile>& files) {
 
 // A message about the fix's own link, with the team's paths in place of
 // the fix's folder, which is gone once it ends.
-std::string teamPaths(std::string text,
-                      std::initializer_list<std::pair<std::string, std::string>> paths) {
+using PathPairs = std::vector<std::pair<std::string, std::string>>;
+std::string teamPaths(std::string text, const PathPairs& paths) {
   for (const auto& [ours, theirs] : paths) {
     if (theirs.empty()) {
       continue;
@@ -244,171 +260,277 @@ std::string breachText(const std::vector<contract::Breach>& breaches) {
   return text;
 }
 
-}  // namespace
+// What one run of --fix keeps across its rounds.
+struct FixRun {
+  fix::LinkCommand command;
+  std::vector<ScriptFile> files;
+  std::string work;  // the private folder of the fix's links
+  std::vector<std::string> copies;
+  std::string map, elf, log;
+  bool noPageAlign = false;
+  // The team's link as it came, which every fixed link must keep the
+  // firmware's meaning of.
+  contract::LinkFacts firstLink;
+  contract::ScriptFacts firstScripts;
+  // The last link's verdict, for the closing lines: pakforge's refusal and
+  // the codes left, or what the link breaks of the firmware's contract.
+  std::string verdictText, left, breaches;
 
-int fixScript(const std::string& script, const std::vector<std::string>& commandArgs, bool write) {
+  std::string path(const std::string& name) const {
+    return (platform::nativePath(work) / name).string();
+  }
+  // The fix's paths in a message, as the team knows them.
+  PathPairs teamNames() const {
+    PathPairs pairs = {{elf, command.elf}, {map, command.map}};
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      pairs.emplace_back(copies[i], files[i].path);
+    }
+    return pairs;
+  }
+};
+
+// The checks before any link: the script, the command, the files it
+// INCLUDEs, the private folder. 0, or the status, said.
+int prepare(const std::string& script, const std::vector<std::string>& commandArgs,
+            const FixOptions& options, FixRun& run) {
   if (script.ends_with(".S") || script.ends_with(".s")) {
     std::cerr << "aelfdump: '" << script
               << "' is a source for the C preprocessor: run --fix on the script it makes, and "
                  "carry the changes back\n";
     return kScriptNotEditable;
   }
-  fix::LinkCommand command;
   std::string error;
   if (platform::fileKind(script) != platform::FileKind::regular) {
     std::cerr << "aelfdump: can't open '" << script << "'\n";
     return 1;
   }
-  if (!fix::readLinkCommand(commandArgs, script, command, error)) {
+  if (!fix::readLinkCommand(commandArgs, script, options.program, run.command, error)) {
     std::cerr << "aelfdump: " << error << "\n";
     return 2;
   }
-  std::vector<ScriptFile> files;
-  if (const int status = readFiles(script, command, files); status != 0) {
+  if (const int status = readFiles(script, run.command, run.files); status != 0) {
     return status;
   }
-  fs::path work;
-  if (!makeWorkFolder(work)) {
+  // Private: the copies are the team's scripts, which no other user of the
+  // machine may read.
+  if (!platform::makePrivateFolder("aelfdump-fix-", run.work)) {
     std::cerr << "aelfdump: can't make a folder for the fix's links\n";
     return 1;
   }
-  const auto path = [&work](const std::string& name) { return (work / name).string(); };
-  std::vector<std::string> copies;
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    const fs::path name = platform::nativePath(files[i].path).filename();
-    copies.push_back(path(std::to_string(i) + "-" + name.string()));
+  for (std::size_t i = 0; i < run.files.size(); ++i) {
+    const fs::path name = platform::nativePath(run.files[i].path).filename();
+    run.copies.push_back(run.path(std::to_string(i) + "-" + name.string()));
   }
-  const std::string map = path("output.map");
-  const std::string elf = path("output.elf");
-  const std::string log = path("link.txt");
-  bool noPageAlign = false;
-  int status = kNotFixed;
-  std::string verdictText;
-  std::string left;
-  // The team's link as it came, which every fixed link must keep the
-  // firmware's meaning of.
-  contract::LinkFacts firstLink;
-  contract::ScriptFacts firstScripts;
-  std::string breaches;
-  for (int round = 1; round <= kMaxRounds; ++round) {
-    const auto unwritten = std::find_if(files.begin(), files.end(), [&](const ScriptFile& f) {
-      const std::size_t i = static_cast<std::size_t>(&f - files.data());
-      return !writeText(copies[i], forLink(f, files, copies));
-    });
-    if (unwritten != files.end()) {
-      std::cerr << "aelfdump: can't write the copy of '" << unwritten->path << "' in "
-                << work.string() << "\n";
+  run.map = run.path("output.map");
+  run.elf = run.path("output.elf");
+  run.log = run.path("link.txt");
+  return 0;
+}
+
+// What stopped a link, in words.
+std::string linkFailure(const platform::RunResult& result, const std::string& program) {
+  if (!result.started && result.notFound) {
+    return "the link command's program '" + program + "' is not found";
+  }
+  if (!result.started) {
+    return "the link command's program '" + program + "' can't be run (" + result.error + ")";
+  }
+  if (result.signal != 0) {
+    return "the link was ended by " + platform::signalName(result.signal);
+  }
+  if (result.status < 0) {
+    return "the link's end can't be known (" + result.error + ")";
+  }
+  return "the link fails (status " + std::to_string(result.status) + ")";
+}
+
+// Links this round's copies. True when the link succeeded (its warnings
+// shown); false when it failed, said, with `status` set.
+bool linkCopies(FixRun& run, int round, int& status) {
+  for (std::size_t i = 0; i < run.files.size(); ++i) {
+    if (!writeText(run.copies[i], forLink(run.files[i], run.files, run.copies))) {
+      std::cerr << "aelfdump: can't write the copy of '" << run.files[i].path << "' in " << run.work
+                << "\n";
       status = 1;
-      break;
-    }
-    const std::vector<std::string> args =
-        fix::commandFor(command, copies.front(), map, elf, noPageAlign);
-    const int linked = platform::runCommand(args, log);
-    std::string linkOutput;
-    readText(log, linkOutput);
-    if (linked != 0) {
-      std::cout << "round " << round << ": the link fails (status " << linked << "):\n"
-                << linkOutput;
-      if (round == 1) {
-        std::cerr << "aelfdump: the link command fails before any fix: fix what the linker says "
-                     "first\n";
-        status = kLinkFailsFirst;
-      } else {
-        std::cerr << "aelfdump: the linker refuses the script the fixes of round " << round - 1
-                  << " made; nothing was changed\n";
-        status = kNotFixed;
-      }
-      break;
-    }
-    contract::LinkFacts link;
-    contract::ScriptFacts scripts;
-    if (!readRoundFacts(elf, files, link, scripts)) {
-      status = kNotFixed;
-      break;
-    }
-    if (round == 1) {
-      firstLink = link;
-      firstScripts = scripts;
-    }
-    const LinkDiagnosis d = diagnoseLink(map, elf);
-    const BuildPreview verdict = previewBuild(d);
-    if (verdict.result == BuildResult::ok) {
-      const std::string codes = codesOf(d);
-      const std::vector<contract::Breach> broken =
-          contract::checkContract(firstLink, firstScripts, link, scripts);
-      std::cout << "round " << round << ": pakforge builds a correct image";
-      if (broken.empty()) {
-        std::cout << (codes.empty() ? "" : " (warnings left: " + codes + ")") << "\n";
-        status = 0;
-        break;
-      }
-      // An exact image of a firmware that would not run is no success.
-      breaches = breachText(broken);
-      std::cout << ", but the firmware would not run as your link's does:\n" << breaches;
-      verdictText.clear();
-      left = codes;
-    } else {
-      breaches.clear();
-      verdictText = teamPaths(verdict.message, {{elf, command.elf}, {map, command.map}});
-      left = codesOf(d);
-      std::cout << "round " << round << ": " << left << "\n";
-    }
-    if (round == kMaxRounds) {
-      break;
-    }
-    const fix::RoundEdits edits = fix::applyFixes(d, files);
-    for (const fix::RoundEdits::Change& change : edits.changes) {
-      std::string codes;
-      for (const std::string& code : change.codes) {
-        codes += (codes.empty() ? "" : " ") + code;
-      }
-      std::cout << "  " << codes << ": " << change.what << "\n";
-    }
-    const bool newFlag = edits.noPageAlign && !noPageAlign && !command.hasNoPageAlign;
-    if (newFlag) {
-      std::cout << "  PF401 PF402: linked with -n (no page alignment of segments)\n";
-      noPageAlign = true;
-    }
-    if (!edits.error.empty()) {
-      std::cerr << "aelfdump: " << edits.error << "\n";
-      break;
-    }
-    if (edits.changes.empty() && !newFlag) {
-      break;
+      return false;
     }
   }
-  // What changed, whatever the outcome: the diff of every file.
-  for (const ScriptFile& f : files) {
+  const platform::RunResult result = platform::runCommand(
+      fix::commandFor(run.command, run.copies.front(), run.map, run.elf, run.noPageAlign), run.log);
+  if (platform::heldInterrupt() != 0) {
+    return false;
+  }
+  std::string output;
+  readText(run.log, output);
+  output = teamPaths(output, run.teamNames());
+  const bool linked = result.started && result.signal == 0 && result.status == 0;
+  if (linked) {
+    if (!output.empty()) {
+      std::cout << "round " << round << ": the linker warns:\n" << output;
+    }
+    return true;
+  }
+  std::cout << "round " << round << ": " << linkFailure(result, run.command.args.front()) << ":\n"
+            << output;
+  // The last verdict is this link's: no earlier round's refusal is quoted.
+  run.verdictText.clear();
+  run.breaches.clear();
+  if (!result.started) {
+    std::cerr << "aelfdump: the link command can't start: give it as your build runs it (the "
+                 "program by a path, or one on PATH)\n";
+    status = kLinkFailsFirst;
+  } else if (round == 1) {
+    std::cerr << "aelfdump: the link command fails before any fix: fix what the linker says "
+                 "first\n";
+    status = kLinkFailsFirst;
+  } else {
+    std::cerr << "aelfdump: the linker refuses the script the fixes of round " << round - 1
+              << " made; nothing was changed\n";
+    status = kNotFixed;
+  }
+  return false;
+}
+
+// What a round's link came to.
+enum class Verdict { fixed, refused, stop };
+
+// Judges this round's link: pakforge's verdict, then the firmware's
+// contract against the first link. `d` is the diagnosis the edits answer.
+Verdict judgeLink(FixRun& run, int round, LinkDiagnosis& d, int& status) {
+  contract::LinkFacts link;
+  contract::ScriptFacts scripts;
+  if (!readRoundFacts(run.elf, run.files, link, scripts)) {
+    status = kNotFixed;
+    return Verdict::stop;
+  }
+  if (round == 1) {
+    run.firstLink = link;
+    run.firstScripts = scripts;
+  }
+  d = diagnoseLink(run.map, run.elf);
+  const BuildPreview verdict = previewBuild(d);
+  run.left = codesOf(d);
+  if (verdict.result != BuildResult::ok) {
+    run.breaches.clear();
+    run.verdictText =
+        teamPaths(verdict.message, {{run.elf, run.command.elf}, {run.map, run.command.map}});
+    std::cout << "round " << round << ": " << run.left << "\n";
+    return Verdict::refused;
+  }
+  const std::vector<contract::Breach> broken =
+      contract::checkContract(run.firstLink, run.firstScripts, link, scripts);
+  std::cout << "round " << round << ": pakforge builds a correct image";
+  if (broken.empty()) {
+    std::cout << (run.left.empty() ? "" : " (warnings left: " + run.left + ")") << "\n";
+    status = 0;
+    return Verdict::fixed;
+  }
+  // An exact image of a firmware that would not run is no success.
+  run.breaches = breachText(broken);
+  run.verdictText.clear();
+  std::cout << ", but the firmware would not run as your link's does:\n" << run.breaches;
+  return Verdict::refused;
+}
+
+// Edits the copies for the next round; false when there is nothing left to
+// change, or an edit failed (said).
+bool editFiles(FixRun& run, const LinkDiagnosis& d) {
+  const fix::RoundEdits edits = fix::applyFixes(d, run.files);
+  for (const fix::RoundEdits::Change& change : edits.changes) {
+    std::string codes;
+    for (const std::string& code : change.codes) {
+      codes += (codes.empty() ? "" : " ") + code;
+    }
+    std::cout << "  " << codes << ": " << change.what << "\n";
+  }
+  const bool newFlag = edits.noPageAlign && !run.noPageAlign && !run.command.hasNoPageAlign;
+  if (newFlag) {
+    std::cout << "  PF401 PF402: linked with -n (no page alignment of segments)\n";
+    run.noPageAlign = true;
+  }
+  if (!edits.error.empty()) {
+    std::cerr << "aelfdump: " << edits.error << "\n";
+    return false;
+  }
+  return !edits.changes.empty() || newFlag;
+}
+
+// 128 + the signal held while the links ran, said; 0 when none came.
+int stopStatus() {
+  const int signal = platform::heldInterrupt();
+  if (signal == 0) {
+    return 0;
+  }
+  std::cerr << "aelfdump: stopped by " << platform::signalName(signal)
+            << ": the link was ended and the fix's folder removed; nothing of yours was "
+               "changed\n";
+  return 128 + signal;
+}
+
+// The diff, the verdict's closing lines, and with `write` the files put in
+// place; the fix's folder is removed first.
+int finish(FixRun& run, int status, bool write) {
+  std::error_code ignored;
+  fs::remove_all(platform::nativePath(run.work), ignored);
+  // From here an interrupt ends the process as it would anywhere: a file
+  // being written is removed (OutputFile).
+  platform::releaseInterrupts();
+  if (const int stopped = stopStatus(); stopped != 0) {
+    return stopped;
+  }
+  for (const ScriptFile& f : run.files) {
     std::cout << fix::unifiedDiff(f.original, f.text, f.path);
   }
   if (status == 0) {
-    if (noPageAlign) {
-      std::cout << "the link command needs " << (command.driver ? "-Wl,-n" : "-n")
+    if (run.noPageAlign) {
+      std::cout << "the link command needs " << (run.command.driver ? "-Wl,-n" : "-n")
                 << " (no page alignment of segments)\n";
     }
-    const std::string teamMap = command.map.empty() ? "MAP" : command.map;
-    const std::string teamElf = command.elf.empty() ? "ELF" : command.elf;
+    const std::string teamMap = run.command.map.empty() ? "MAP" : run.command.map;
+    const std::string teamElf = run.command.elf.empty() ? "ELF" : run.command.elf;
     std::cout << "pakforge -m " << platform::shellQuoted(teamMap) << " -f "
               << platform::shellQuoted(teamElf) << " -c CFG.bin -r RES.bin -o IMAGE.alf\n";
     if (write) {
-      status = writeFiles(files);
-    } else if (std::any_of(files.begin(), files.end(),
-                           [](const ScriptFile& f) { return f.text != f.original; })) {
+      return writeFiles(run.files);
+    }
+    if (std::any_of(run.files.begin(), run.files.end(),
+                    [](const ScriptFile& f) { return f.text != f.original; })) {
       std::cout << "nothing of yours was changed: --write puts the fixed files in place\n";
     }
-  } else if (status == kNotFixed && !breaches.empty()) {
-    std::cout << "not fixed: the last link breaks what the firmware relies on:\n" << breaches;
+  } else if (status == kNotFixed && !run.breaches.empty()) {
+    std::cout << "not fixed: the last link breaks what the firmware relies on:\n" << run.breaches;
     std::cerr << "aelfdump: no edit of --fix keeps the firmware's meaning here; nothing of "
                  "yours was changed\n";
-  } else if (status == kNotFixed && !verdictText.empty()) {
-    std::cout << "not fixed: pakforge still refuses the link: " << verdictText << "\n"
-              << "left to you: " << left << " (aelfdump --explain CODE says what each needs)\n";
+  } else if (status == kNotFixed && !run.verdictText.empty()) {
+    std::cout << "not fixed: pakforge still refuses the link: " << run.verdictText << "\n"
+              << "left to you: " << run.left << " (aelfdump --explain CODE says what each needs)\n";
     std::cerr << "aelfdump: the script still needs changes no edit of --fix makes; nothing of "
                  "yours was changed\n";
   }
-  std::error_code ignored;
-  fs::remove_all(work, ignored);
   return status;
+}
+
+}  // namespace
+
+int fixScript(const std::string& script, const std::vector<std::string>& commandArgs,
+              const FixOptions& options) {
+  FixRun run;
+  if (const int status = prepare(script, commandArgs, options, run); status != 0) {
+    return status;
+  }
+  platform::holdInterrupts();
+  int status = kNotFixed;
+  for (int round = 1; round <= kMaxRounds && platform::heldInterrupt() == 0; ++round) {
+    if (!linkCopies(run, round, status)) {
+      break;
+    }
+    LinkDiagnosis d;
+    if (judgeLink(run, round, d, status) != Verdict::refused || round == kMaxRounds ||
+        !editFiles(run, d)) {
+      break;
+    }
+  }
+  return finish(run, status, options.write);
 }
 
 }  // namespace pakforge::aelfdump

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "fix/link_command.h"
+
 namespace pakforge::aelfdump {
 
 // The exit statuses of --fix beyond those of all modes (1: a file can't be
@@ -14,10 +16,18 @@ inline constexpr int kLinkFailsFirst = 11;     // the command fails before any f
 inline constexpr int kNotFixed = 12;           // findings left that no edit answers
 inline constexpr int kNotWritten = 13;         // --write could not replace a file
 
-// Links with copies of the script and the files it INCLUDEs, fixes them
-// round after round (at most four links), prints the diff, what each change
-// answers and the verdict; with `write`, puts the fixed files in place of
-// the team's once the last link passed every check.
-int fixScript(const std::string& script, const std::vector<std::string>& command, bool write);
+struct FixOptions {
+  bool write = false;                                    // put the fixed files in place
+  fix::ProgramKind program = fix::ProgramKind::unknown;  // as --driver or --linker say
+};
+
+// Links with copies of the script and the files it INCLUDEs, in a private
+// folder, fixes them round after round (at most four links), prints the
+// diff, what each change answers and the verdict; with `write`, puts the
+// fixed files in place of the team's once the last link passed every check
+// and each file still holds what was read. Ctrl-C, SIGTERM and SIGHUP end
+// the link and remove the folder: the status is then 128 + the signal.
+int fixScript(const std::string& script, const std::vector<std::string>& command,
+              const FixOptions& options);
 
 }  // namespace pakforge::aelfdump

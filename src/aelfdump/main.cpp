@@ -26,6 +26,9 @@ struct Arguments {
   bool link = false;
   std::optional<std::string> fix;
   bool write = false;
+  // What the link command's program is, when its name and options don't
+  // tell: --driver or --linker.
+  pakforge::fix::ProgramKind program = pakforge::fix::ProgramKind::unknown;
   // After --fix SCRIPT and "--": the link command.
   std::vector<std::string> command;
   std::optional<std::string> elf;
@@ -53,6 +56,13 @@ Arguments parseArguments(const std::vector<std::string>& args) {
       a.error = a.fix ? "--fix is given twice" : "--fix needs the linker script to fix";
     } else if (arg == "--write") {
       a.write = true;
+    } else if (arg == "--driver" || arg == "--linker") {
+      const auto said = arg == "--driver" ? pakforge::fix::ProgramKind::driver
+                                          : pakforge::fix::ProgramKind::linker;
+      if (a.program != pakforge::fix::ProgramKind::unknown && a.program != said) {
+        a.error = "--driver and --linker say opposite things";
+      }
+      a.program = said;
     } else if (arg == "--json") {
       a.json = true;
     } else if (arg == "--help" || arg == "-h") {
@@ -82,6 +92,8 @@ Arguments parseArguments(const std::vector<std::string>& args) {
     a.error = "--fix needs the link command after --";
   } else if (a.write && !a.fix) {
     a.error = "--write goes with --fix";
+  } else if (a.program != pakforge::fix::ProgramKind::unknown && !a.fix) {
+    a.error = "--driver and --linker go with --fix";
   } else if (a.explain && (a.link || a.elf || a.json || !a.positional.empty())) {
     a.error = "--explain takes a code alone";
   } else if (a.explain || a.fix) {
@@ -117,7 +129,7 @@ int main(int argc, char** argv) {
     return pakforge::aelfdump::explainRule(*a.explain);
   }
   if (a.fix) {
-    return pakforge::aelfdump::fixScript(*a.fix, a.command, a.write);
+    return pakforge::aelfdump::fixScript(*a.fix, a.command, {a.write, a.program});
   }
   if (a.link) {
     return pakforge::aelfdump::dumpLink(a.positional[0], a.positional[1], a.json);

@@ -1,6 +1,7 @@
 #include "fix/link_command.h"
 
 #include <algorithm>
+#include <array>
 #include <optional>
 #include <string_view>
 
@@ -20,14 +21,53 @@ struct Rewrite {
 // Which option a linker argument is, when it takes a value.
 enum class Takes { nothing, script, output, map, libraryPath };
 
-bool isLinker(std::string_view program) {
+// What the program is by its name's words ("arm-none-eabi-gcc-12" holds
+// gcc, "ld.lld" is a linker), not by the letters in it: "build.sh" names
+// neither.
+ProgramKind kindByName(std::string_view program) {
   const std::size_t slash = program.find_last_of("/\\");
   std::string_view name = slash == std::string_view::npos ? program : program.substr(slash + 1);
   if (name.ends_with(".exe")) {
     name.remove_suffix(4);
   }
-  return name.find("ld") != std::string_view::npos && name.find("gcc") == std::string_view::npos &&
-         name.find("g++") == std::string_view::npos && name.find("clang") == std::string_view::npos;
+  static constexpr std::array<std::string_view, 6> kDrivers = {"gcc", "g++",   "cc",
+                                                               "c++", "clang", "clang++"};
+  static constexpr std::array<std::string_view, 9> kLinkers = {
+      "ld", "ld.bfd", "ld.gold", "ld.lld", "lld", "gold", "mold", "ld.mold", "ld64.lld"};
+  ProgramKind kind = ProgramKind::unknown;
+  for (std::size_t at = 0; at <= name.size();) {
+    const std::size_t dash = std::min(name.find('-', at), name.size());
+    const std::string_view word = name.substr(at, dash - at);
+    if (std::find(kDrivers.begin(), kDrivers.end(), word) != kDrivers.end()) {
+      return ProgramKind::driver;
+    }
+    if (std::find(kLinkers.begin(), kLinkers.end(), word) != kLinkers.end()) {
+      kind = ProgramKind::linker;
+    }
+    at = dash + 1;
+  }
+  return kind;
+}
+
+// What the program is by what it is given: options only a compiler driver
+// takes, or only a linker. Unknown when it is given both or neither.
+ProgramKind kindByArguments(const std::vector<std::string>& args) {
+  static constexpr std::array<std::string_view, 11> kDriverOnly = {
+      "-Wl,",   "-Xlinker", "-mcpu=",   "-march=",   "-mthumb",  "-mfloat-abi=",
+      "-mfpu=", "-specs=",  "--specs=", "--target=", "-fuse-ld="};
+  static constexpr std::array<std::string_view, 6> kLinkerOnly = {
+      "-Map", "--Map", "--gc-sections", "--start-group", "--print-memory-usage", "-EL"};
+  bool driver = false;
+  bool linker = false;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string_view arg = args[i];
+    const auto starts = [arg](std::string_view prefix) { return arg.starts_with(prefix); };
+    driver = driver || std::any_of(kDriverOnly.begin(), kDriverOnly.end(), starts);
+    linker = linker || std::any_of(kLinkerOnly.begin(), kLinkerOnly.end(), starts);
+  }
+  return driver == linker ? ProgramKind::unknown
+         : driver         ? ProgramKind::driver
+                          : ProgramKind::linker;
 }
 
 // -Ttext=, -Tdata=, -Tbss= and -Ttext-segment= set addresses; they name no
@@ -189,7 +229,6 @@ std::vector<std::string> walk(const std::vector<std::string>& args, LinkCommand&
                               const Rewrite* rewrite) {
   info.scripts.clear();
   info.libraryPaths.clear();
-  info.driver = !args.empty() && !isLinker(args.front());
   std::vector<std::string> out;
   if (args.empty()) {
     return out;
@@ -227,13 +266,26 @@ std::vector<std::string> walk(const std::vector<std::string>& args, LinkCommand&
 }  // namespace
 
 bool readLinkCommand(const std::vector<std::string>& args, const std::string& script,
-                     LinkCommand& command, std::string& error) {
+                     ProgramKind kind, LinkCommand& command, std::string& error) {
   command = LinkCommand();
   command.args = args;
   if (args.empty()) {
     error = "no link command after --";
     return false;
   }
+  if (kind == ProgramKind::unknown) {
+    kind = kindByName(args.front());
+  }
+  if (kind == ProgramKind::unknown) {
+    kind = kindByArguments(args);
+  }
+  if (kind == ProgramKind::unknown) {
+    error = "can't tell whether '" + args.front() +
+            "' is a compiler driver (gcc, clang) or a linker (ld, ld.lld): say which with "
+            "--driver or --linker before --";
+    return false;
+  }
+  command.driver = kind == ProgramKind::driver;
   walk(args, command, nullptr);
   if (command.scripts.empty()) {
     error = "the link command names no linker script (-T SCRIPT, --script=SCRIPT or -Wl,-T,SCRIPT)";
@@ -274,6 +326,7 @@ std::vector<std::string> commandFor(const LinkCommand& command, const std::strin
                                     const std::string& map, const std::string& elf,
                                     bool noPageAlign) {
   LinkCommand info;
+  info.driver = command.driver;
   const Rewrite rewrite{&scriptCopy, &elf, &command.fixedScripts};
   std::vector<std::string> out = walk(command.args, info, &rewrite);
   if (info.elf.empty()) {

@@ -26,10 +26,16 @@ struct LinkCommand {
   bool hasNoPageAlign = false;  // -n or --nmagic
 };
 
+// Whether the command's program is a compiler driver or a linker: the
+// caller says, or it is told from the program's name, then from the
+// options it is given.
+enum class ProgramKind { unknown, driver, linker };
+
 // Reads the command; false with `error` when it names no linker script,
-// or names one other than `script` (compared as files).
+// or names one other than `script` (compared as files), or when `kind` is
+// unknown and can't be told.
 bool readLinkCommand(const std::vector<std::string>& args, const std::string& script,
-                     LinkCommand& command, std::string& error);
+                     ProgramKind kind, LinkCommand& command, std::string& error);
 
 // The command as the fix runs it: `scriptCopy` for the script, its map and
 // ELF file written to `map` and `elf`, and -n added when `noPageAlign`.

@@ -88,11 +88,42 @@ std::uint64_t processId();
 // them), on POSIX systems as the shell reads it.
 std::string commandLine(const std::vector<std::string>& args);
 
+// How a command run by runCommand ended.
+struct RunResult {
+  bool started = false;   // false: it could not be started (see notFound)
+  bool notFound = false;  // no such program, where the system looks for it
+  int status = -1;        // its exit status, when it exited
+  int signal = 0;         // the signal that ended it, when one did
+  std::string error;      // why it could not be started, or run at all
+};
+
 // Runs a program (args[0], looked up on PATH as the system does) with
 // `args`, no standard input, and its standard output and error both written
-// to the file `output`. Its exit status, or -1 when it could not be run or
-// did not exit normally.
-int runCommand(const std::vector<std::string>& args, const std::string& output);
+// to the file `output`, in a process group (on Windows a job object) of its
+// own, which an interrupt held by holdInterrupts() ends whole.
+RunResult runCommand(const std::vector<std::string>& args, const std::string& output);
+
+// From holdInterrupts() to releaseInterrupts(), Ctrl-C, a request to
+// terminate and a closed terminal (SIGINT, SIGTERM, SIGHUP; on Windows
+// Ctrl-C, Ctrl-Break and a closed console) don't end the process: they end
+// the command runCommand is running, process group and all, and are noted,
+// so that the caller can clean up and end with 128 + heldInterrupt().
+void holdInterrupts();
+void releaseInterrupts();
+// The signal noted since holdInterrupts(), 0 when none.
+int heldInterrupt();
+// "SIGTERM" for SIGTERM, "signal N" for one without a name here.
+std::string signalName(int signal);
+
+// Makes a new folder under the system's temporary folder, named `prefix`
+// and characters no one can guess, that only this user may open (0700 on
+// POSIX systems). False when it can't.
+bool makePrivateFolder(const std::string& prefix, std::string& folder);
+
+// Whether the file's own mode forbids writing it, whoever this process runs
+// as (root too): no write permission bit on POSIX systems, the read-only
+// attribute on Windows; or it may not be written at all.
+bool isReadOnly(const std::string& path);
 
 // Until keepOnInterrupt(), Ctrl-C, a request to terminate or any other signal
 // that would end the process (a file size limit reached, an alarm, a closed

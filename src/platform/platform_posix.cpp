@@ -8,7 +8,10 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <string_view>
+#include <system_error>
+#include <utility>
 
 #include "platform/platform.h"
 
@@ -229,9 +232,117 @@ std::string commandLine(const std::vector<std::string>& args) {
   return line;
 }
 
-int runCommand(const std::vector<std::string>& args, const std::string& output) {
+namespace {
+
+// The interrupts a fix holds, and the command group they end.
+constexpr std::array<int, 3> kHeld = {SIGINT, SIGTERM, SIGHUP};
+std::array<struct sigaction, kHeld.size()> heldPrevious{};
+std::array<bool, kHeld.size()> heldInstalled{};
+volatile std::sig_atomic_t heldSignal = 0;
+volatile std::sig_atomic_t runningGroup = 0;
+
+extern "C" void onHeldInterrupt(int signal) {
+  const bool again = heldSignal != 0;
+  if (!again) {
+    heldSignal = signal;
+  }
+  // The command ends as this process would have; asked again, a command
+  // that does not end is killed.
+  const pid_t group = runningGroup;
+  if (group > 0) {
+    kill(-group, again ? SIGKILL : signal);
+  }
+}
+
+// What the child tells through the pipe when its exec fails: its errno.
+RunResult notStarted(int error) {
+  RunResult result;
+  result.notFound = error == ENOENT;
+  result.error = std::strerror(error);
+  return result;
+}
+
+}  // namespace
+
+void holdInterrupts() {
+  heldSignal = 0;
+  for (std::size_t i = 0; i < kHeld.size(); ++i) {
+    sigaction(kHeld[i], nullptr, &heldPrevious[i]);
+    // One the caller ignores (nohup) stays ignored.
+    heldInstalled[i] =
+        (heldPrevious[i].sa_flags & SA_SIGINFO) != 0 || heldPrevious[i].sa_handler != SIG_IGN;
+    if (heldInstalled[i]) {
+      struct sigaction action {};
+      action.sa_handler = onHeldInterrupt;
+      sigemptyset(&action.sa_mask);
+      sigaction(kHeld[i], &action, nullptr);
+    }
+  }
+}
+
+void releaseInterrupts() {
+  for (std::size_t i = 0; i < kHeld.size(); ++i) {
+    if (heldInstalled[i]) {
+      sigaction(kHeld[i], &heldPrevious[i], nullptr);
+      heldInstalled[i] = false;
+    }
+  }
+}
+
+int heldInterrupt() {
+  return heldSignal;
+}
+
+std::string signalName(int signal) {
+  static constexpr std::array<std::pair<int, const char*>, 16> kNames = {{
+      {SIGINT, "SIGINT"},
+      {SIGTERM, "SIGTERM"},
+      {SIGHUP, "SIGHUP"},
+      {SIGKILL, "SIGKILL"},
+      {SIGSEGV, "SIGSEGV"},
+      {SIGABRT, "SIGABRT"},
+      {SIGBUS, "SIGBUS"},
+      {SIGFPE, "SIGFPE"},
+      {SIGILL, "SIGILL"},
+      {SIGPIPE, "SIGPIPE"},
+      {SIGQUIT, "SIGQUIT"},
+      {SIGALRM, "SIGALRM"},
+      {SIGXCPU, "SIGXCPU"},
+      {SIGXFSZ, "SIGXFSZ"},
+      {SIGUSR1, "SIGUSR1"},
+      {SIGUSR2, "SIGUSR2"},
+  }};
+  for (const auto& [number, name] : kNames) {
+    if (number == signal) {
+      return name;
+    }
+  }
+  return "signal " + std::to_string(signal);
+}
+
+bool makePrivateFolder(const std::string& prefix, std::string& folder) {
+  std::error_code error;
+  const std::filesystem::path base = std::filesystem::temp_directory_path(error);
+  if (error) {
+    return false;
+  }
+  std::string name = (base / (prefix + "XXXXXX")).string();
+  // mkdtemp makes it 0700, under a name no one can guess before.
+  if (mkdtemp(name.data()) == nullptr) {
+    return false;
+  }
+  folder = name;
+  return true;
+}
+
+bool isReadOnly(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) != 0 || (st.st_mode & 0222) == 0 || !mayWrite(path);
+}
+
+RunResult runCommand(const std::vector<std::string>& args, const std::string& output) {
   if (args.empty()) {
-    return -1;
+    return notStarted(ENOENT);
   }
   // Everything the child needs is made before the fork.
   std::vector<char*> argv;
@@ -242,35 +353,68 @@ int runCommand(const std::vector<std::string>& args, const std::string& output) 
   argv.push_back(nullptr);
   const int out = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
-  if (out < 0 || in < 0) {
-    if (out >= 0) {
-      close(out);
+  std::array<int, 2> told{-1, -1};  // the exec's errno, when it fails
+  if (out < 0 || in < 0 || pipe2(told.data(), O_CLOEXEC) != 0) {
+    const int error = errno;
+    for (const int fd : {out, in, told[0], told[1]}) {
+      if (fd >= 0) {
+        close(fd);
+      }
     }
-    if (in >= 0) {
-      close(in);
-    }
-    return -1;
+    return notStarted(error);
   }
   const pid_t child = fork();
   if (child == 0) {
+    setpgid(0, 0);
     if (dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0) {
       _exit(127);
     }
     execvp(argv[0], argv.data());
+    const int error = errno;
+    [[maybe_unused]] const ssize_t said = write(told[1], &error, sizeof error);
     _exit(127);
   }
   close(out);
   close(in);
+  close(told[1]);
   if (child < 0) {
-    return -1;
+    close(told[0]);
+    return notStarted(errno);
   }
+  // Both sides set the group, so that it exists before either relies on it.
+  setpgid(child, child);
+  runningGroup = child;
+  if (heldSignal != 0) {
+    kill(-child, heldSignal);  // held before the group was known
+  }
+  int execError = 0;
+  ssize_t got = 0;
+  do {
+    got = read(told[0], &execError, sizeof execError);
+  } while (got < 0 && errno == EINTR);
+  close(told[0]);
   int status = 0;
-  while (waitpid(child, &status, 0) < 0) {
-    if (errno != EINTR) {
-      return -1;
-    }
+  pid_t waited = 0;
+  do {
+    waited = waitpid(child, &status, 0);
+  } while (waited < 0 && errno == EINTR);
+  runningGroup = 0;
+  if (heldSignal != 0) {
+    kill(-child, SIGKILL);  // what the command started and left running
   }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  if (got == static_cast<ssize_t>(sizeof execError)) {
+    return notStarted(execError);
+  }
+  RunResult result;
+  result.started = true;
+  if (waited < 0) {
+    result.error = std::strerror(errno);
+  } else if (WIFEXITED(status)) {
+    result.status = WEXITSTATUS(status);
+  } else if (WIFSIGNALED(status)) {
+    result.signal = WTERMSIG(status);
+  }
+  return result;
 }
 
 }  // namespace pakforge::platform

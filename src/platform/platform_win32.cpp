@@ -11,7 +11,10 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <random>
+#include <system_error>
 
 #include "platform/platform.h"
 
@@ -307,9 +310,93 @@ std::string commandLine(const std::vector<std::string>& args) {
   return line;
 }
 
-int runCommand(const std::vector<std::string>& args, const std::string& output) {
+namespace {
+
+// The interrupt a fix holds, and the job of the command it ends; the
+// console's handler runs on a thread of its own.
+std::atomic<int> heldSignal{0};
+std::atomic<HANDLE> runningJob{nullptr};
+constexpr int kSigHup = 1;  // a closed console, as a closed terminal is
+
+BOOL WINAPI onHeldConsoleEvent(DWORD event) {
+  const int signal =
+      event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT
+          ? kSigHup
+          : SIGINT;
+  int none = 0;
+  heldSignal.compare_exchange_strong(none, signal);
+  if (const HANDLE job = runningJob.load(); job != nullptr) {
+    TerminateJobObject(job, static_cast<UINT>(128 + signal));
+  }
+  return TRUE;  // noted: the caller cleans up and ends
+}
+
+RunResult notStarted(DWORD error) {
+  RunResult result;
+  result.notFound = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  result.error = "system error " + std::to_string(error);
+  return result;
+}
+
+}  // namespace
+
+void holdInterrupts() {
+  heldSignal = 0;
+  SetConsoleCtrlHandler(onHeldConsoleEvent, TRUE);
+}
+
+void releaseInterrupts() {
+  SetConsoleCtrlHandler(onHeldConsoleEvent, FALSE);
+}
+
+int heldInterrupt() {
+  return heldSignal.load();
+}
+
+std::string signalName(int signal) {
+  switch (signal) {
+    case SIGINT:
+      return "SIGINT";
+    case SIGTERM:
+      return "SIGTERM";
+    case kSigHup:
+      return "SIGHUP";
+    default:
+      return "signal " + std::to_string(signal);
+  }
+}
+
+bool makePrivateFolder(const std::string& prefix, std::string& folder) {
+  std::error_code error;
+  const std::filesystem::path base = std::filesystem::temp_directory_path(error);
+  if (error) {
+    return false;
+  }
+  // Under the user's own temporary folder, which others can't open; the
+  // name drawn from the system's random source.
+  std::random_device random;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char suffix[17];
+    std::snprintf(suffix, sizeof suffix, "%08x%08x", random(), random());
+    const std::filesystem::path candidate = base / (utf16(prefix) + utf16(suffix));
+    if (CreateDirectoryW(candidate.c_str(), nullptr) != 0) {
+      folder = narrow(candidate.c_str());
+      return true;
+    }
+    if (GetLastError() != ERROR_ALREADY_EXISTS) {
+      return false;
+    }
+  }
+  return false;
+}
+
+bool isReadOnly(const std::string& path) {
+  return !mayWrite(path);
+}
+
+RunResult runCommand(const std::vector<std::string>& args, const std::string& output) {
   if (args.empty()) {
-    return -1;
+    return notStarted(ERROR_FILE_NOT_FOUND);
   }
   // A command line is no path: no long form.
   std::wstring line = utf16(commandLine(args));
@@ -318,15 +405,23 @@ int runCommand(const std::vector<std::string>& args, const std::string& output) 
                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   const HANDLE in = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (out == INVALID_HANDLE_VALUE || in == INVALID_HANDLE_VALUE) {
-    if (out != INVALID_HANDLE_VALUE) {
-      CloseHandle(out);
+  // The job holds the command and all it starts: closing it ends them.
+  const HANDLE job = CreateJobObjectW(nullptr, nullptr);
+  if (out == INVALID_HANDLE_VALUE || in == INVALID_HANDLE_VALUE || job == nullptr) {
+    const DWORD error = GetLastError();
+    for (const HANDLE h : {out, in}) {
+      if (h != INVALID_HANDLE_VALUE) {
+        CloseHandle(h);
+      }
     }
-    if (in != INVALID_HANDLE_VALUE) {
-      CloseHandle(in);
+    if (job != nullptr) {
+      CloseHandle(job);
     }
-    return -1;
+    return notStarted(error);
   }
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESTDHANDLES;
@@ -335,20 +430,40 @@ int runCommand(const std::vector<std::string>& args, const std::string& output) 
   startup.hStdError = out;
   PROCESS_INFORMATION process{};
   // The program is looked up as the system does for a command line: its
-  // folder, the current one, then PATH (".exe" added).
-  const BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                      nullptr, &startup, &process);
+  // folder, the current one, then PATH (".exe" added). It starts suspended,
+  // so that it is in the job before it can start anything.
+  const BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE,
+                                      CREATE_SUSPENDED, nullptr, nullptr, &startup, &process);
+  const DWORD startError = started ? 0 : GetLastError();
   CloseHandle(out);
   CloseHandle(in);
   if (!started) {
-    return -1;
+    CloseHandle(job);
+    return notStarted(startError);
   }
+  AssignProcessToJobObject(job, process.hProcess);
+  runningJob = job;
+  if (heldSignal.load() != 0) {
+    TerminateJobObject(job, static_cast<UINT>(128 + heldSignal.load()));
+  }
+  ResumeThread(process.hThread);
   DWORD code = 0;
   const bool waited = WaitForSingleObject(process.hProcess, INFINITE) == WAIT_OBJECT_0 &&
                       GetExitCodeProcess(process.hProcess, &code);
+  runningJob = nullptr;
+  CloseHandle(job);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
-  return waited ? static_cast<int>(code) : -1;
+  RunResult result;
+  result.started = true;
+  if (!waited) {
+    result.error = "system error " + std::to_string(GetLastError());
+  } else if (heldSignal.load() != 0) {
+    result.signal = heldSignal.load();
+  } else {
+    result.status = static_cast<int>(code);
+  }
+  return result;
 }
 
 }  // namespace pakforge::platform
