@@ -118,14 +118,18 @@ bool Parser::tokenize() {
   // A preprocessor's lines (#include, #if) mean a source still to be
   // preprocessed; line markers (# 1 "file") one already preprocessed whose
   // source is elsewhere. Neither is a script to edit.
+  // One pass over the text: whether anything but blanks stands before a
+  // token on its line is carried along, not looked for back from each
+  // token (that would be quadratic in a line's length).
+  std::size_t scanned = 0;
+  bool textOnLine = false;
   for (std::size_t k = 0; k < s_.tokens.size(); ++k) {
     const Token& token = s_.tokens[k];
-    const std::size_t lineFeed =
-        token.begin == 0 ? std::string::npos : t.rfind('\n', token.begin - 1);
-    const std::size_t from = lineFeed == std::string::npos ? 0 : lineFeed + 1;
-    const bool lineStart =
-        t.substr(from, token.begin - from).find_first_not_of(" \t") == std::string::npos;
-    if (token.kind == TokenKind::word && t[token.begin] == '#' && lineStart) {
+    for (; scanned < token.begin; ++scanned) {
+      textOnLine =
+          t[scanned] == '\n' ? false : textOnLine || (t[scanned] != ' ' && t[scanned] != '\t');
+    }
+    if (token.kind == TokenKind::word && t[token.begin] == '#' && !textOnLine) {
       return fail(k,
                   "a preprocessor line: this is a source for the C preprocessor (a .ld.S or "
                   ".ld.in file); edit the script it makes, or run --fix on that and carry the "
@@ -246,8 +250,8 @@ bool Parser::parseStatement(Statement& st, bool sectionsLevel) {
   // A command that takes parentheses is a command whether or not a ';'
   // follows: GNU ld reads "ASSERT(...)" without one before the next output
   // section, which must not become that section's header.
-  const bool command = st.name == "ASSERT" || st.name == "PROVIDE" ||
-                       st.name == "PROVIDE_HIDDEN" || st.name == "HIDDEN" || st.name == "ENTRY";
+  const bool command = st.name == "ASSERT" || st.name == "PROVIDE" || st.name == "PROVIDE_HIDDEN" ||
+                       st.name == "HIDDEN" || st.name == "ENTRY";
   if (sectionsLevel && !(command && is(after, "("))) {
     // An output section, an assignment or a command: the first of '{' and
     // ';' at the top of the parentheses tells, and a section's header holds

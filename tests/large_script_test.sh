@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# aelfdump --fix reads a generated 5 MB script on one line, and one of 5 MB
+# in many lines, and runs the link command after it (here `false`, so that
+# the run ends with 11 right there). A reader quadratic in a line's length
+# would take hours: the test's bound, far above the second it takes
+# (bench/script_reader.sh), ends it.
+# Usage: large_script_test.sh AELFDUMP
+set -euo pipefail
+aelfdump=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+cd "$work"
+awk 'BEGIN { printf "SECTIONS { .text : {"
+  for (i = 0; i < 150000; i++) printf " KEEP(*(.text.f%d)) sym_%d = .;", i, i
+  printf " } }\n" }' >one_line.ld
+awk 'BEGIN { printf "SECTIONS {\n  .text : {\n"
+  for (i = 0; i < 150000; i++) printf "    KEEP(*(.text.f%d))\n    sym_%d = .;\n", i, i
+  printf "  }\n}\n" }' >many_lines.ld
+for script in one_line many_lines; do
+  status=0
+  "$aelfdump" --fix "$script.ld" --linker -- false -T "$script.ld" >out 2>&1 || status=$?
+  [ "$status" -eq 11 ] || fail "$script: status $status: $(head -c 400 out)"
+  grep -q "^round 1: the link fails (status 1):" out || fail "$script: $(head -c 400 out)"
+done
+echo "large scripts: OK"
