@@ -249,6 +249,32 @@ TEST_F(Aelfdump, FixRunsTheLinkCommandAndShowsWhatItSays) {
   EXPECT_EQ(missing.err.rfind("aelfdump: the link command can't start", 0), 0U) << missing.err;
 }
 
+// An INCLUDE cycle is named with its chain, before any link: the linker
+// would include for ever.
+TEST_F(Aelfdump, FixNamesAnIncludeCycle) {
+  struct Row {
+    std::vector<std::pair<std::string, std::string>> files;  // the script first
+    std::string said;
+  };
+  const std::vector<Row> rows = {
+      {{{"s.ld", "INCLUDE s.ld\n"}}, "s.ld includes s.ld"},
+      {{{"s.ld", "INCLUDE a.ld\nSECTIONS { }\n"}, {"a.ld", "INCLUDE \"s.ld\"\n"}},
+       "s.ld includes a.ld, which includes s.ld"},
+      {{{"s.ld", "INCLUDE a.ld\n"}, {"a.ld", "INCLUDE b.ld\n"}, {"b.ld", "INCLUDE a.ld\n"}},
+       "a.ld includes b.ld, which includes a.ld"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.said);
+    for (const auto& [name, text] : row.files) {
+      writeText(path("work/" + name), text);
+    }
+    const Outcome r = dump({"--fix", "s.ld", "--linker", "--", "ld", "-T", "s.ld"});
+    EXPECT_EQ(r.status, 10);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "aelfdump: there is a cycle in the script's INCLUDEs: " + row.said + "\n");
+  }
+}
+
 }  // namespace
 
 namespace {

@@ -93,6 +93,32 @@ TEST(LdScript, OutputSectionsAndStatements) {
   EXPECT_EQ(body[7].kind, StatementKind::include);
 }
 
+// GNU ld reads ASSERT without a ';' before the next statement, as vendor
+// scripts write it: it stays a command, and what follows stays itself.
+TEST(LdScript, AnAssertWithoutASemicolon) {
+  const std::string text =
+      "ASSERT(1, \"top\")\n"
+      "SECTIONS {\n"
+      "  .text : { *(.text*) ASSERT(. < 0x08030000, \"big\") *(.rodata*) } > FLASH\n"
+      "  ASSERT(SIZEOF(.text) < 0x1000, \"too big\")\n"
+      "  .data : { *(.data*) } > RAM\n"
+      "}\n";
+  Script s;
+  ParseError error;
+  ASSERT_TRUE(parseScript(text, s, error)) << errorText(error);
+  EXPECT_EQ(printScript(s), text);
+  ASSERT_NE(s.sections(), nullptr);
+  const std::vector<Statement>& body = s.sections()->body;
+  ASSERT_EQ(body.size(), 3U);
+  EXPECT_EQ(body[0].name, ".text");
+  ASSERT_EQ(body[0].body.size(), 3U);
+  EXPECT_EQ(body[0].body[1].name, "ASSERT");
+  EXPECT_EQ(body[1].kind, StatementKind::command);
+  EXPECT_EQ(body[1].name, "ASSERT");
+  EXPECT_EQ(body[2].kind, StatementKind::outputSection);
+  EXPECT_EQ(body[2].name, ".data");
+}
+
 TEST(LdScript, WhatItRefusesItSaysWhere) {
   struct Row {
     std::string text;

@@ -25,7 +25,8 @@ namespace fs = std::filesystem;
 using fix::ScriptFile;
 
 constexpr int kMaxRounds = 4;
-// INCLUDEs nest; a file that includes itself must not run forever.
+// INCLUDEs nest, without cycles; a script of more files than this is no
+// script a team writes by hand.
 constexpr std::size_t kMaxFiles = 64;
 
 bool readText(const std::string& path, std::string& text) {
@@ -62,16 +63,36 @@ std::string findInclude(const std::string& name, const std::vector<std::string>&
   return {};
 }
 
+// "a.ld includes b.ld, which includes a.ld": the chain of INCLUDEs from
+// the file that is included again, through `file`, back to it.
+std::string includeCycle(const std::vector<ScriptFile>& files,
+                         const std::vector<std::size_t>& parents, std::size_t file,
+                         std::size_t again) {
+  std::vector<std::size_t> chain = {file};
+  while (chain.back() != again) {
+    chain.push_back(parents[chain.back()]);
+  }
+  std::string text = files[again].path;
+  for (std::size_t k = chain.size() - 1; k-- > 0;) {
+    text += (k + 2 == chain.size() ? " includes " : ", which includes ") + files[chain[k]].path;
+  }
+  return text + (chain.size() > 1 ? ", which includes " : " includes ") + files[again].path;
+}
+
 // The script and every file it INCLUDEs, read: 0, or the exit status after
 // saying why not.
 int readFiles(const std::string& script, const fix::LinkCommand& command,
               std::vector<ScriptFile>& files) {
   std::string text;
-  if (!readText(script, text)) {
+  platform::FileId id;
+  if (!readText(script, text) || !platform::fileId(script, id)) {
     std::cerr << "aelfdump: can't open '" << script << "'\n";
     return 1;
   }
   files.push_back({script, "", text, text});
+  // What includes each file, and which file each is, for the cycles.
+  std::vector<std::size_t> parents = {0};
+  std::vector<platform::FileId> ids = {id};
   for (std::size_t i = 0; i < files.size(); ++i) {
     ldscript::Script parsed;
     ldscript::ParseError error;
@@ -81,11 +102,6 @@ int readFiles(const std::string& script, const fix::LinkCommand& command,
       return kScriptNotEditable;
     }
     for (const std::string& name : parsed.includes) {
-      const bool known = std::any_of(files.begin(), files.end(),
-                                     [&name](const ScriptFile& f) { return f.included == name; });
-      if (known) {
-        continue;
-      }
       const std::string found = findInclude(name, command.libraryPaths, files[i].path);
       if (found.empty()) {
         std::cerr << "aelfdump: " << files[i].path << " includes '" << name
@@ -93,12 +109,33 @@ int readFiles(const std::string& script, const fix::LinkCommand& command,
                      "folders\n";
         return 1;
       }
+      // A file that includes itself, or one that includes it, never ends
+      // for the linker either.
+      platform::FileId foundId;
+      platform::fileId(found, foundId);
+      for (std::size_t up = i;; up = parents[up]) {
+        if (ids[up] == foundId) {
+          std::cerr << "aelfdump: there is a cycle in the script's INCLUDEs: "
+                    << includeCycle(files, parents, i, up) << "\n";
+          return kScriptNotEditable;
+        }
+        if (up == 0) {
+          break;
+        }
+      }
+      const bool known = std::any_of(files.begin(), files.end(),
+                                     [&name](const ScriptFile& f) { return f.included == name; });
+      if (known) {
+        continue;
+      }
       if (files.size() >= kMaxFiles || !readText(found, text)) {
         std::cerr << "aelfdump: can't read '" << found << "', which " << files[i].path
                   << " includes\n";
         return 1;
       }
       files.push_back({found, name, text, text});
+      parents.push_back(i);
+      ids.push_back(foundId);
     }
   }
   return 0;
