@@ -34,6 +34,7 @@ build() {  # OBJ_FOLDER DEFINES...
 }
 build "$work/obj"
 build "$work/obj-table" -DCOPY_TABLE
+build "$work/obj-bounds" -DVECTOR_BOUNDS
 head -c 72 /dev/zero >"$work/cfg.bin"
 printf 'res' >"$work/res.bin"
 
@@ -87,10 +88,12 @@ check_case() {
 }
 
 for linker in gnu lld; do
-  for case in vectors no_memory bss_first big_ram; do
+  for case in ${CONTRACT_CASES:-vectors no_memory bss_first big_ram}; do
     check_case "$case" "$linker" "$work/obj"
   done
   # The start-up code reads .data's bounds from the script's copy table.
   check_case copy_table "$linker" "$work/obj-table"
+  # The start-up code checks the vector table's bounds, set from SIZEOF.
+  check_case vector_size "$linker" "$work/obj-bounds"
 done
 echo "fixed scripts boot with the firmware's meaning kept: OK"

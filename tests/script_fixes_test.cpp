@@ -121,8 +121,27 @@ TEST(ScriptFixes, EachRuleAsAnEdit) {
        },
        "MEMORY\n{\n  VEC (rx) : ORIGIN = 0x08020000, LENGTH = 0x400\n"
        "  TXT (rx) : ORIGIN = 0x08020000, LENGTH = 0x1FE00 /* code */\n}\nSECTIONS\n{\n"
-       "  .text : {\n    KEEP(*(.isr_vector))\n    *(.text*)\n  } > TXT\n}\n",
+       "  _stext = __isr_vector_moved_start + (__isr_vector_moved_end - "
+       "__isr_vector_moved_start);\n"
+       "  .text : {\n    __isr_vector_moved_start = .;\n    KEEP(*(.isr_vector))\n"
+       "    __isr_vector_moved_end = .;\n    *(.text*)\n  } > TXT\n}\n",
        "PF106 PF106 PF106 PF106 PF106"},
+      {"PF106: a symbol set from the size of the vector section keeps its meaning, and the one "
+       "set from it too",
+       "SECTIONS\n{\n  .vectors : {\n    __vectors_start = .;\n    KEEP(*(.vectors))\n  } > FLASH\n"
+       "  __vectors_size = SIZEOF(.vectors);\n"
+       "  __vectors_end = __vectors_start + __vectors_size;\n"
+       "  .text : {\n    *(.text*)\n  } > FLASH\n}\n",
+       [](LinkDiagnosis& d) {
+         d.findings.push_back(finding(Rule::flashBeforeRange));
+         d.rangeStart = 0x08020188;
+         d.outside = {{0x08020000, 0x08020188, ".vectors"}};
+       },
+       "SECTIONS\n{\n  __vectors_size = (__vectors_moved_end - __vectors_moved_start);\n"
+       "  __vectors_end = __vectors_start + __vectors_size;\n"
+       "  .text : {\n    __vectors_moved_start = .;\n    __vectors_start = .;\n"
+       "    KEEP(*(.vectors))\n    __vectors_moved_end = .;\n    *(.text*)\n  } > FLASH\n}\n",
+       "PF106 PF106 PF106"},
       {"PF401: .text aligned where the file holds it", kText + "}\n",
        [](LinkDiagnosis& d) {
          d.findings.push_back(finding(Rule::textNotAtOffset, {".text : ALIGN(0x20000)"}));

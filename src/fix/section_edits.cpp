@@ -2,7 +2,9 @@
 #include "fix/edits.h"
 
 #include <algorithm>
+#include <cctype>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ldscript/script_edit.h"
@@ -137,9 +139,64 @@ std::string assignedName(const Script& script, const Statement& st) {
   return name;
 }
 
-// Once sections are dropped, the statements that name them go, and so does
-// .text's address when it names them or what those statements defined:
-// .text now starts where the first of them did.
+// The symbols that mark the start and end of what a dropped section held,
+// once it moved into .text: "__vectors_moved_start" for .vectors.
+std::pair<std::string, std::string> movedMarkers(std::string_view section) {
+  std::string stem;
+  for (const char c : section) {
+    stem += std::isalnum(static_cast<unsigned char>(c)) != 0 ? c : '_';
+  }
+  while (!stem.empty() && stem.front() == '_') {
+    stem.erase(0, 1);
+  }
+  return {"__" + stem + "_moved_start", "__" + stem + "_moved_end"};
+}
+
+// The statement with SIZEOF(section), ADDR(section) and LOADADDR(section)
+// said by the markers around the moved contents (a flash section runs
+// where it is loaded): what the statement meant stays. Empty when anything
+// else of it names the section.
+std::string namedByMarkers(const Script& script, const Statement& st, std::string_view section) {
+  const auto [start, end] = movedMarkers(section);
+  std::string out;
+  const auto next = [&script, &st](std::size_t i) {
+    while (++i < st.end && script.tokens[i].kind == ldscript::TokenKind::space) {
+    }
+    return i;
+  };
+  for (std::size_t i = st.first; i < st.end; ++i) {
+    const std::string_view t = script.tokenText(i);
+    const std::size_t open = next(i);
+    const std::size_t name = open < st.end ? next(open) : st.end;
+    const std::size_t close = name < st.end ? next(name) : st.end;
+    const bool call = (t == "SIZEOF" || t == "ADDR" || t == "LOADADDR") && close < st.end &&
+                      script.tokenText(open) == "(" && script.tokenText(name) == section &&
+                      script.tokenText(close) == ")";
+    if (!call) {
+      out += t;
+      continue;
+    }
+    out += t == "SIZEOF" ? join({"(", end, " - ", start, ")"}) : start;
+    i = close;
+  }
+  Script one;
+  ldscript::ParseError error;
+  return ldscript::parseScript(out, one, error) && !ldscript::namesWord(one, section) ? out : "";
+}
+
+// Whether a statement other than an output section names `section`, so
+// that its contents need markers when they move.
+bool namedElsewhere(const Sections& s, std::string_view section) {
+  return std::any_of(s.block->body.begin(), s.block->body.end(), [&](const Statement& st) {
+    return st.kind != StatementKind::outputSection &&
+           ldscript::statementNames(s.script, st, section);
+  });
+}
+
+// Once sections are dropped, the statements that name them are said with
+// the markers of the moved contents, or go when they can't be; and .text's
+// address goes when it names them or what those statements defined: .text
+// now starts where the first of them did.
 void dropWhatNames(Editor& e, const std::vector<std::string>& dropped) {
   std::vector<std::string> gone = dropped;
   for (;;) {
@@ -164,6 +221,20 @@ void dropWhatNames(Editor& e, const std::vector<std::string>& dropped) {
     const std::string name = assignedName(s.script, *naming);
     if (!name.empty()) {
       gone.push_back(name);
+    }
+    std::string said;
+    for (const std::string& section : dropped) {
+      if (said.empty() && ldscript::statementNames(s.script, *naming, section)) {
+        said = namedByMarkers(s.script, *naming, section);
+      }
+    }
+    if (!said.empty()) {
+      const std::string was = ldscript::statementText(s.script, *naming);
+      if (!e.commit(s, ldscript::replaceTokens(s.script, naming->first, naming->end, said),
+                    {"PF106"}, join({"wrote '", was, "' as '", said, "', of what moved"}))) {
+        return;
+      }
+      continue;
     }
     if (!e.commit(s, ldscript::removeStatement(s.script, *naming), {"PF106"},
                   "dropped '" + ldscript::statementText(s.script, *naming) +
@@ -323,8 +394,17 @@ void moveIntoText(Editor& e, const LinkDiagnosis& d) {
     if (st == nullptr || s.indexOf(*st) > s.indexOf(*text)) {
       continue;
     }
+    // Marked where something else names the section (its size, its
+    // address), so that it can be said by what it held.
+    const bool marked = namedElsewhere(s, name);
+    if (marked) {
+      lines.push_back(movedMarkers(name).first + " = .;");
+    }
     for (const Statement& item : st->body) {
       lines.push_back(keptIfVectors(s.script, item, name));
+    }
+    if (marked) {
+      lines.push_back(movedMarkers(name).second + " = .;");
     }
     const std::string region = st->region;
     const std::string textRegion = text->region;

@@ -9,8 +9,12 @@
  * outside RAM keeps nothing; a copy or zero symbol that moved leaves the
  * report below wrong.
  *
- *   COPY_TABLE  the start-up reads .data's bounds from a copy table the
- *               script writes (LONG(LOADADDR(.data)) ...), not from symbols */
+ *   COPY_TABLE     the start-up reads .data's bounds from a copy table the
+ *                  script writes (LONG(LOADADDR(.data)) ...), not from symbols
+ *   VECTOR_BOUNDS  the script names the vector table's bounds
+ *                  (__vectors_start, __vectors_end), which must hold the
+ *                  16 words of exception_table: the report's end marker
+ *                  says 0xBAD when they don't */
 #include <stdint.h>
 
 #include "modbus.h"
@@ -24,6 +28,9 @@ extern const uint32_t __copy_table[3];
 extern uint32_t __data_load[], __data_lo[], __data_hi[];
 #endif
 extern uint32_t __zero_lo[], __zero_hi[];
+#ifdef VECTOR_BOUNDS
+extern const uint32_t __vectors_start[], __vectors_end[];
+#endif
 
 /* What the test reads back after the loader's run: its first word is
  * initialised data, which only a right copy makes 0x5AFE0001. */
@@ -60,6 +67,16 @@ __attribute__((used, section(".isr_vector"))) const Handler exception_table[16] 
     Default_Handler, Default_Handler, 0, 0, 0, 0, Default_Handler, Default_Handler, 0,
     PendSV_Handler, Default_Handler};
 
+#ifdef VECTOR_BOUNDS
+/* An address as the linker set it: the compiler may take two symbols for
+ * distinct objects and fold a comparison of them. */
+static uintptr_t addressOf(const volatile void* symbol) {
+  uintptr_t address = (uintptr_t)symbol;
+  __asm__("" : "+r"(address));
+  return address;
+}
+#endif
+
 static void startData(void) {
 #ifdef COPY_TABLE
   const uint32_t* from = (const uint32_t*)__copy_table[0];
@@ -84,6 +101,12 @@ void __entryPoint__(void) {
   report.zeroed = leftZero[1] == 0 ? 1u : 0u;
   report.stackTop = *(const volatile uint32_t*)APPLICATION_VECTORS;
   report.checksum = modbusChecksum();
+#ifdef VECTOR_BOUNDS
+  if (addressOf(__vectors_end) - addressOf(__vectors_start) != sizeof exception_table ||
+      addressOf(__vectors_start) != addressOf(exception_table)) {
+    report.end = 0xBADu;
+  }
+#endif
   SCB_VTOR = APPLICATION_VECTORS;
   __asm__ volatile("dsb\n isb" ::: "memory");
 }
