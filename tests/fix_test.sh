@@ -39,7 +39,7 @@ chibios lld ok 3
 cortex_m_rt gnu ok 2
 cortex_m_rt lld ok 2
 cubemx_f4 gnu ok 2
-cubemx_f4 lld skipped
+cubemx_f4 lld ok 3
 libopencm3 gnu ok 2
 libopencm3 lld ok 2
 mbed gnu ok 2
@@ -57,7 +57,7 @@ rodata_first lld ok 2
 st_atollic gnu ok 2
 st_atollic lld ok 2
 st_cubeide gnu ok 2
-st_cubeide lld skipped
+st_cubeide lld ok 3
 vector_region gnu ok 2
 vector_region lld ok 2
 EOF

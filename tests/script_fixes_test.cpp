@@ -219,6 +219,28 @@ TEST(ScriptFixes, EachRuleAsAnEdit) {
   }
 }
 
+// LLD's refusal of a region named before MEMORY, answered by moving the
+// statements after it in their order; another refusal gets no edit.
+TEST(ScriptFixes, ARegionNamedBeforeMemoryForLld) {
+  const std::string before =
+      "ENTRY(Reset_Handler)\n_estack = ORIGIN(RAM) + LENGTH(RAM);\n"
+      "_ram_start = ORIGIN( RAM );\n_Min_Heap_Size = 0x200;\n"
+      "MEMORY\n{\n  RAM (xrw) : ORIGIN = 0x20000000, LENGTH = 32K\n}\n" +
+      kText + "}\n";
+  std::vector<ScriptFile> files = {{"s.ld", "", before, before}};
+  const RoundEdits edits = fixLinkError(
+      "ld.lld: error: s.ld:2: memory region not defined: RAM\n>>> _estack = ...\n", files);
+  EXPECT_EQ(edits.changes.size(), 2U);
+  EXPECT_EQ(files.front().text,
+            "ENTRY(Reset_Handler)\n_Min_Heap_Size = 0x200;\n"
+            "MEMORY\n{\n  RAM (xrw) : ORIGIN = 0x20000000, LENGTH = 32K\n}\n"
+            "_estack = ORIGIN(RAM) + LENGTH(RAM);\n_ram_start = ORIGIN( RAM );\n" +
+                kText + "}\n");
+  files.front().text = before;
+  EXPECT_TRUE(fixLinkError("ld.lld: error: undefined symbol: main\n", files).changes.empty());
+  EXPECT_EQ(files.front().text, before);
+}
+
 TEST(ScriptFixes, NoSectionsBlockWithTextIsSaid) {
   LinkDiagnosis d;
   d.findings.push_back(finding(Rule::noEndLine));

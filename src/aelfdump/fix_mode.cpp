@@ -307,6 +307,7 @@ struct FixRun {
   bool noPageAlign = false;
   // The team's link as it came, which every fixed link must keep the
   // firmware's meaning of.
+  bool linkedOnce = false;
   contract::LinkFacts firstLink;
   contract::ScriptFacts firstScripts;
   // The last link's verdict, for the closing lines: pakforge's refusal and
@@ -381,21 +382,36 @@ std::string linkFailure(const platform::RunResult& result, const std::string& pr
   return "the link fails (status " + std::to_string(result.status) + ")";
 }
 
-// Links this round's copies. True when the link succeeded (its warnings
-// shown); false when it failed, said, with `status` set.
-bool linkCopies(FixRun& run, int round, int& status) {
+// Says the changes of a round's edits; false when there are none.
+bool sayChanges(const fix::RoundEdits& edits) {
+  for (const fix::RoundEdits::Change& change : edits.changes) {
+    std::string codes;
+    for (const std::string& code : change.codes) {
+      codes += (codes.empty() ? "" : " ") + code;
+    }
+    std::cout << "  " << (codes.empty() ? "" : codes + ": ") << change.what << "\n";
+  }
+  return !edits.changes.empty();
+}
+
+// How a round's link ended: it linked (its warnings shown), the linker's
+// refusal was answered by an edit (the next round links again), or it
+// failed, said, with the status set.
+enum class LinkEnd { linked, edited, failed };
+
+LinkEnd linkCopies(FixRun& run, int round, int& status) {
   for (std::size_t i = 0; i < run.files.size(); ++i) {
     if (!writeText(run.copies[i], forLink(run.files[i], run.files, run.copies))) {
       std::cerr << "aelfdump: can't write the copy of '" << run.files[i].path << "' in " << run.work
                 << "\n";
       status = 1;
-      return false;
+      return LinkEnd::failed;
     }
   }
   const platform::RunResult result = platform::runCommand(
       fix::commandFor(run.command, run.copies.front(), run.map, run.elf, run.noPageAlign), run.log);
   if (platform::heldInterrupt() != 0) {
-    return false;
+    return LinkEnd::failed;
   }
   std::string output;
   readText(run.log, output);
@@ -405,10 +421,14 @@ bool linkCopies(FixRun& run, int round, int& status) {
     if (!output.empty()) {
       std::cout << "round " << round << ": the linker warns:\n" << output;
     }
-    return true;
+    return LinkEnd::linked;
   }
   std::cout << "round " << round << ": " << linkFailure(result, run.command.args.front()) << ":\n"
             << output;
+  if (result.started && result.signal == 0 && round < kMaxRounds &&
+      sayChanges(fix::fixLinkError(output, run.files))) {
+    return LinkEnd::edited;
+  }
   // The last verdict is this link's: no earlier round's refusal is quoted.
   run.verdictText.clear();
   run.breaches.clear();
@@ -425,7 +445,7 @@ bool linkCopies(FixRun& run, int round, int& status) {
               << " made; nothing was changed\n";
     status = kNotFixed;
   }
-  return false;
+  return LinkEnd::failed;
 }
 
 // What a round's link came to.
@@ -440,7 +460,10 @@ Verdict judgeLink(FixRun& run, int round, LinkDiagnosis& d, int& status) {
     status = kNotFixed;
     return Verdict::stop;
   }
-  if (round == 1) {
+  // The first link that linked is the team's (under LLD, maybe after the
+  // edit its refusal asked for, which moves nothing the firmware sees).
+  if (!run.linkedOnce) {
+    run.linkedOnce = true;
     run.firstLink = link;
     run.firstScripts = scripts;
   }
@@ -473,13 +496,7 @@ Verdict judgeLink(FixRun& run, int round, LinkDiagnosis& d, int& status) {
 // change, or an edit failed (said).
 bool editFiles(FixRun& run, const LinkDiagnosis& d) {
   const fix::RoundEdits edits = fix::applyFixes(d, run.files);
-  for (const fix::RoundEdits::Change& change : edits.changes) {
-    std::string codes;
-    for (const std::string& code : change.codes) {
-      codes += (codes.empty() ? "" : " ") + code;
-    }
-    std::cout << "  " << codes << ": " << change.what << "\n";
-  }
+  const bool changed = sayChanges(edits);
   const bool newFlag = edits.noPageAlign && !run.noPageAlign && !run.command.hasNoPageAlign;
   if (newFlag) {
     std::cout << "  PF401 PF402: linked with -n (no page alignment of segments)\n";
@@ -489,7 +506,7 @@ bool editFiles(FixRun& run, const LinkDiagnosis& d) {
     std::cerr << "aelfdump: " << edits.error << "\n";
     return false;
   }
-  return !edits.changes.empty() || newFlag;
+  return changed || newFlag;
 }
 
 // 128 + the signal held while the links ran, said; 0 when none came.
@@ -558,7 +575,11 @@ int fixScript(const std::string& script, const std::vector<std::string>& command
   platform::holdInterrupts();
   int status = kNotFixed;
   for (int round = 1; round <= kMaxRounds && platform::heldInterrupt() == 0; ++round) {
-    if (!linkCopies(run, round, status)) {
+    const LinkEnd linked = linkCopies(run, round, status);
+    if (linked == LinkEnd::edited) {
+      continue;
+    }
+    if (linked == LinkEnd::failed) {
       break;
     }
     LinkDiagnosis d;

@@ -84,6 +84,7 @@ void rewriteDataPatterns(Editor& e, const LinkDiagnosis& d);              // ran
 void moveRegionAssignment(Editor& e, const LinkDiagnosis& d);             // range_end_edits.cpp
 void clampRamBanks(Editor& e, const LinkDiagnosis& d);                    // memory_edits.cpp
 void moveCodeRegion(Editor& e, const LinkDiagnosis& d, RoundEdits& out);  // memory_edits.cpp
+void regionsAfterMemory(Editor& e, const std::string& region);            // memory_edits.cpp
 void keepSymbols(Editor& e, const LinkDiagnosis& d);                      // section_edits.cpp
 void endRange(Editor& e, const LinkDiagnosis& d);                         // range_end_edits.cpp
 void alignText(Editor& e, const LinkDiagnosis& d, RoundEdits& out);       // section_edits.cpp

@@ -241,4 +241,41 @@ void moveCodeRegion(Editor& e, const LinkDiagnosis& d, RoundEdits& out) {
   }
 }
 
+// LLD reads a script in order: a statement that names a region by
+// ORIGIN() or LENGTH() before the MEMORY that defines it is refused
+// ("memory region not defined: RAM"), where GNU ld takes it. Such
+// statements move after MEMORY, in their order; what they set is the same.
+void regionsAfterMemory(Editor& e, const std::string& region) {
+  const std::string origin = "ORIGIN(" + region + ")";
+  const std::string length = "LENGTH(" + region + ")";
+  for (;;) {
+    Sections s;
+    if (!e.loadBlock("MEMORY", s)) {
+      return;
+    }
+    // The last one before MEMORY first: each goes right after MEMORY, so
+    // that they keep their order.
+    const Statement* before = nullptr;
+    for (const Statement& st : s.script.statements) {
+      if (&st == s.block) {
+        break;
+      }
+      std::string text = ldscript::statementText(s.script, st);
+      text.erase(
+          std::remove_if(text.begin(), text.end(), [](char c) { return c == ' ' || c == '\t'; }),
+          text.end());
+      if (st.kind != StatementKind::block &&
+          (text.find(origin) != std::string::npos || text.find(length) != std::string::npos)) {
+        before = &st;
+      }
+    }
+    if (before == nullptr ||
+        !e.commit(s, ldscript::moveAfter(s.script, *before, *s.block), {},
+                  "moved '" + ldscript::statementText(s.script, *before) +
+                      "' after MEMORY, which defines " + region + " (LLD reads in order)")) {
+      return;
+    }
+  }
+}
+
 }  // namespace pakforge::fix::edit

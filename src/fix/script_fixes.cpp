@@ -2,6 +2,8 @@
 
 #include "fix/edits.h"
 
+#include <string_view>
+
 namespace pakforge::fix {
 
 using namespace edit;
@@ -29,6 +31,19 @@ RoundEdits applyFixes(const LinkDiagnosis& d, std::vector<ScriptFile>& files) {
   keepSymbols(e, d);
   endRange(e, d);
   alignText(e, d, out);
+  return out;
+}
+
+RoundEdits fixLinkError(const std::string& linkOutput, std::vector<ScriptFile>& files) {
+  RoundEdits out;
+  Editor e(files, out);
+  constexpr std::string_view kUndefinedRegion = "memory region not defined: ";
+  for (std::size_t at = linkOutput.find(kUndefinedRegion); at != std::string::npos;
+       at = linkOutput.find(kUndefinedRegion, at + 1)) {
+    const std::size_t from = at + kUndefinedRegion.size();
+    const std::size_t to = linkOutput.find_first_of(" \t\r\n", from);
+    regionsAfterMemory(e, linkOutput.substr(from, to - from));
+  }
   return out;
 }
 

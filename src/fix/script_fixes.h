@@ -37,4 +37,9 @@ struct RoundEdits {
 // Applies the fixes of the diagnosis's findings to `files`.
 RoundEdits applyFixes(const LinkDiagnosis& diagnosis, std::vector<ScriptFile>& files);
 
+// For a link the linker refused: the edits its message asks for, where it
+// names a case --fix knows (LLD's "memory region not defined: NAME" for a
+// statement that names NAME before MEMORY). No changes when it names none.
+RoundEdits fixLinkError(const std::string& linkOutput, std::vector<ScriptFile>& files);
+
 }  // namespace pakforge::fix
