@@ -8,7 +8,8 @@
 #   - SIGTERM during the link ends the link's whole process group, removes
 #     the private (0700) work folder, and ends aelfdump with 143;
 #   - a link ended by a signal is named, the linker's warnings are shown,
-#     and a failed relink is the last verdict, not round 1's refusal.
+#     and a failed relink is the last verdict, not round 1's refusal;
+#   - a round with the findings of the round before ends the fix (12).
 # Usage: fix_safety_test.sh AELFDUMP SOURCE_DIR
 set -euo pipefail
 aelfdump=$1
@@ -46,6 +47,10 @@ case $MODE in
   kill) kill -KILL $$ ;;
   warn) echo "build.sh: warning: a word from the wrapper" >&2 ;;
   fail2) [ "$calls" -eq 0 ] || { echo "build.sh: refused" >&2; exit 1; } ;;
+  stale) # links the team's script, whatever it is given: no edit tells
+    args=()
+    for arg; do case $arg in *-s.ld) args+=(s.ld) ;; *) args+=("$arg") ;; esac; done
+    set -- "${args[@]}" ;;
 esac
 exec arm-none-eabi-gcc "$@"
 EOF
@@ -132,4 +137,8 @@ expect "a failed relink" 12 "round 2: the link fails (status 1):"
 ! grep -q "^not fixed: pakforge still refuses" "$work/out" ||
   fail "a failed relink: round 1's verdict quoted as the last"
 cmp -s "$work/fw/s.ld" "$work/team.ld" || fail "a failed relink: the script was changed"
+# Rounds that repeat themselves end at the first repeat, said.
+fix stale
+expect "a link that ignores the edits" 12 "round 2: the same findings as round 1: its edits changed nothing for them"
+! grep -q "^round 3" "$work/out" || fail "a repeating round ran again"
 echo "aelfdump --fix in a team's build: OK"

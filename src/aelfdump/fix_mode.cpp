@@ -574,6 +574,7 @@ int fixScript(const std::string& script, const std::vector<std::string>& command
   }
   platform::holdInterrupts();
   int status = kNotFixed;
+  std::string lastFindings;
   for (int round = 1; round <= kMaxRounds && platform::heldInterrupt() == 0; ++round) {
     const LinkEnd linked = linkCopies(run, round, status);
     if (linked == LinkEnd::edited) {
@@ -583,8 +584,19 @@ int fixScript(const std::string& script, const std::vector<std::string>& command
       break;
     }
     LinkDiagnosis d;
-    if (judgeLink(run, round, d, status) != Verdict::refused || round == kMaxRounds ||
-        !editFiles(run, d)) {
+    if (judgeLink(run, round, d, status) != Verdict::refused || round == kMaxRounds) {
+      break;
+    }
+    // The same findings as the round before: its edits changed nothing the
+    // linker does, and making them again would not either.
+    std::string findings = run.left + "\n" + run.breaches;
+    if (findings == lastFindings) {
+      std::cout << "round " << round << ": the same findings as round " << round - 1
+                << ": its edits changed nothing for them\n";
+      break;
+    }
+    lastFindings = std::move(findings);
+    if (!editFiles(run, d)) {
       break;
     }
   }
