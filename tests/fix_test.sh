@@ -132,6 +132,28 @@ grep -q 'LENGTH = 1024K' "$work/cubemx/s.ld" && grep -q 'LENGTH = 128K' "$work/c
 fixed "CubeMX, unadapted" "$work/cubemx" "$cc" "${cflags[@]}" -T s.ld "${link_flags[@]}" \
   -Wl,-Map=fw.map -o fw.elf obj/app.o obj/modbus.o obj/startup.o
 
+# A copy table that names the RAM code's section, which --fix merges into
+# .data: the table's words are said by what moved.
+load_origin ram_code
+mkdir -p "$work/copy" && cp -r "$work/obj" "$work/copy/obj"
+cp "$here/ram_code/copy_table.ld" "$work/copy/s.ld"
+fixed "a copy table of RAM code" "$work/copy" "$cc" "${cflags[@]}" -T s.ld -Wl,-Map=fw.map \
+  -o fw.elf obj/app.o obj/modbus.o obj/startup.o obj/ramfunc.o
+grep -q "LONG(__ramfunc_moved_load)" "$work/copy/s.ld" || fail "the copy table's words were not said"
+# Its last three words: where the RAM code is loaded, where it runs, and
+# its size, as the linker placed it.
+sym() { arm-none-eabi-nm "$work/copy/fw.elf" | awk -v n="$1" '$3 == n { print $1 }'; }
+read -r _ data_vma data_lma < <(arm-none-eabi-objdump -h "$work/copy/fw.elf" |
+  awk '$2 == ".data" { print $2, $4, $5 }')
+start=$((0x$(sym __ramfunc_moved_start))) end=$((0x$(sym __ramfunc_moved_end)))
+want=$(printf '%08x %08x %08x' $((0x$data_lma + start - 0x$data_vma)) "$start" $((end - start)))
+arm-none-eabi-objcopy -O binary -j .text "$work/copy/fw.elf" "$work/copy/text.bin"
+table=$((0x$(sym __copy_table_start__) - 0x$(arm-none-eabi-objdump -h "$work/copy/fw.elf" |
+  awk '$2 == ".text" { print $4 }')))
+got=$(od -An -tx4 -j $((table + 12)) -N 12 "$work/copy/text.bin" | xargs)
+[ "$got" = "$want" ] || fail "a copy table of RAM code: its words are '$got', not '$want'"
+[ $((end - start)) -gt 0 ] || fail "a copy table of RAM code: no RAM code in .data"
+
 # A project of libopencm3's layout with its MEMORY in a file of its own on
 # a -L folder.
 load_origin libopencm3

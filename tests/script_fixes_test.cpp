@@ -107,6 +107,24 @@ TEST(ScriptFixes, EachRuleAsAnEdit) {
        kText +
            "  .data : {\n    *(.data*)\n    *(.ramfunc)\n    _edata = .;\n  } > RAM AT> FLASH\n}\n",
        "PF212"},
+      {"PF212: a copy table's words for the RAM code are said by what moved, after the last "
+       "pattern of .data and before the symbols that end it",
+       "SECTIONS\n{\n  .text : {\n    *(.text*)\n    LONG(__data_start__)\n"
+       "    LONG(LOADADDR(.ramfunc)) LONG(ADDR(.ramfunc)) LONG(SIZEOF(.ramfunc))\n  } > FLASH\n"
+       "  .data : {\n    __data_start__ = .;\n    *(.data*)\n    . = ALIGN(4);\n"
+       "    __data_end__ = .;\n  } > RAM AT> FLASH\n"
+       "  .ramfunc : {\n    *(.ramfunc)\n  } > RAM AT> FLASH\n}\n",
+       [](LinkDiagnosis& d) {
+         d.findings.push_back(finding(Rule::ramContentAfterRange, {}, ".ramfunc"));
+       },
+       "SECTIONS\n{\n  .text : {\n    *(.text*)\n    LONG(__data_start__)\n"
+       "    LONG(__ramfunc_moved_load) LONG(__ramfunc_moved_start) "
+       "LONG((__ramfunc_moved_end - __ramfunc_moved_start))\n  } > FLASH\n"
+       "  .data : {\n    __data_start__ = .;\n    *(.data*)\n    __ramfunc_moved_start = .;\n"
+       "    *(.ramfunc)\n    __ramfunc_moved_end = .;\n    . = ALIGN(4);\n"
+       "    __data_end__ = .;\n  } > RAM AT> FLASH\n"
+       "  __ramfunc_moved_load = LOADADDR(.data) + (__ramfunc_moved_start - ADDR(.data));\n}\n",
+       "PF212 PF212 PF212 PF212"},
       {"PF106: a vector table before .text moves into it, kept, and .text's region starts where "
        "the table's did",
        "MEMORY\n{\n  VEC (rx) : ORIGIN = 0x08020000, LENGTH = 0x400\n"

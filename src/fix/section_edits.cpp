@@ -156,7 +156,8 @@ std::pair<std::string, std::string> movedMarkers(std::string_view section) {
 // said by the markers around the moved contents (a flash section runs
 // where it is loaded): what the statement meant stays. Empty when anything
 // else of it names the section.
-std::string namedByMarkers(const Script& script, const Statement& st, std::string_view section) {
+std::string namedByMarkers(const Script& script, const Statement& st, std::string_view section,
+                           const std::string& load = {}) {
   const auto [start, end] = movedMarkers(section);
   std::string out;
   const auto next = [&script, &st](std::size_t i) {
@@ -176,12 +177,66 @@ std::string namedByMarkers(const Script& script, const Statement& st, std::strin
       out += t;
       continue;
     }
-    out += t == "SIZEOF" ? join({"(", end, " - ", start, ")"}) : start;
+    out += t == "SIZEOF"                      ? join({"(", end, " - ", start, ")"})
+           : t == "LOADADDR" && !load.empty() ? load
+                                              : start;
     i = close;
   }
   Script one;
   ldscript::ParseError error;
   return ldscript::parseScript(out, one, error) && !ldscript::namesWord(one, section) ? out : "";
+}
+
+// Whether the statement takes the address or size of `section`:
+// ADDR(section), LOADADDR(section) or SIZEOF(section), as an input pattern
+// never does.
+bool measures(const Script& script, const Statement& st, std::string_view section) {
+  std::string text = ldscript::statementText(script, st);
+  text.erase(std::remove_if(text.begin(), text.end(),
+                            [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }),
+             text.end());
+  const std::string call = join({"(", section, ")"});
+  return text.find("ADDR" + call) != std::string::npos ||
+         text.find("SIZEOF" + call) != std::string::npos;
+}
+
+// The first statement, at any depth, that takes the address or size of
+// `section`; null when none does.
+const Statement* namingStatement(const Script& script, const std::vector<Statement>& body,
+                                 std::string_view section) {
+  for (const Statement& st : body) {
+    if (st.kind == StatementKind::outputSection || st.kind == StatementKind::block) {
+      if (const Statement* inner = namingStatement(script, st.body, section)) {
+        return inner;
+      }
+    } else if (measures(script, st, section)) {
+      return &st;
+    }
+  }
+  return nullptr;
+}
+
+// Every statement that names `section`, whose contents moved between its
+// markers, said by them; stops at one that can't be.
+void sayByMarkers(Editor& e, const std::string& section, const std::string& load,
+                  const char* code) {
+  for (;;) {
+    Sections s;
+    if (!e.load(s)) {
+      return;
+    }
+    const Statement* naming = namingStatement(s.script, s.script.statements, section);
+    const std::string said =
+        naming == nullptr ? std::string() : namedByMarkers(s.script, *naming, section, load);
+    if (said.empty()) {
+      return;
+    }
+    const std::string was = ldscript::statementText(s.script, *naming);
+    if (!e.commit(s, ldscript::replaceTokens(s.script, naming->first, naming->end, said), {code},
+                  join({"wrote '", was, "' as '", said, "', of what moved"}))) {
+      return;
+    }
+  }
 }
 
 // Whether a statement other than an output section names `section`, so
@@ -347,22 +402,56 @@ void moveIntoData(Editor& e, const LinkDiagnosis& d) {
         data->body.empty()) {
       continue;
     }
+    // Marked where something names the section (a copy table's
+    // LOADADDR, ADDR and SIZEOF of it), so that it can be said by what it
+    // held; its load address is then set after .data.
+    const auto [start, end] = movedMarkers(f->section);
+    const bool marked = namingStatement(s.script, s.script.statements, f->section) != nullptr;
     std::vector<std::string> lines;
+    if (marked) {
+      lines.push_back(start + " = .;");
+    }
     for (const Statement& item : st->body) {
       lines.push_back(ldscript::statementText(s.script, item));
     }
-    // Into .data, before its last statement (the end symbol), then the
+    if (marked) {
+      lines.push_back(end + " = .;");
+    }
+    // Into .data after its last pattern, before the statements that end
+    // it (". = ALIGN(4); _edata = .;"), which then still mark its end; the
     // section goes.
+    const Statement* lastPattern = nullptr;
+    for (const Statement& item : data->body) {
+      lastPattern = isPattern(item) ? &item : lastPattern;
+    }
+    const std::string load = start.substr(0, start.size() - 5) + "load";
+    std::string text = lastPattern != nullptr
+                           ? ldscript::insertAfter(s.script, *lastPattern, lines)
+                           : ldscript::insertBefore(s.script, data->body.back(), lines);
     Script moved;
     ldscript::ParseError error;
-    if (!ldscript::parseScript(ldscript::insertBefore(s.script, data->body.back(), lines), moved,
-                               error)) {
+    if (!ldscript::parseScript(text, moved, error)) {
       return;
+    }
+    if (marked) {
+      const Statement* movedData = nullptr;
+      for (const Statement& candidate : moved.sections()->body) {
+        movedData = candidate.kind == StatementKind::outputSection && candidate.name == ".data"
+                        ? &candidate
+                        : movedData;
+      }
+      text = ldscript::insertAfter(
+          moved, *movedData, {join({load, " = LOADADDR(.data) + (", start, " - ADDR(.data));"})});
+      if (!ldscript::parseScript(text, moved, error)) {
+        return;
+      }
     }
     for (const Statement& candidate : moved.sections()->body) {
       if (candidate.kind == StatementKind::outputSection && candidate.name == f->section) {
-        e.commit(s, ldscript::removeStatement(moved, candidate), {"PF212"},
-                 "moved what " + f->section + " holds into .data");
+        if (e.commit(s, ldscript::removeStatement(moved, candidate), {"PF212"},
+                     "moved what " + f->section + " holds into .data")) {
+          sayByMarkers(e, f->section, load, "PF212");
+        }
         break;
       }
     }
