@@ -9,12 +9,7 @@ runs_default=5
 # shellcheck source=common.sh
 source "$(dirname "$0")/common.sh"
 cd "$work"
-awk 'BEGIN { printf "SECTIONS { .text : {"
-  for (i = 0; i < 150000; i++) printf " KEEP(*(.text.f%d)) sym_%d = .;", i, i
-  printf " } }\n" }' >one_line.ld
-awk 'BEGIN { printf "SECTIONS {\n  .text : {\n"
-  for (i = 0; i < 150000; i++) printf "    KEEP(*(.text.f%d))\n    sym_%d = .;\n", i, i
-  printf "  }\n}\n" }' >many_lines.ld
+bash "$root/tests/make_large_scripts.sh" .
 
 printf '%-16s %10s %8s %12s\n' script bytes wall_ms peak_rss_kb
 for script in one_line many_lines; do

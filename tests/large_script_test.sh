@@ -7,16 +7,12 @@
 # Usage: large_script_test.sh AELFDUMP
 set -euo pipefail
 aelfdump=$1
+here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 cd "$work"
-awk 'BEGIN { printf "SECTIONS { .text : {"
-  for (i = 0; i < 150000; i++) printf " KEEP(*(.text.f%d)) sym_%d = .;", i, i
-  printf " } }\n" }' >one_line.ld
-awk 'BEGIN { printf "SECTIONS {\n  .text : {\n"
-  for (i = 0; i < 150000; i++) printf "    KEEP(*(.text.f%d))\n    sym_%d = .;\n", i, i
-  printf "  }\n}\n" }' >many_lines.ld
+bash "$here/make_large_scripts.sh" .
 for script in one_line many_lines; do
   status=0
   "$aelfdump" --fix "$script.ld" --linker -- false -T "$script.ld" >out 2>&1 || status=$?
