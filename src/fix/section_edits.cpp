@@ -216,6 +216,14 @@ const Statement* namingStatement(const Script& script, const std::vector<Stateme
   return nullptr;
 }
 
+// Puts `said` in place of `naming`, recorded under `code`.
+bool commitSaid(Editor& e, const Sections& s, const Statement& naming, const std::string& said,
+                const char* code) {
+  const std::string was = ldscript::statementText(s.script, naming);
+  return e.commit(s, ldscript::replaceTokens(s.script, naming.first, naming.end, said), {code},
+                  join({"wrote '", was, "' as '", said, "', of what moved"}));
+}
+
 // Every statement that names `section`, whose contents moved between its
 // markers, said by them; stops at one that can't be.
 void sayByMarkers(Editor& e, const std::string& section, const std::string& load,
@@ -228,24 +236,10 @@ void sayByMarkers(Editor& e, const std::string& section, const std::string& load
     const Statement* naming = namingStatement(s.script, s.script.statements, section);
     const std::string said =
         naming == nullptr ? std::string() : namedByMarkers(s.script, *naming, section, load);
-    if (said.empty()) {
-      return;
-    }
-    const std::string was = ldscript::statementText(s.script, *naming);
-    if (!e.commit(s, ldscript::replaceTokens(s.script, naming->first, naming->end, said), {code},
-                  join({"wrote '", was, "' as '", said, "', of what moved"}))) {
+    if (said.empty() || !commitSaid(e, s, *naming, said, code)) {
       return;
     }
   }
-}
-
-// Whether a statement other than an output section names `section`, so
-// that its contents need markers when they move.
-bool namedElsewhere(const Sections& s, std::string_view section) {
-  return std::any_of(s.block->body.begin(), s.block->body.end(), [&](const Statement& st) {
-    return st.kind != StatementKind::outputSection &&
-           ldscript::statementNames(s.script, st, section);
-  });
 }
 
 // Once sections are dropped, the statements that name them are said with
@@ -284,9 +278,7 @@ void dropWhatNames(Editor& e, const std::vector<std::string>& dropped) {
       }
     }
     if (!said.empty()) {
-      const std::string was = ldscript::statementText(s.script, *naming);
-      if (!e.commit(s, ldscript::replaceTokens(s.script, naming->first, naming->end, said),
-                    {"PF106"}, join({"wrote '", was, "' as '", said, "', of what moved"}))) {
+      if (!commitSaid(e, s, *naming, said, "PF106")) {
         return;
       }
       continue;
@@ -485,7 +477,7 @@ void moveIntoText(Editor& e, const LinkDiagnosis& d) {
     }
     // Marked where something else names the section (its size, its
     // address), so that it can be said by what it held.
-    const bool marked = namedElsewhere(s, name);
+    const bool marked = namingStatement(s.script, s.script.statements, name) != nullptr;
     if (marked) {
       lines.push_back(movedMarkers(name).first + " = .;");
     }
@@ -516,6 +508,10 @@ void moveIntoText(Editor& e, const LinkDiagnosis& d) {
   e.commit(s, ldscript::insertAtBodyStart(s.script, *s.find(".text"), lines), {"PF106"},
            "moved what " + list + " held to the start of .text");
   dropWhatNames(e, moved);
+  // What still measures them inside a section (a table's LONG(SIZEOF(...))).
+  for (const std::string& name : moved) {
+    sayByMarkers(e, name, {}, "PF106");
+  }
 }
 
 // PF303, PF304: a header symbol's section, discarded by --gc-sections, is
