@@ -177,6 +177,32 @@ TEST(FirmwareContract, EachBreachIsRefusedWithItsInvariantsWords) {
   }
 }
 
+// A first link that loads .data in RAM right where the stack ends sets the
+// copy source to the initial stack pointer: it is .data's load address, not
+// a stack top, and may move into the flash. A symbol that only equals the
+// stack top still is one.
+TEST(FirmwareContract, ALoadAddressEqualToTheStackTopIsNoStackTop) {
+  LinkFacts first = firstLink();
+  sectionOf(first, ".data").loadAddress = 0x20008000;
+  named(first, "__data_load").value = 0x20008000;
+  first.symbols.push_back(symbol("__ram_top", 0x20008000, 0, ElfSymbolEntry::kAbsolute));
+  ScriptFacts scripts = firstScripts();
+  scripts.symbols.push_back({"__ram_top", "", false, {}, false, false});
+  LinkFacts fixed = firstLink();
+  fixed.symbols.push_back(symbol("__ram_top", 0x20008000, 0, ElfSymbolEntry::kAbsolute));
+  std::string said;
+  for (const Breach& b : checkContract(first, scripts, fixed, scripts)) {
+    said += b.what + "\n";
+  }
+  EXPECT_EQ(said.find("__data_load"), std::string::npos) << said;
+  named(fixed, "__ram_top").value = 0x08020100;
+  said.clear();
+  for (const Breach& b : checkContract(first, scripts, fixed, scripts)) {
+    said += b.what + "\n";
+  }
+  EXPECT_NE(said.find("the stack top __ram_top is 0x08020100"), std::string::npos) << said;
+}
+
 // What each statement says its symbol marks: the section whose body sets
 // it, the sections its expression names, the location counter.
 TEST(FirmwareContract, ScriptsSayWhatTheirSymbolsMark) {

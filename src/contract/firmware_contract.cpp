@@ -501,6 +501,26 @@ bool stackTopName(std::string_view name) {
          bare.starts_with("estack");
 }
 
+// Whether a symbol stands where both links load the initial values of the
+// same section: it is the start-up code's copy source, whatever else it
+// equals in the first link (a script that loads .data in RAM, right after
+// the stack, sets it to the stack's end).
+bool staysLoadAddress(const LinkFacts& first, const LinkFacts& fixed, std::uint64_t before,
+                      std::uint64_t after) {
+  const auto copied = [](const ElfSection& s) {
+    return s.loaded && s.size != 0 && s.hasContent() && (s.flags & 1) != 0;  // SHF_WRITE
+  };
+  for (const ElfSection& was : first.sections) {
+    for (const ElfSection& now : fixed.sections) {
+      if (copied(was) && copied(now) && was.name == now.name && was.loadAddress == before &&
+          now.loadAddress == after) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
 void checkStackTop(const LinkFacts& first, const ScriptFacts& firstScripts, const LinkFacts& fixed,
                    std::vector<Breach>& out) {
   VectorTable table;
@@ -527,7 +547,8 @@ void checkStackTop(const LinkFacts& first, const ScriptFacts& firstScripts, cons
     }
     seen.push_back(symbol.name);
     const ElfSymbolEntry* after = findDefinition(fixed, symbol.name);
-    if (after != nullptr && !inRam(after->value)) {
+    if (after != nullptr && !inRam(after->value) &&
+        !staysLoadAddress(first, fixed, before->value, after->value)) {
       out.push_back(
           {Invariant::stackTopInRam, "the stack top " + symbol.name + " is " +
                                          hexText(after->value) + ", outside the device's RAM [" +

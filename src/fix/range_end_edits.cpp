@@ -86,53 +86,74 @@ bool placeDataAtRamAddress(Editor& e, const std::vector<std::string>& codes) {
   return true;
 }
 
-void endRange(Editor& e, const LinkDiagnosis& d) {
-  const std::vector<std::string> codes = codesPresent(
-      d, {Rule::initialValuesBeforeRange, Rule::dataLineAssignment, Rule::noEndLine,
-          Rule::lldAssignmentEnd, Rule::initialValuesMisaligned, Rule::loadedOutsideFlash});
-  if (codes.empty()) {
-    return;
+// PF205: in a map from LLD the line that ends the range is an assignment,
+// which shows the location counter where it stands. The location counter
+// moves there itself and the symbol takes it ("_flash_end = X;" becomes
+// ". = X; _flash_end = .;"): the script's own names stay, and nothing else
+// moves. False when no assignment before .data is the map's end line.
+bool moveCounterToEnd(Editor& e, const LinkDiagnosis& d) {
+  Sections s;
+  if (!e.load(s) || s.find(".data") == nullptr) {
+    return false;
   }
-  std::uint32_t align = 1;
-  for (const LinkFinding& f : d.findings) {
-    for (const std::string& line : f.lines) {
-      std::uint32_t n = 0;
-      if (line.starts_with(". = ALIGN(") && decimal(line.substr(10), n)) {
-        align = std::max(align, n);
-      }
+  for (std::size_t i = s.indexOf(*s.find(".data")); i-- > 0;) {
+    const Statement& st = s.block->body[i];
+    if (st.kind == StatementKind::outputSection) {
+      return false;
     }
+    const std::string line = ldscript::statementText(s.script, st);
+    const std::size_t equals = line.find('=');
+    if (st.kind != StatementKind::assignment || st.name.starts_with(".") ||
+        equals == std::string::npos ||
+        line.substr(0, equals).find_first_not_of(" \t", st.name.size()) != std::string::npos ||
+        d.outline.rangeEnd.text.find(st.name) == std::string::npos) {
+      continue;
+    }
+    std::string value = line.substr(equals + 1);
+    value = value.substr(0, value.rfind(';'));
+    value.erase(0, value.find_first_not_of(" \t"));
+    value.erase(value.find_last_not_of(" \t") + 1);
+    return e.commit(
+        s,
+        ldscript::replaceTokens(
+            s.script, st.first, st.end,
+            join({". = ", value, ";\n", ldscript::indentOf(s.script, st), st.name, " = .;"})),
+        {"PF205"}, join({"wrote '", line, "' as '. = ", value, "; ", st.name, " = .;'"}));
   }
-  // The names the lines use, none of which the script has yet.
-  const std::array<std::array<std::string_view, 3>, 3> choices = {{
+  return false;
+}
+
+using EndNames = std::array<std::string_view, 3>;  // load start, size, end
+
+// The names the end lines use, none of which the script has yet; null when
+// the lines of one of the choices are there already (what is left is then
+// not theirs to fix).
+const EndNames* endNames(Editor& e, const Sections& s) {
+  static constexpr std::array<EndNames, 3> kChoices = {{
       {"_data_image_start", "_data_image_size", "_flash_end"},
       {"__data_image_start", "__data_image_size", "__flash_end"},
       {"_data_image_start_", "_data_image_size_", "_flash_end_"},
   }};
-  Sections s;
-  if (!e.load(s) || s.find(".data") == nullptr) {
-    return;
-  }
-  for (const auto& names : choices) {
+  for (const EndNames& names : kChoices) {
     if (ldscript::statementText(s.script, *s.block)
-            .find(". = " + std::string(names[0]) + " + " + std::string(names[1]) + ";") !=
-        std::string::npos) {
-      return;  // the lines are there: what is left is not theirs to fix
+            .find(join({". = ", names[0], " + ", names[1], ";"})) != std::string::npos) {
+      return nullptr;
     }
   }
-  const auto* chosen = &choices[0];
-  for (const auto& names : choices) {
-    chosen = &names;
+  for (const EndNames& names : kChoices) {
     if (!e.anyNames(names[0]) && !e.anyNames(names[1]) && !e.anyNames(names[2])) {
-      break;
+      return &names;
     }
   }
-  const std::string size((*chosen)[1]);
-  const std::string end((*chosen)[2]);
-  // Assignments before .data that name it end the range where they stand:
-  // after .data they say the same.
+  return &kChoices.back();
+}
+
+// Assignments before .data that name it end the range where they stand:
+// after .data they say the same. False when the script can't be read.
+bool moveNamingAfterData(Editor& e, Sections& s) {
   for (;;) {
     if (!e.load(s)) {
-      return;
+      return false;
     }
     const Statement* data = s.find(".data");
     const Statement* naming = nullptr;
@@ -146,24 +167,26 @@ void endRange(Editor& e, const LinkDiagnosis& d) {
       }
     }
     if (naming == nullptr) {
-      break;
+      return true;
     }
     const std::string line = ldscript::statementText(s.script, *naming);
     if (!e.commit(s, ldscript::moveAfter(s.script, *naming, *data), {"PF201"},
                   "moved '" + line + "' after .data")) {
-      return;
+      return false;
     }
   }
-  if (!placeDataAtRamAddress(e, codes)) {
-    return;
-  }
-  if (!e.load(s)) {
-    return;
-  }
-  // Where the flash content ends: the location counter, when the output
-  // section before .data lies in the flash; the end of the last one that
-  // does otherwise. The map of this link tells where each lies, whatever
-  // region names (or aliases) the script gives them.
+}
+
+// Where the flash content ends before .data: `from` is the location
+// counter, when the output section before .data lies in the flash, and the
+// end of the last one that does otherwise; `lastFlash` names that section.
+// The map of this link tells where each lies, whatever region names (or
+// aliases) the script gives them.
+struct FlashEnd {
+  std::string from = ".";
+  std::string lastFlash;
+};
+FlashEnd flashEnd(const Sections& s, const LinkDiagnosis& d) {
   const auto inFlashWindow = [&d](const std::string& name, bool& known) {
     for (const MapSection& section : d.outline.sections) {
       if (section.name == name && section.haveAddress) {
@@ -174,11 +197,9 @@ void endRange(Editor& e, const LinkDiagnosis& d) {
     known = false;
     return false;
   };
-  const Statement* data = s.find(".data");
-  std::string from = ".";
-  std::string lastFlash;
+  FlashEnd out;
   bool before = true;
-  for (std::size_t i = s.indexOf(*data); i-- > 0;) {
+  for (std::size_t i = s.indexOf(*s.find(".data")); i-- > 0;) {
     const Statement& st = s.block->body[i];
     bool known = false;
     if (st.kind != StatementKind::outputSection || st.name == "/DISCARD/") {
@@ -189,22 +210,28 @@ void endRange(Editor& e, const LinkDiagnosis& d) {
       continue;
     }
     if (flash) {
-      lastFlash = st.name;
+      out.lastFlash = st.name;
       if (!before) {
-        from = "LOADADDR(" + st.name + ") + SIZEOF(" + st.name + ")";
+        out.from = "LOADADDR(" + st.name + ") + SIZEOF(" + st.name + ")";
       }
       break;
     }
     before = false;
   }
-  // An alignment of the location counter between the last flash section and
-  // .data leaves a gap in the flash that the file, linked with -n, does not
-  // hold: it goes inside the section, at its end.
-  for (bool moved = true; moved && from == "." && !lastFlash.empty();) {
+  return out;
+}
+
+// An alignment of the location counter between the last flash section and
+// .data leaves a gap in the flash that the file, linked with -n, does not
+// hold: it goes inside the section, at its end. False when the script can't
+// be read.
+bool moveAlignmentsInside(Editor& e, Sections& s, const std::string& lastFlash,
+                          const std::vector<std::string>& codes) {
+  for (bool moved = true; moved;) {
     moved = false;
     const Statement* section = s.find(lastFlash);
-    const Statement* dataNow = s.find(".data");
-    for (std::size_t i = s.indexOf(*section) + 1; i < s.indexOf(*dataNow); ++i) {
+    const Statement* data = s.find(".data");
+    for (std::size_t i = s.indexOf(*section) + 1; i < s.indexOf(*data); ++i) {
       const Statement& st = s.block->body[i];
       const std::string line = ldscript::statementText(s.script, st);
       if (st.kind != StatementKind::assignment || !(st.name == "." || st.name.starts_with(".=")) ||
@@ -215,86 +242,101 @@ void endRange(Editor& e, const LinkDiagnosis& d) {
       ldscript::ParseError error;
       if (!ldscript::parseScript(ldscript::insertAtBodyEnd(s.script, *section, {line}), inside,
                                  error)) {
-        return;
+        return false;
       }
-      const std::size_t index = i;
-      moved = e.commit(s, ldscript::removeStatement(inside, inside.sections()->body[index]), codes,
+      moved = e.commit(s, ldscript::removeStatement(inside, inside.sections()->body[i]), codes,
                        join({"moved '", line, "' to the end of ", lastFlash}));
       if (!moved || !e.load(s)) {
-        return;
+        return false;
       }
       break;
     }
   }
-  data = s.find(".data");
-  // The alignment the initial values keep goes at the end of the last flash
-  // section, so that whatever is set after it (the start-up code's own
-  // symbol for the initial values) is aligned too, and the file holds no gap
-  // the flash does not.
-  if (align > 1 && !lastFlash.empty()) {
-    const std::string pad = ". = ALIGN(" + std::to_string(align) + ");";
-    const Statement* section = s.find(lastFlash);
-    if (section != nullptr &&
-        (section->body.empty() || ldscript::statementText(s.script, section->body.back()) != pad)) {
-      e.commit(s, ldscript::insertAtBodyEnd(s.script, *section, {pad}), codes,
-               "aligned the end of " + lastFlash + " to " + std::to_string(align));
-      if (!e.load(s)) {
-        return;
-      }
-      data = s.find(".data");
-    }
-  }
-  // The load address: .data's own AT(SYMBOL), which the start-up code copies
-  // from, where it has one; a symbol of the fix's otherwise.
-  std::string start((*chosen)[0]);
-  bool own = false;
-  if (data->atFirst != data->atEnd) {
-    std::string inside;
-    for (std::size_t i = data->atFirst + 1; i < data->atEnd; ++i) {
-      if (s.script.tokens[i].kind == ldscript::TokenKind::word) {
-        inside.append(s.script.tokenText(i)).append(" ");
+  return true;
+}
+
+// The alignment the initial values keep goes at the end of the last flash
+// section, so that whatever is set after it (the start-up code's own symbol
+// for the initial values) is aligned too, and the file holds no gap the
+// flash does not. False when the script can't be read after it.
+bool alignFlashEnd(Editor& e, Sections& s, const LinkDiagnosis& d, const std::string& lastFlash,
+                   const std::vector<std::string>& codes) {
+  std::uint32_t align = 1;
+  for (const LinkFinding& f : d.findings) {
+    for (const std::string& line : f.lines) {
+      std::uint32_t n = 0;
+      if (line.starts_with(". = ALIGN(") && decimal(line.substr(10), n)) {
+        align = std::max(align, n);
       }
     }
-    const bool plain = !inside.empty() && inside.find(' ') == inside.size() - 1 &&
-                       inside.find_first_of("()+-*/") == std::string::npos;
-    if (plain) {
-      start = inside.substr(0, inside.size() - 1);
-      own = true;
+  }
+  const Statement* section = lastFlash.empty() ? nullptr : s.find(lastFlash);
+  const std::string pad = ". = ALIGN(" + std::to_string(align) + ");";
+  if (align <= 1 || section == nullptr ||
+      (!section->body.empty() && ldscript::statementText(s.script, section->body.back()) == pad)) {
+    return true;
+  }
+  e.commit(s, ldscript::insertAtBodyEnd(s.script, *section, {pad}), codes,
+           "aligned the end of " + lastFlash + " to " + std::to_string(align));
+  return e.load(s);
+}
+
+// .data's own AT(SYMBOL), which the start-up code copies from; empty when
+// it has none, or an expression.
+std::string ownLoadSymbol(const Script& script, const Statement& data) {
+  std::string inside;
+  for (std::size_t i = data.atFirst + 1; i < data.atEnd; ++i) {
+    if (script.tokens[i].kind == ldscript::TokenKind::word) {
+      inside.append(script.tokenText(i)).append(" ");
     }
   }
+  const bool plain = !inside.empty() && inside.find(' ') == inside.size() - 1 &&
+                     inside.find_first_of("()+-*/") == std::string::npos;
+  return plain ? inside.substr(0, inside.size() - 1) : std::string();
+}
+
+// The end lines before .data, .data loaded with AT(start) and no load
+// region, and the size after it.
+void writeEndLines(Editor& e, const Sections& s, const EndNames& names, const FlashEnd& end,
+                   const std::vector<std::string>& codes) {
+  const Statement* data = s.find(".data");
+  std::string start = ownLoadSymbol(s.script, *data);
+  const bool own = !start.empty();
+  start = own ? start : std::string(names[0]);
+  const std::string size(names[1]);
   std::vector<std::string> lines;
   // The team's symbol is set again where RAM sections moved the location
   // counter away from the flash.
-  if (!own || from != ".") {
-    lines.push_back(start + " = " + from + ";");
+  if (!own || end.from != ".") {
+    lines.push_back(start + " = " + end.from + ";");
   }
   lines.push_back(". = " + start + " + " + size + ";");
-  lines.push_back(end + " = .;");
+  lines.push_back(std::string(names[2]) + " = .;");
   std::string text = ldscript::insertAfter(s.script, *data, {size + " = SIZEOF(.data);"});
   Script next;
   ldscript::ParseError error;
   if (!ldscript::parseScript(text, next, error)) {
     return;
   }
-  // .data loaded at the start, with no load region after it.
-  const Statement& d2 = next.sections()->body[s.indexOf(*data)];
-  if (d2.lmaFirst != d2.lmaEnd) {
-    std::size_t lmaBegin = d2.lmaFirst;
-    while (lmaBegin > d2.close + 1 &&
+  const std::size_t at = s.indexOf(*data);
+  const Statement& loaded = next.sections()->body[at];
+  if (loaded.lmaFirst != loaded.lmaEnd) {
+    std::size_t lmaBegin = loaded.lmaFirst;
+    while (lmaBegin > loaded.close + 1 &&
            next.tokens[lmaBegin - 1].kind == ldscript::TokenKind::space) {
       --lmaBegin;
     }
-    text = ldscript::replaceTokens(next, lmaBegin, d2.lmaEnd, "");
+    text = ldscript::replaceTokens(next, lmaBegin, loaded.lmaEnd, "");
     if (!ldscript::parseScript(text, next, error)) {
       return;
     }
   }
-  const Statement& d3 = next.sections()->body[s.indexOf(*data)];
+  const Statement& header = next.sections()->body[at];
   if (!own) {
-    if (d3.atFirst != d3.atEnd) {
-      text = ldscript::replaceTokens(next, d3.atFirst, d3.atEnd, "AT(" + start + ")");
+    if (header.atFirst != header.atEnd) {
+      text = ldscript::replaceTokens(next, header.atFirst, header.atEnd, "AT(" + start + ")");
     } else {
-      const std::size_t colon = colonToken(next, d3);
+      const std::size_t colon = colonToken(next, header);
       text = ldscript::replaceTokens(next, colon, colon + 1,
                                      std::string(next.tokenText(colon)) + " AT(" + start + ")");
     }
@@ -302,8 +344,41 @@ void endRange(Editor& e, const LinkDiagnosis& d) {
       return;
     }
   }
-  text = ldscript::insertBefore(next, next.sections()->body[s.indexOf(*data)], lines);
+  text = ldscript::insertBefore(next, next.sections()->body[at], lines);
   e.commit(s, text, codes, "ended the code range after the initial values of .data");
+}
+
+void endRange(Editor& e, const LinkDiagnosis& d) {
+  const std::vector<std::string> codes = codesPresent(
+      d, {Rule::initialValuesBeforeRange, Rule::dataLineAssignment, Rule::noEndLine,
+          Rule::lldAssignmentEnd, Rule::initialValuesMisaligned, Rule::loadedOutsideFlash});
+  if (codes.empty()) {
+    return;
+  }
+  if (codes == std::vector<std::string>{"PF205"} && moveCounterToEnd(e, d)) {
+    return;
+  }
+  Sections s;
+  if (!e.load(s) || s.find(".data") == nullptr) {
+    return;
+  }
+  // Misaligned initial values in a range that ends after them already want
+  // the alignment alone.
+  const EndNames* names = endNames(e, s);
+  if (codes == std::vector<std::string>{"PF403"} || names == nullptr) {
+    alignFlashEnd(e, s, d, flashEnd(s, d).lastFlash, codes);
+    return;
+  }
+  if (!moveNamingAfterData(e, s) || !placeDataAtRamAddress(e, codes) || !e.load(s)) {
+    return;
+  }
+  const FlashEnd end = flashEnd(s, d);
+  if ((end.from == "." && !end.lastFlash.empty() &&
+       !moveAlignmentsInside(e, s, end.lastFlash, codes)) ||
+      !alignFlashEnd(e, s, d, end.lastFlash, codes)) {
+    return;
+  }
+  writeEndLines(e, s, *names, end, codes);
 }
 
 // PF203: a pattern of a flash section before .data that holds ".data"

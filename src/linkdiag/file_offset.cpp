@@ -68,7 +68,13 @@ void offsetFindings(LinkDiagnosis& d, const ElfFacts& facts, const ElfReader& el
 // section's alignment: the file keeps the alignment, so, linked with -n,
 // they lie a few bytes further on in the file than in the flash.
 void alignmentFindings(LinkDiagnosis& d, const ElfFacts& facts) {
-  if (has(d, Rule::initialValuesMisaligned)) {
+  // The build's own check may have given it already, without the line its
+  // fix writes.
+  LinkFinding* given = nullptr;
+  for (LinkFinding& f : d.findings) {
+    given = f.rule == Rule::initialValuesMisaligned ? &f : given;
+  }
+  if (given != nullptr && !given->lines.empty()) {
     return;
   }
   for (const Section& s : facts.sections) {
@@ -78,6 +84,10 @@ void alignmentFindings(LinkDiagnosis& d, const ElfFacts& facts) {
       continue;
     }
     const std::string n = std::to_string(align);
+    if (given != nullptr) {
+      given->lines = {". = ALIGN(" + n + ");"};
+      return;
+    }
     add(d, Rule::initialValuesMisaligned,
         join({"the initial values of ", s.header.name, " are loaded at ", hexText(s.loadAddress),
               ", which is not a multiple of ", n, ", the section's alignment: the file keeps ",
@@ -99,7 +109,7 @@ void alignmentFindings(LinkDiagnosis& d, const ElfFacts& facts) {
       flashEnd = std::max(flashEnd, s.loadAddress + s.header.size);
     }
   }
-  if (endMoves && align > 4 && flashEnd != 0 && flashEnd % align != 0) {
+  if (given == nullptr && endMoves && align > 4 && flashEnd != 0 && flashEnd % align != 0) {
     const std::string n = std::to_string(align);
     add(d, Rule::initialValuesMisaligned,
         "once the code range ends after the initial values of the RAM data, they are loaded "
