@@ -23,8 +23,8 @@ found".
 
 Fix: name the output section that holds the code .text.
 
-    before:  .code : { *(.text*) } > FLASH
-    after:   .text : { *(.text*) } > FLASH
+    before:  .code : ALIGN(0x20000) { KEEP(*(.isr_vector)) *(.text*) ... } > FLASH
+    after:   .text : ALIGN(0x20000) { KEEP(*(.isr_vector)) *(.text*) ... } > FLASH
 
 LLD's map has the same line for the output section: the fix is the same.)EX"},
     RuleInfo{Rule::dataBeforeText, "PF102", "code range",
@@ -57,8 +57,8 @@ from the name's line, which holds no address.
 
 Fix: name the output section .text.
 
-    before:  .text_application_code : { *(.text*) } > FLASH
-    after:   .text : { *(.text*) } > FLASH
+    before:  .text_application_code : ALIGN(0x20000) { ... } > FLASH
+    after:   .text : ALIGN(0x20000) { ... } > FLASH
 
 LLD writes every address on the section's own line; its maps do not show
 this.)EX"},
@@ -106,10 +106,13 @@ now, and drop their output sections. Quote what the script has: the
 patterns the map shows under each section (KEEP for what nothing refers to,
 such as a vector table).
 
-    before:  .isr_vector : { KEEP(*(.isr_vector)) } > FLASH
+    before:  .isr_vector : ALIGN(0x20000) { KEEP(*(.isr_vector)) } > FLASH
              .rodata : { *(.rodata*) } > FLASH
-             .text : { *(.text*) } > FLASH
-    after:   .text :
+             .text :
+             {
+               *(.text*)
+             } > FLASH
+    after:   .text : ALIGN(0x20000)
              {
                KEEP(*(.isr_vector))
                *(.rodata*)
@@ -134,15 +137,16 @@ the code, in its region.
 Fix: load .data after the code, in the code's region, and end the code range
 after the values.
 
-    before:  .data : { *(.data*) } > RAM AT> CONFIG
-    after:   _sidata = .;
-             . = _sidata + _data_image_size;
+    before:  .data : { ... } > RAM AT> CONFIG
+    after:   _data_image_start = .;
+             . = _data_image_start + _data_image_size;
              _flash_end = .;
-             .data : AT(_sidata) { *(.data*) } > RAM
-             _data_image_size = SIZEOF(.data);   (after .data)
+             .data : AT(_data_image_start) { ... } > RAM
+             _data_image_size = SIZEOF(.data);
 
 (AT> FLASH, the code's region, does the same; the end line must then follow
-.data's load address.) The same under LLD.)EX"},
+.data's load address. Where .data has a load symbol of its own, AT(_sidata),
+the lines use it.) The same under LLD.)EX"},
     RuleInfo{Rule::rangeStartsEarly, "PF108", "code range", LINK_AGAIN,
              R"EX(The code range starts before the flash content the ELF file loads.
 
@@ -211,16 +215,18 @@ code start, and take the end from the last address line before it. An
 assignment such as "_sidata = LOADADDR(.data);" before the .data section is
 such a line: the range ends before it, without the initial values of .data.
 
-Fix: move the assignment after .data, or write it without naming .data, and
-end the range past the initial values with a forward reference:
+Fix: move the assignment after .data, where it says the same, or write it
+without naming .data, and end the range past the initial values with a
+forward reference:
 
     before:  _sidata = LOADADDR(.data);
              .data : { ... } > RAM AT> FLASH
-    after:   _sidata = .;
-             . = _sidata + _data_image_size;
+    after:   _data_image_start = .;
+             . = _data_image_start + _data_image_size;
              _flash_end = .;
-             .data : AT(_sidata) { ... } > RAM
-             _data_image_size = _edata - _sdata;
+             .data : AT(_data_image_start) { ... } > RAM
+             _data_image_size = SIZEOF(.data);
+             _sidata = LOADADDR(.data);
 
 The same under LLD, which needs the location counter moved (see PF205).)EX"},
     RuleInfo{Rule::dataLineSectionName, "PF202", "range end",
@@ -236,8 +242,10 @@ reads it from there too.
 
 Fix: name the RAM data's output section .data.
 
-    before:  .ram_data : { *(.data*) } > RAM AT> FLASH
-    after:   .data : { *(.data*) } > RAM AT> FLASH
+    before:  .ram_data : AT(_sidata) { _sdata = .; *(.data*) ... } > RAM
+             _ram_data_start = ADDR(.ram_data);
+    after:   .data : AT(_sidata) { _sdata = .; *(.data*) ... } > RAM
+             _ram_data_start = ADDR(.data);
 
 The same under LLD.)EX"},
     RuleInfo{Rule::dataLinePattern, "PF203", "range end",
@@ -270,16 +278,16 @@ the image lacks the initial values.
 Fix: end the code range with a line before .data that moves the location
 counter past the values, in an expression that does not name .data (a
 forward reference to a symbol set after .data). When .data holds a double or
-a 64-bit variable, align the start of the values to 8 first, as the file
-keeps that alignment.
+a 64-bit variable, align the end of the last flash section to 8 first, as
+the file keeps that alignment (PF403). Where .data has a load symbol of its
+own, AT(_sidata), the lines use it.
 
     before:  .data : { ... } > RAM AT> FLASH
-    after:   . = ALIGN(8);
-             _sidata = .;
-             . = _sidata + _data_image_size;
+    after:   _data_image_start = .;
+             . = _data_image_start + _data_image_size;
              _flash_end = .;
-             .data : AT(_sidata) { _sdata = .; ... _edata = .; } > RAM
-             _data_image_size = _edata - _sdata;
+             .data : AT(_data_image_start) { ... } > RAM
+             _data_image_size = SIZEOF(.data);
 
 Under LLD the location counter itself must be moved (see PF205).)EX"},
     RuleInfo{Rule::lldAssignmentEnd, "PF205", "range end",
@@ -346,9 +354,9 @@ the flash.
 Fix: place those sections after .bss.
 
     before:  ._stack (NOLOAD) : { ... } > RAM
-             .data : { ... } > RAM AT> FLASH
-    after:   .data : { ... } > RAM AT> FLASH
-             .bss : { ... } > RAM
+             .data : AT(_sidata) { ... } > RAM
+    after:   .data : AT(_sidata) { ... } > RAM
+             .bss (NOLOAD) : { ... } > RAM
              ._stack (NOLOAD) : { ... } > RAM
 
 The same under LLD.)EX"},
@@ -362,7 +370,15 @@ address past the device's flash (0x0803FE00): a RAM section's line, or a
 flash section of another region listed before .data.
 
 Fix: make the line before .data that ends the range the end of the flash
-content; aelfdump --link names the sections that stand there.
+content; aelfdump --link names the sections that stand there. An assignment
+of another region's address (a table's start in a flash bank of its own)
+goes after .data, where it says the same.
+
+    before:  _sapps = ORIGIN(APPS);
+             .data : AT(_sidata) { ... } > RAM
+    after:   .data : AT(_sidata) { ... } > RAM
+             ...
+             _sapps = ORIGIN(APPS);
 
 The same under LLD.)EX"},
     RuleInfo{Rule::rangePastFlashContent, "PF210", "range end",
@@ -389,8 +405,8 @@ range does not hold them.
 
 Fix: mark the reservation NOLOAD.
 
-    before:  ._user_heap_stack : { . = . + 0x600; } > RAM
-    after:   ._user_heap_stack (NOLOAD) : { . = . + 0x600; } > RAM
+    before:  ._user_heap_stack : { . = . + 0x600; ... } > RAM
+    after:   ._user_heap_stack (NOLOAD) : { . = . + 0x600; ... } > RAM
 
 GNU ld gives such a section no load bytes; NOLOAD is right for both.)EX"},
     RuleInfo{Rule::ramContentAfterRange, "PF212", "range end",
@@ -589,10 +605,14 @@ that alignment for its initial values: loaded at an address that is only
 4-aligned, they lie a few bytes further on in the file than in the flash,
 and the code range counts them from the lower address.
 
-Fix: align the location counter before the load address is taken.
+Fix: align the location counter at the end of the last flash section, so
+that the load address taken after it is aligned too. Between the sections
+the alignment would leave a gap that the file, linked with -n, does not
+hold.
 
-    before:  _sidata = .;
-    after:   . = ALIGN(8);
+    before:  .rodata : { *(.rodata*) ... } > FLASH
+             _sidata = .;
+    after:   .rodata : { *(.rodata*) ... . = ALIGN(8); } > FLASH
              _sidata = .;
 
 Under LLD the alignment line shows the location counter before it is
@@ -798,7 +818,9 @@ runs in RAM keeps its run address and takes a load address in the flash.
              .data : AT(_sidata) { ... } > RAM
 
     before:  .data : { ... } > RAM AT> RAM
-    after:   .data : { ... } > RAM AT> FLASH
+    after:   _data_image_start = .;
+             ...
+             .data : AT(_data_image_start) { ... } > RAM
 
 Bytes that are all zero and loaded where they run (LLD writes .bss and a
 heap or stack reservation so when a section with contents follows them) are
