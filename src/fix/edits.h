@@ -65,6 +65,10 @@ class Editor {
   RoundEdits& out_;
 };
 
+// A rule's code, as a change records it.
+inline std::string codeOf(Rule rule) {
+  return std::string(ruleInfo(rule).code);
+}
 // The codes of `rules` the diagnosis has findings of, in that order.
 std::vector<std::string> codesPresent(const LinkDiagnosis& d, std::initializer_list<Rule> rules);
 std::string join(std::initializer_list<std::string_view> parts);
@@ -90,7 +94,8 @@ void endRange(Editor& e, const LinkDiagnosis& d);                         // ran
 void alignText(Editor& e, const LinkDiagnosis& d, RoundEdits& out);       // section_edits.cpp
 
 // Shared between topics.
-void alignTextTo(Editor& e, const std::string& align, const char* code);  // section_edits.cpp
+void alignTextTo(Editor& e, const std::string& align,
+                 const std::string& code);  // section_edits.cpp
 void mergeRegions(Editor& e, const std::string& fromRegion, const std::string& textRegion,
                   const std::string& section);  // memory_edits.cpp
 

@@ -154,7 +154,7 @@ void mergeRegions(Editor& e, const std::string& fromRegion, const std::string& t
   }
   std::string text = m.script.text;
   rewriteRegion(text, m.script.text, b, a.origin, a.length + b.length);
-  e.commit(m, text, {"PF106"},
+  e.commit(m, text, {codeOf(Rule::flashBeforeRange)},
            "let the region " + into + " start at " + hex(a.origin) + ", where " + from +
                " does, so that .text holds what " + section + " held");
 }
@@ -231,12 +231,12 @@ void moveCodeRegion(Editor& e, const LinkDiagnosis& d, RoundEdits& out) {
   }
   std::string text = m.script.text;
   rewriteRegion(text, m.script.text, line, kApplicationFlash, ROM_LIMIT - kApplicationFlash);
-  if (e.commit(m, text, {"PF405"},
+  if (e.commit(m, text, {codeOf(Rule::codeStartNotAlignable)},
                join({"moved the region ", region, " to the application's flash, ",
                      hex(kApplicationFlash, 8), "-", hex(ROM_LIMIT, 8)}))) {
     // There the file holds the code at offset 0x20000 once .text is aligned
     // to it, with -n.
-    alignTextTo(e, "0x20000", "PF405");
+    alignTextTo(e, "0x20000", codeOf(Rule::codeStartNotAlignable));
     out.noPageAlign = true;
   }
 }

@@ -118,7 +118,8 @@ bool moveCounterToEnd(Editor& e, const LinkDiagnosis& d) {
         ldscript::replaceTokens(
             s.script, st.first, st.end,
             join({". = ", value, ";\n", ldscript::indentOf(s.script, st), st.name, " = .;"})),
-        {"PF205"}, join({"wrote '", line, "' as '. = ", value, "; ", st.name, " = .;'"}));
+        {codeOf(Rule::lldAssignmentEnd)},
+        join({"wrote '", line, "' as '. = ", value, "; ", st.name, " = .;'"}));
   }
   return false;
 }
@@ -170,8 +171,8 @@ bool moveNamingAfterData(Editor& e, Sections& s) {
       return true;
     }
     const std::string line = ldscript::statementText(s.script, *naming);
-    if (!e.commit(s, ldscript::moveAfter(s.script, *naming, *data), {"PF201"},
-                  "moved '" + line + "' after .data")) {
+    if (!e.commit(s, ldscript::moveAfter(s.script, *naming, *data),
+                  {codeOf(Rule::dataLineAssignment)}, "moved '" + line + "' after .data")) {
       return false;
     }
   }
@@ -355,7 +356,7 @@ void endRange(Editor& e, const LinkDiagnosis& d) {
   if (codes.empty()) {
     return;
   }
-  if (codes == std::vector<std::string>{"PF205"} && moveCounterToEnd(e, d)) {
+  if (codes == std::vector<std::string>{codeOf(Rule::lldAssignmentEnd)} && moveCounterToEnd(e, d)) {
     return;
   }
   Sections s;
@@ -365,7 +366,8 @@ void endRange(Editor& e, const LinkDiagnosis& d) {
   // Misaligned initial values in a range that ends after them already want
   // the alignment alone.
   const EndNames* names = endNames(e, s);
-  if (codes == std::vector<std::string>{"PF403"} || names == nullptr) {
+  if (codes == std::vector<std::string>{codeOf(Rule::initialValuesMisaligned)} ||
+      names == nullptr) {
     alignFlashEnd(e, s, d, flashEnd(s, d).lastFlash, codes);
     return;
   }
@@ -449,7 +451,8 @@ bool rewriteDataStatement(Editor& e, Sections& s, const Statement& statement) {
     return false;
   }
   return e.commit(s, ldscript::insertAfter(next, next.sections()->body[index], definitions),
-                  {"PF203"}, join({"wrote '", before, "' as '", text, "', set after .data"}));
+                  {codeOf(Rule::dataLinePattern)},
+                  join({"wrote '", before, "' as '", text, "', set after .data"}));
 }
 
 void rewriteDataPatterns(Editor& e, const LinkDiagnosis& d) {
@@ -493,7 +496,8 @@ void rewriteDataPatterns(Editor& e, const LinkDiagnosis& d) {
       text.replace(at, 5, ".dat[a]");
     }
     if (!e.commit(s, ldscript::replaceTokens(s.script, pattern->first, pattern->end, text),
-                  {"PF203"}, join({"wrote '", before, "' as '", text, "'"}))) {
+                  {codeOf(Rule::dataLinePattern)},
+                  join({"wrote '", before, "' as '", text, "'"}))) {
       return;
     }
   }
@@ -520,7 +524,7 @@ void moveRegionAssignment(Editor& e, const LinkDiagnosis& d) {
       break;
     }
     if (st.kind == StatementKind::assignment && st.name.substr(0, st.name.find('=')) == name) {
-      e.commit(s, ldscript::moveAfter(s.script, st, *data), {"PF209"},
+      e.commit(s, ldscript::moveAfter(s.script, st, *data), {codeOf(Rule::rangeEndNotFlash)},
                join({"moved '", ldscript::statementText(s.script, st), "' after .data"}));
       return;
     }

@@ -102,8 +102,8 @@ std::size_t keepPlace(const Script& script, const Statement& section, std::strin
 
 // An output section renamed `to`, and every word of the script that names
 // it, when no section has that name yet.
-void renameSection(Editor& e, const std::string& from, const std::string& to, const char* code,
-                   bool needsText) {
+void renameSection(Editor& e, const std::string& from, const std::string& to,
+                   const std::string& code, bool needsText) {
   Sections s;
   if (from.empty() || (needsText ? !e.load(s) : !e.loadAny(s)) || s.find(to) != nullptr) {
     return;
@@ -218,7 +218,7 @@ const Statement* namingStatement(const Script& script, const std::vector<Stateme
 
 // Puts `said` in place of `naming`, recorded under `code`.
 bool commitSaid(Editor& e, const Sections& s, const Statement& naming, const std::string& said,
-                const char* code) {
+                const std::string& code) {
   const std::string was = ldscript::statementText(s.script, naming);
   return e.commit(s, ldscript::replaceTokens(s.script, naming.first, naming.end, said), {code},
                   join({"wrote '", was, "' as '", said, "', of what moved"}));
@@ -227,7 +227,7 @@ bool commitSaid(Editor& e, const Sections& s, const Statement& naming, const std
 // Every statement that names `section`, whose contents moved between its
 // markers, said by them; stops at one that can't be.
 void sayByMarkers(Editor& e, const std::string& section, const std::string& load,
-                  const char* code) {
+                  const std::string& code) {
   for (;;) {
     Sections s;
     if (!e.load(s)) {
@@ -278,12 +278,12 @@ void dropWhatNames(Editor& e, const std::vector<std::string>& dropped) {
       }
     }
     if (!said.empty()) {
-      if (!commitSaid(e, s, *naming, said, "PF106")) {
+      if (!commitSaid(e, s, *naming, said, codeOf(Rule::flashBeforeRange))) {
         return;
       }
       continue;
     }
-    if (!e.commit(s, ldscript::removeStatement(s.script, *naming), {"PF106"},
+    if (!e.commit(s, ldscript::removeStatement(s.script, *naming), {codeOf(Rule::flashBeforeRange)},
                   "dropped '" + ldscript::statementText(s.script, *naming) +
                       "', which names what was dropped")) {
       return;
@@ -306,7 +306,8 @@ void dropWhatNames(Editor& e, const std::vector<std::string>& dropped) {
     return ldscript::namesWord(header, n);
   });
   if (namesGone) {
-    e.commit(s, ldscript::replaceTokens(s.script, text->first + 1, colon, " "), {"PF106"},
+    e.commit(s, ldscript::replaceTokens(s.script, text->first + 1, colon, " "),
+             {codeOf(Rule::flashBeforeRange)},
              "dropped the address of .text, which named what was dropped");
   }
 }
@@ -339,7 +340,7 @@ void moveRamSections(Editor& e, const LinkDiagnosis& d) {
     if (st == nullptr || after == nullptr || st == after || s.indexOf(*st) > s.indexOf(*after)) {
       continue;
     }
-    e.commit(s, ldscript::moveAfter(s.script, *st, *after), {"PF208"},
+    e.commit(s, ldscript::moveAfter(s.script, *st, *after), {codeOf(Rule::ramSectionsBeforeData)},
              "moved " + name + " after " + after->name);
   }
 }
@@ -356,7 +357,7 @@ void renameTextSection(Editor& e, const LinkDiagnosis& d) {
 // PF202: the RAM data's output section is named .data, and what names it.
 void renameDataSection(Editor& e, const LinkDiagnosis& d) {
   for (const LinkFinding* f : findingsOf(d, Rule::dataLineSectionName)) {
-    renameSection(e, f->section, ".data", "PF202", true);
+    renameSection(e, f->section, ".data", codeOf(Rule::dataLineSectionName), true);
   }
 }
 
@@ -374,7 +375,7 @@ void markNoLoad(Editor& e, const LinkDiagnosis& d) {
     e.commit(s,
              ldscript::replaceTokens(s.script, st->first, st->first + 1,
                                      std::string(s.script.tokenText(st->first)) + " (NOLOAD)"),
-             {"PF211"}, "marked " + f->section + " (NOLOAD)");
+             {codeOf(Rule::reservationLoaded)}, "marked " + f->section + " (NOLOAD)");
   }
 }
 
@@ -440,9 +441,10 @@ void moveIntoData(Editor& e, const LinkDiagnosis& d) {
     }
     for (const Statement& candidate : moved.sections()->body) {
       if (candidate.kind == StatementKind::outputSection && candidate.name == f->section) {
-        if (e.commit(s, ldscript::removeStatement(moved, candidate), {"PF212"},
+        if (e.commit(s, ldscript::removeStatement(moved, candidate),
+                     {codeOf(Rule::ramContentAfterRange)},
                      "moved what " + f->section + " holds into .data")) {
-          sayByMarkers(e, f->section, load, "PF212");
+          sayByMarkers(e, f->section, load, codeOf(Rule::ramContentAfterRange));
         }
         break;
       }
@@ -489,7 +491,7 @@ void moveIntoText(Editor& e, const LinkDiagnosis& d) {
     }
     const std::string region = st->region;
     const std::string textRegion = text->region;
-    if (e.commit(s, ldscript::removeStatement(s.script, *st), {"PF106"},
+    if (e.commit(s, ldscript::removeStatement(s.script, *st), {codeOf(Rule::flashBeforeRange)},
                  "dropped the output section " + name)) {
       moved.push_back(name);
       if (moved.size() == 1) {
@@ -505,12 +507,12 @@ void moveIntoText(Editor& e, const LinkDiagnosis& d) {
   for (const std::string& name : moved) {
     list += (list.empty() ? "" : ", ") + name;
   }
-  e.commit(s, ldscript::insertAtBodyStart(s.script, *s.find(".text"), lines), {"PF106"},
-           "moved what " + list + " held to the start of .text");
+  e.commit(s, ldscript::insertAtBodyStart(s.script, *s.find(".text"), lines),
+           {codeOf(Rule::flashBeforeRange)}, "moved what " + list + " held to the start of .text");
   dropWhatNames(e, moved);
   // What still measures them inside a section (a table's LONG(SIZEOF(...))).
   for (const std::string& name : moved) {
-    sayByMarkers(e, name, {}, "PF106");
+    sayByMarkers(e, name, {}, codeOf(Rule::flashBeforeRange));
   }
 }
 
@@ -546,7 +548,7 @@ void keepSymbols(Editor& e, const LinkDiagnosis& d) {
   }
   std::vector<std::string> codes;
   if (!keeps.empty()) {
-    codes.emplace_back("PF303");
+    codes.emplace_back(codeOf(Rule::symbolDiscarded));
   }
   // Under LLD the map does not say what --gc-sections discarded: with
   // -ffunction-sections and -fdata-sections a symbol's section is named
@@ -564,8 +566,8 @@ void keepSymbols(Editor& e, const LinkDiagnosis& d) {
       keeps.push_back(join({"KEEP(*(.rodata.", name, "))"}));
       inputs.push_back(join({".rodata.", name}));
       kept += (kept.empty() ? "" : ", ") + std::string("the sections of ") + name;
-      if (codes.empty() || codes.back() != "PF304") {
-        codes.emplace_back("PF304");
+      if (codes.empty() || codes.back() != codeOf(Rule::symbolUndefined)) {
+        codes.emplace_back(codeOf(Rule::symbolUndefined));
       }
     }
   }
@@ -601,7 +603,7 @@ void keepSymbols(Editor& e, const LinkDiagnosis& d) {
 
 // .text's header aligned to `align` ("0x20000"), an ALIGN(...) already
 // there replaced.
-void alignTextTo(Editor& e, const std::string& align, const char* code) {
+void alignTextTo(Editor& e, const std::string& align, const std::string& code) {
   Sections s;
   if (!e.load(s)) {
     return;
@@ -640,7 +642,7 @@ void alignText(Editor& e, const LinkDiagnosis& d, RoundEdits& out) {
     const std::size_t open = f->lines.empty() ? std::string::npos : f->lines.front().find("ALIGN(");
     if (open != std::string::npos && f->lines.front().ends_with(")")) {
       alignTextTo(e, f->lines.front().substr(open + 6, f->lines.front().size() - open - 7),
-                  "PF401");
+                  codeOf(Rule::textNotAtOffset));
     }
   }
 }
