@@ -251,8 +251,8 @@ bool mayMean(const ScriptSymbol& symbol, const ElfSection& s, Mark mark) {
                                                           : false);
     });
   }
-  return symbol.dot && ((load && s.loaded && s.loadAddress != s.address) ||
-                        (!load && s.address >= FLASH_BASE && s.address < 0x10000000));
+  return symbol.dot &&
+         ((load && s.loaded && s.loadAddress != s.address) || (!load && inFlashWindow(s.address)));
 }
 
 std::vector<Meaning> meaningsOf(const LinkFacts& link, const ScriptSymbol& symbol,
@@ -608,10 +608,6 @@ void checkKept(const LinkFacts& first, const ScriptFacts& firstScripts, const Li
   }
 }
 
-bool inFlashWindow(std::uint64_t address) {
-  return address >= FLASH_BASE && address < 0x10000000;
-}
-
 std::uint32_t littleWord(const std::array<char, 8>& bytes, std::size_t at) {
   std::uint32_t value = 0;
   for (std::size_t b = 0; b < 4; ++b) {
@@ -699,7 +695,7 @@ bool readLinkFacts(ElfReader& reader, LinkFacts& facts) {
   findShapedTable(reader, facts);
   const ElfSection* lowest = nullptr;
   for (const ElfSection& s : facts.sections) {
-    if (s.loaded && s.size > 0 && s.loadAddress >= FLASH_BASE && s.loadAddress < 0x10000000 &&
+    if (s.loaded && s.size > 0 && inFlashWindow(s.loadAddress) &&
         (lowest == nullptr || s.loadAddress < lowest->loadAddress)) {
       lowest = &s;
     }

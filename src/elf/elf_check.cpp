@@ -11,11 +11,6 @@
 namespace pakforge {
 namespace {
 
-// The flash window of the device's address map: what is loaded in it past
-// ROM_LIMIT is flash the application may not use; what is loaded outside
-// it (RAM, system memory, external memories) no image can carry either.
-constexpr std::uint64_t kFlashWindowEnd = 0x10000000;
-
 constexpr std::array<std::uint32_t ImageHeader::*, 5> kSymbolFields = {
     &ImageHeader::entryPointAddr, &ImageHeader::loopAddr, &ImageHeader::hGroupsTableAddr,
     &ImageHeader::iGroupsTableAddr, &ImageHeader::remoteRegTablesAddr};
@@ -317,8 +312,8 @@ bool checkPastFlashEnd(const ElfReader& elf, FlashLoadProblem& problem) {
       continue;
     }
     const std::uint64_t from = std::max<std::uint64_t>(s.physicalAddress, ROM_LIMIT);
-    const std::uint64_t to =
-        std::min<std::uint64_t>(std::uint64_t{s.physicalAddress} + s.fileSize, kFlashWindowEnd);
+    const std::uint64_t to = std::min<std::uint64_t>(std::uint64_t{s.physicalAddress} + s.fileSize,
+                                                     std::uint64_t{FLASH_WINDOW_END});
     if (from >= to) {
       continue;
     }
@@ -353,7 +348,7 @@ bool checkOutsideFlash(ElfReader& elf, FlashLoadProblem& problem) {
     std::uint64_t from = start;
     std::uint64_t to = std::min<std::uint64_t>(end, FLASH_BASE);
     if (from >= to) {
-      from = std::max(start, kFlashWindowEnd);
+      from = std::max(start, std::uint64_t{FLASH_WINDOW_END});
       to = end;
     }
     if (from >= to) {
@@ -397,7 +392,7 @@ bool checkOverlaps(const ElfReader& elf, FlashLoadProblem& problem) {
   for (std::uint32_t i = 0; i < elf.segmentCount(); ++i) {
     ElfSegment s;
     if (elf.loadSegment(i, s) && s.fileSize > 0 && s.physicalAddress >= FLASH_BASE &&
-        s.physicalAddress < kFlashWindowEnd) {
+        s.physicalAddress < std::uint64_t{FLASH_WINDOW_END}) {
       loads.push_back({s.physicalAddress, std::uint64_t{s.physicalAddress} + s.fileSize, i});
     }
   }

@@ -155,10 +155,6 @@ bool decimal(std::string_view text, std::uint32_t& value) {
   return i > 0;
 }
 
-bool inRamWindow(std::uint64_t address) {
-  return address >= 0x20000000 && address < 0x40000000;
-}
-
 // The index of the first token of the header that holds its ':'.
 std::size_t colonToken(const Script& script, const Statement& st) {
   for (std::size_t i = st.first; i < st.open; ++i) {

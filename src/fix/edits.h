@@ -73,7 +73,6 @@ inline std::string codeOf(Rule rule) {
 std::vector<std::string> codesPresent(const LinkDiagnosis& d, std::initializer_list<Rule> rules);
 std::string join(std::initializer_list<std::string_view> parts);
 bool decimal(std::string_view text, std::uint32_t& value);
-bool inRamWindow(std::uint64_t address);
 // The index of the first token of the header that holds its ':'.
 std::size_t colonToken(const Script& script, const Statement& st);
 

@@ -196,7 +196,7 @@ void clampRamBanks(Editor& e, const LinkDiagnosis& d) {
   // From the last line up, so that earlier offsets stay where they are.
   for (std::size_t i = names.size(); i-- > 0;) {
     MemoryLine line;
-    if (!findMemoryLine(m.script, *m.block, names[i], line) || !inRamWindow(line.origin) ||
+    if (!findMemoryLine(m.script, *m.block, names[i], line) || !inSramWindow(line.origin) ||
         line.origin + line.length <= RAM_LIMIT) {
       continue;
     }
@@ -214,7 +214,6 @@ void clampRamBanks(Editor& e, const LinkDiagnosis& d) {
 // the region that holds .text is moved there and ends where that flash
 // does (a script written for the bare part starts at 0x08000000).
 void moveCodeRegion(Editor& e, const LinkDiagnosis& d, RoundEdits& out) {
-  constexpr std::uint64_t kApplicationFlash = 0x08020000;
   if (findingsOf(d, Rule::codeStartNotAlignable).empty()) {
     return;
   }
@@ -226,14 +225,15 @@ void moveCodeRegion(Editor& e, const LinkDiagnosis& d, RoundEdits& out) {
   const std::string region = e.region(s.find(".text")->region);
   MemoryLine line;
   if (region.empty() || !findMemoryLine(m.script, *m.block, region, line) ||
-      line.origin == kApplicationFlash || line.origin + line.length < ROM_LIMIT) {
+      line.origin == std::uint64_t{APP_FLASH_START} || line.origin + line.length < ROM_LIMIT) {
     return;
   }
   std::string text = m.script.text;
-  rewriteRegion(text, m.script.text, line, kApplicationFlash, ROM_LIMIT - kApplicationFlash);
+  rewriteRegion(text, m.script.text, line, std::uint64_t{APP_FLASH_START},
+                ROM_LIMIT - std::uint64_t{APP_FLASH_START});
   if (e.commit(m, text, {codeOf(Rule::codeStartNotAlignable)},
                join({"moved the region ", region, " to the application's flash, ",
-                     hex(kApplicationFlash, 8), "-", hex(ROM_LIMIT, 8)}))) {
+                     hex(std::uint64_t{APP_FLASH_START}, 8), "-", hex(ROM_LIMIT, 8)}))) {
     // There the file holds the code at offset 0x20000 once .text is aligned
     // to it, with -n.
     alignTextTo(e, "0x20000", codeOf(Rule::codeStartNotAlignable));

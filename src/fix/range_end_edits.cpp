@@ -66,7 +66,7 @@ bool placeDataAtRamAddress(Editor& e, const std::vector<std::string>& codes) {
                 value.end());
     std::uint64_t address = 0;
     if (st.kind != StatementKind::assignment || !(st.name == "." || st.name.starts_with(".=")) ||
-        !scriptNumber(value, address) || !inRamWindow(address)) {
+        !scriptNumber(value, address) || !inSramWindow(address)) {
       continue;
     }
     // The header first, then the assignment before it: its bytes stay.
@@ -188,11 +188,11 @@ struct FlashEnd {
   std::string lastFlash;
 };
 FlashEnd flashEnd(const Sections& s, const LinkDiagnosis& d) {
-  const auto inFlashWindow = [&d](const std::string& name, bool& known) {
+  const auto flashSection = [&d](const std::string& name, bool& known) {
     for (const MapSection& section : d.outline.sections) {
       if (section.name == name && section.haveAddress) {
         known = true;
-        return section.address >= 0x08000000 && section.address < 0x10000000;
+        return inFlashWindow(section.address);
       }
     }
     known = false;
@@ -206,7 +206,7 @@ FlashEnd flashEnd(const Sections& s, const LinkDiagnosis& d) {
     if (st.kind != StatementKind::outputSection || st.name == "/DISCARD/") {
       continue;
     }
-    const bool flash = inFlashWindow(st.name, known);
+    const bool flash = flashSection(st.name, known);
     if (!known) {
       continue;
     }

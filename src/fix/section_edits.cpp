@@ -321,8 +321,9 @@ void moveRamSections(Editor& e, const LinkDiagnosis& d) {
   }
   std::vector<std::string> names;
   for (const MapSection& section : d.outline.sections) {
-    if (section.phase == MapPhase::inRange && section.haveAddress && inRamWindow(section.address) &&
-        section.name != d.outline.dataLineSection && section.name != ".data") {
+    if (section.phase == MapPhase::inRange && section.haveAddress &&
+        inSramWindow(section.address) && section.name != d.outline.dataLineSection &&
+        section.name != ".data") {
       names.push_back(section.name);
     }
   }

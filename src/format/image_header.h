@@ -15,11 +15,19 @@ namespace pakforge {
 inline constexpr std::uint32_t FLASH_BASE = 0x08000000;
 inline constexpr std::uint32_t ROM_LIMIT = 0x0803FE00;
 inline constexpr std::uint32_t RAM_LIMIT = 0x20008000;
+// Where the application's flash starts: below it lies the device's loader.
+inline constexpr std::uint32_t APP_FLASH_START = 0x08020000;
 // Where the device's RAM starts: the application's RAM is [RAM_BASE, RAM_LIMIT).
 inline constexpr std::uint32_t RAM_BASE = 0x20000000;
 // The SRAM window of the address map, where sections that run in RAM run.
 inline constexpr bool inSramWindow(std::uint64_t address) {
-  return address >= 0x20000000 && address < 0x40000000;
+  return address >= RAM_BASE && address < 0x40000000;
+}
+// The flash window of the address map: flash, whether the application may
+// use it (up to ROM_LIMIT) or not.
+inline constexpr std::uint32_t FLASH_WINDOW_END = 0x10000000;
+inline constexpr bool inFlashWindow(std::uint64_t address) {
+  return address >= FLASH_BASE && address < FLASH_WINDOW_END;
 }
 
 inline constexpr std::size_t kHeaderSize = 72;

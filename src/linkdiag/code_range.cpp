@@ -95,7 +95,7 @@ void flashBeforeRangeFindings(LinkDiagnosis& d, const ElfFacts& facts) {
       continue;
     }
     const Section* s = span.section.empty() ? nullptr : sectionNamed(facts, span.section);
-    (s != nullptr && inRam(s->header.address) ? initialValues : moved).push_back(&span);
+    (s != nullptr && inSramWindow(s->header.address) ? initialValues : moved).push_back(&span);
   }
   if (moved.empty()) {
     initialValuesFindings(d, initialValues, facts);

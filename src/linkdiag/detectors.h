@@ -37,9 +37,8 @@ struct ElfFacts {
   std::array<ElfSymbol, kRequiredSymbolCount> symbols{};
 };
 
-// The flash the application may use and the SRAM window.
+// The flash the device holds below ROM_LIMIT.
 bool inFlash(std::uint64_t address);
-bool inRam(std::uint64_t address);
 std::string_view firstWordOf(std::string_view text);
 std::string join(std::initializer_list<std::string_view> parts);
 // "map line N ('TEXT')".

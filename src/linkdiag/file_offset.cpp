@@ -22,7 +22,7 @@ void offsetFindings(LinkDiagnosis& d, const ElfFacts& facts, const ElfReader& el
   std::uint64_t start = d.rangeStart;
   for (const FlashSpan& span : d.flash) {
     const Section* s = span.section.empty() ? nullptr : sectionNamed(facts, span.section);
-    if (span.start < start && (s == nullptr || !inRam(s->header.address))) {
+    if (span.start < start && (s == nullptr || !inSramWindow(s->header.address))) {
       start = span.start;
     }
   }
@@ -79,7 +79,7 @@ void alignmentFindings(LinkDiagnosis& d, const ElfFacts& facts) {
   }
   for (const Section& s : facts.sections) {
     const std::uint32_t align = s.header.alignment;
-    if (!s.loaded || !inRam(s.header.address) || !inFlash(s.loadAddress) || align <= 1 ||
+    if (!s.loaded || !inSramWindow(s.header.address) || !inFlash(s.loadAddress) || align <= 1 ||
         s.loadAddress % align == s.header.address % align) {
       continue;
     }
@@ -105,7 +105,7 @@ void alignmentFindings(LinkDiagnosis& d, const ElfFacts& facts) {
   const std::uint32_t align = ramDataAlignment(facts);
   std::uint64_t flashEnd = 0;
   for (const Section& s : facts.sections) {
-    if (s.loaded && inFlash(s.loadAddress) && !inRam(s.header.address)) {
+    if (s.loaded && inFlash(s.loadAddress) && !inSramWindow(s.header.address)) {
       flashEnd = std::max(flashEnd, s.loadAddress + s.header.size);
     }
   }

@@ -13,11 +13,7 @@ namespace pakforge {
 
 using namespace detect;
 
-namespace {
-// Where the application's flash starts: the device's loader owns the flash
-// below it.
-constexpr std::uint32_t kApplicationFlashStart = 0x08020000;
-}  // namespace
+namespace {}  // namespace
 
 LinkDiagnosis diagnoseLink(const std::string& mapPath, const std::string& elfPath,
                            const MapFacts* checked) {
@@ -120,7 +116,7 @@ LinkDiagnosis diagnoseLink(const std::string& mapPath, const std::string& elfPat
           "the ELF loads nothing into the flash (" + hexText(FLASH_BASE) + "-" +
               hexText(ROM_LIMIT) + "), but the code range is " +
               rangeText(d.rangeStart, d.rangeEnd),
-          fixText(Rule::noFlashContent, {hexText(kApplicationFlashStart)}));
+          fixText(Rule::noFlashContent, {hexText(APP_FLASH_START)}));
     }
     if (!d.rangeAssumed && !d.flash.empty() && d.rangeStart < d.flash.front().start) {
       add(d, Rule::rangeStartsEarly,

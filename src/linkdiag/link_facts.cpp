@@ -10,10 +10,6 @@ bool inFlash(std::uint64_t address) {
   return address >= FLASH_BASE && address < ROM_LIMIT;
 }
 
-bool inRam(std::uint64_t address) {
-  return inSramWindow(address);
-}
-
 std::string_view firstWordOf(std::string_view text) {
   const std::size_t start = text.find_first_not_of(" \t");
   if (start == std::string_view::npos) {
@@ -51,10 +47,10 @@ void readElf(ElfReader& reader, ElfFacts& facts) {
     // Allocated sections, and those in RAM that are not (GNU ld's COPY
     // sections: a heap or a stack the startup code does not touch).
     const ElfSection& section = reader.sections()[i];
-    if (!section.allocated() && !(inRam(section.address) && section.size > 0)) {
+    if (!section.allocated() && !(inSramWindow(section.address) && section.size > 0)) {
       continue;
     }
-    const bool zero = inRam(section.address) && section.hasContent() &&
+    const bool zero = inSramWindow(section.address) && section.hasContent() &&
                       reader.zeroBytes(section.offset, section.size);
     facts.sections.push_back({section, section.loaded, section.loadAddress, zero});
   }
@@ -138,7 +134,7 @@ std::vector<std::string> endLines(std::uint32_t align) {
 std::uint32_t ramDataAlignment(const ElfFacts& facts) {
   std::uint32_t align = 1;
   for (const Section& s : facts.sections) {
-    if (s.loaded && inRam(s.header.address) && inFlash(s.loadAddress)) {
+    if (s.loaded && inSramWindow(s.header.address) && inFlash(s.loadAddress)) {
       align = std::max(align, s.header.alignment);
     }
   }

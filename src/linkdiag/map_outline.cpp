@@ -276,7 +276,7 @@ std::size_t OutlineScan::lastInGap(std::string_view run, std::size_t from, std::
     const std::size_t lineFeed = gap.find('\n', start);
     const Columns columns =
         gnuColumns(gap.substr(start, lineFeed == npos ? npos : lineFeed - start));
-    if (columns.haveAddress && columns.address >= 0x08000000 && columns.address < 0x10000000) {
+    if (columns.haveAddress && inFlashWindow(columns.address)) {
       found = std::min(found, start);
       break;
     }
@@ -397,7 +397,7 @@ bool OutlineScan::onLine(const LineFeatures& features) {
       outline_.strayDataSection = sectionLine ? std::string() : currentSection_;
     }
   } else if (phase == MapPhase::inRange && holdsAddress) {
-    if (columns.haveAddress && columns.address >= 0x08000000 && columns.address < 0x10000000) {
+    if (columns.haveAddress && inFlashWindow(columns.address)) {
       outline_.lastFlashLine = mapLine(number_, line);
       outline_.lastFlashAddress = columns.address;
     }

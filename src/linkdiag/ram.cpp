@@ -44,12 +44,13 @@ void ramFindings(LinkDiagnosis& d, const ElfFacts& facts) {
   std::uint64_t start = 0;
   bool haveStart = false;
   for (const Section& s : facts.sections) {
-    if (inRam(s.header.address) && s.header.size > 0 && (!haveStart || s.header.address < start)) {
+    if (inSramWindow(s.header.address) && s.header.size > 0 &&
+        (!haveStart || s.header.address < start)) {
       start = s.header.address;
       haveStart = true;
     }
   }
-  if (data != nullptr && inRam(data->header.address)) {
+  if (data != nullptr && inSramWindow(data->header.address)) {
     start = data->header.address;
     haveStart = true;
   }
@@ -62,7 +63,7 @@ void ramFindings(LinkDiagnosis& d, const ElfFacts& facts) {
   r.elfReservedEnd = r.elfBssEnd;
   for (const Section& s : facts.sections) {
     const std::uint64_t end = std::uint64_t{s.header.address} + s.header.size;
-    if (inRam(s.header.address) && s.header.address >= r.elfBssEnd && s.header.size > 0 &&
+    if (inSramWindow(s.header.address) && s.header.address >= r.elfBssEnd && s.header.size > 0 &&
         end <= RAM_LIMIT + 0x100000) {
       r.reservations.push_back(s.header.name);
       r.elfReservedEnd = std::max(r.elfReservedEnd, end);

@@ -76,8 +76,8 @@ void lldReservationFindings(LinkDiagnosis& d, const ElfFacts& facts,
   }
   for (const Section& s : facts.sections) {
     const bool alreadySaid = said.count(s.header.name) != 0;
-    if (&s != bss && s.header.allocated() && s.header.hasContent() && inRam(s.header.address) &&
-        s.header.address >= bss->header.address && !alreadySaid) {
+    if (&s != bss && s.header.allocated() && s.header.hasContent() &&
+        inSramWindow(s.header.address) && s.header.address >= bss->header.address && !alreadySaid) {
       ramSectionAfterBss(d, s,
                          s.header.name +
                              " is a RAM section after .bss with bytes in the file: once .data "
@@ -89,7 +89,7 @@ void lldReservationFindings(LinkDiagnosis& d, const ElfFacts& facts,
 // The RAM data's own section: the RAM section loaded into the flash.
 std::string ramDataSectionOf(const ElfFacts& facts) {
   for (const Section& s : facts.sections) {
-    if (s.loaded && inRam(s.header.address) && inFlash(s.loadAddress)) {
+    if (s.loaded && inSramWindow(s.header.address) && inFlash(s.loadAddress)) {
       return s.header.name;
     }
   }
@@ -154,7 +154,7 @@ void rangeEndFindings(LinkDiagnosis& d, const ElfFacts& facts) {
   const MapOutline& o = d.outline;
   // When RAM sections' lines end the range, their address is no end at
   // all: what is left out is judged from the last flash line before them.
-  const bool endInRam = o.rangeEndHasAddress && inRam(o.rangeEndAddress);
+  const bool endInRam = o.rangeEndHasAddress && inSramWindow(o.rangeEndAddress);
   const std::uint64_t end = endInRam && o.lastFlashLine.found() ? o.lastFlashAddress : d.rangeEnd;
   const MapLine& endLine = endInRam && o.lastFlashLine.found() ? o.lastFlashLine : o.rangeEnd;
   std::vector<FlashSpan> after;
@@ -177,7 +177,7 @@ void rangeEndFindings(LinkDiagnosis& d, const ElfFacts& facts) {
     const Section* bss = sectionNamed(facts, ".bss");
     for (const FlashSpan& span : after) {
       const Section* s = span.section.empty() ? nullptr : sectionNamed(facts, span.section);
-      if ((s == nullptr || !inRam(s->header.address)) && !span.section.empty()) {
+      if ((s == nullptr || !inSramWindow(s->header.address)) && !span.section.empty()) {
         if (s != nullptr && s->loaded && s->loadAddress < span.start) {
           // The range ends inside this section: its end line stops short.
           shortEnd = ends + ": the line that ends the code range stops " +
@@ -193,7 +193,7 @@ void rangeEndFindings(LinkDiagnosis& d, const ElfFacts& facts) {
         }
         continue;
       }
-      if (s == nullptr || !inRam(s->header.address)) {
+      if (s == nullptr || !inSramWindow(s->header.address)) {
         continue;
       }
       if (bss != nullptr && s->header.address >= bss->header.address && s != bss) {
@@ -243,8 +243,8 @@ void rangeEndFindings(LinkDiagnosis& d, const ElfFacts& facts) {
   std::string ramSections;
   bool bssAmongThem = false;
   for (const MapSection& section : o.sections) {
-    if (section.phase == MapPhase::inRange && section.haveAddress && inRam(section.address) &&
-        section.name != o.dataLineSection) {
+    if (section.phase == MapPhase::inRange && section.haveAddress &&
+        inSramWindow(section.address) && section.name != o.dataLineSection) {
       ramSections += (ramSections.empty() ? "" : ", ") + section.name;
       bssAmongThem = bssAmongThem || section.name == ".bss";
     }
