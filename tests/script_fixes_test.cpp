@@ -57,6 +57,7 @@ TEST(ScriptFixes, EachRuleAsAnEdit) {
        kText + "  .data : { *(.data*) } > RAM AT> FLASH\n}\n",
        [](LinkDiagnosis& d) {
          d.findings.push_back(finding(Rule::noEndLine, {". = ALIGN(4);"}));
+         d.findings.back().align = 4;
          d.outline.sections = {mapSection(".text", 0x08020000),
                                mapSection(".data", 0x20000000, MapPhase::afterData)};
        },
@@ -81,7 +82,7 @@ TEST(ScriptFixes, EachRuleAsAnEdit) {
                "  .bss : { *(.bss*) } > RAM\n}\n",
        [](LinkDiagnosis& d) {
          d.findings.push_back(finding(Rule::ramSectionsBeforeData));
-         d.outline.sections = {mapSection(".text", 0x08020000), mapSection(".stack", 0x20000000)};
+         d.findings.back().sections = {".stack"};
        },
        kText + "  .data : { *(.data*) } > RAM AT> FLASH\n  .bss : { *(.bss*) } > RAM\n"
                "  .stack : { . += 0x400; } > RAM\n}\n",
@@ -163,6 +164,7 @@ TEST(ScriptFixes, EachRuleAsAnEdit) {
       {"PF401: .text aligned where the file holds it", kText + "}\n",
        [](LinkDiagnosis& d) {
          d.findings.push_back(finding(Rule::textNotAtOffset, {".text : ALIGN(0x20000)"}));
+         d.findings.back().align = 0x20000;
        },
        "SECTIONS\n{\n  .text : ALIGN(0x20000) {\n    *(.text*)\n  } > FLASH\n}\n", "PF401"},
       {"PF203: a pattern holding .data before .data written .dat[a]",

@@ -146,15 +146,6 @@ std::string join(std::initializer_list<std::string_view> parts) {
 }
 
 // The decimal number `text` starts with, up to 2^31.
-bool decimal(std::string_view text, std::uint32_t& value) {
-  value = 0;
-  std::size_t i = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && value < 0x80000000U / 10; ++i) {
-    value = value * 10 + static_cast<std::uint32_t>(text[i] - '0');
-  }
-  return i > 0;
-}
-
 // The index of the first token of the header that holds its ':'.
 std::size_t colonToken(const Script& script, const Statement& st) {
   for (std::size_t i = st.first; i < st.open; ++i) {

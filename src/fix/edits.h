@@ -72,7 +72,6 @@ inline std::string codeOf(Rule rule) {
 // The codes of `rules` the diagnosis has findings of, in that order.
 std::vector<std::string> codesPresent(const LinkDiagnosis& d, std::initializer_list<Rule> rules);
 std::string join(std::initializer_list<std::string_view> parts);
-bool decimal(std::string_view text, std::uint32_t& value);
 // The index of the first token of the header that holds its ':'.
 std::size_t colonToken(const Script& script, const Statement& st);
 

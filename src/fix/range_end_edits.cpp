@@ -126,6 +126,11 @@ bool moveCounterToEnd(Editor& e, const LinkDiagnosis& d) {
 
 using EndNames = std::array<std::string_view, 3>;  // load start, size, end
 
+// The findings the end lines fix, in the order their codes are said.
+constexpr std::array kEndRules = {
+    Rule::initialValuesBeforeRange, Rule::dataLineAssignment,      Rule::noEndLine,
+    Rule::lldAssignmentEnd,         Rule::initialValuesMisaligned, Rule::loadedOutsideFlash};
+
 // The names the end lines use, none of which the script has yet; null when
 // the lines of one of the choices are there already (what is left is then
 // not theirs to fix).
@@ -262,13 +267,11 @@ bool moveAlignmentsInside(Editor& e, Sections& s, const std::string& lastFlash,
 // flash does not. False when the script can't be read after it.
 bool alignFlashEnd(Editor& e, Sections& s, const LinkDiagnosis& d, const std::string& lastFlash,
                    const std::vector<std::string>& codes) {
+  // The alignment the findings of the range's end keep (PF401's is .text's).
   std::uint32_t align = 1;
   for (const LinkFinding& f : d.findings) {
-    for (const std::string& line : f.lines) {
-      std::uint32_t n = 0;
-      if (line.starts_with(". = ALIGN(") && decimal(line.substr(10), n)) {
-        align = std::max(align, n);
-      }
+    if (std::find(kEndRules.begin(), kEndRules.end(), f.rule) != kEndRules.end()) {
+      align = std::max(align, f.align);
     }
   }
   const Statement* section = lastFlash.empty() ? nullptr : s.find(lastFlash);
@@ -350,9 +353,12 @@ void writeEndLines(Editor& e, const Sections& s, const EndNames& names, const Fl
 }
 
 void endRange(Editor& e, const LinkDiagnosis& d) {
-  const std::vector<std::string> codes = codesPresent(
-      d, {Rule::initialValuesBeforeRange, Rule::dataLineAssignment, Rule::noEndLine,
-          Rule::lldAssignmentEnd, Rule::initialValuesMisaligned, Rule::loadedOutsideFlash});
+  std::vector<std::string> codes;
+  for (const Rule rule : kEndRules) {
+    if (!findingsOf(d, rule).empty()) {
+      codes.push_back(codeOf(rule));
+    }
+  }
   if (codes.empty()) {
     return;
   }

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "format/hex_text.h"
 #include "ldscript/script_edit.h"
 
 namespace pakforge::fix::edit {
@@ -316,17 +317,11 @@ void dropWhatNames(Editor& e, const std::vector<std::string>& dropped) {
 
 // PF208: RAM sections between the flash sections and .data go after .bss.
 void moveRamSections(Editor& e, const LinkDiagnosis& d) {
-  if (findingsOf(d, Rule::ramSectionsBeforeData).empty()) {
+  const std::vector<const LinkFinding*> found = findingsOf(d, Rule::ramSectionsBeforeData);
+  if (found.empty()) {
     return;
   }
-  std::vector<std::string> names;
-  for (const MapSection& section : d.outline.sections) {
-    if (section.phase == MapPhase::inRange && section.haveAddress &&
-        inSramWindow(section.address) && section.name != d.outline.dataLineSection &&
-        section.name != ".data") {
-      names.push_back(section.name);
-    }
-  }
+  const std::vector<std::string>& names = found.front()->sections;
   for (const std::string& name : names) {
     Sections s;
     if (!e.load(s)) {
@@ -640,10 +635,8 @@ void alignText(Editor& e, const LinkDiagnosis& d, RoundEdits& out) {
   }
   for (const LinkFinding* f : findingsOf(d, Rule::textNotAtOffset)) {
     out.noPageAlign = true;
-    const std::size_t open = f->lines.empty() ? std::string::npos : f->lines.front().find("ALIGN(");
-    if (open != std::string::npos && f->lines.front().ends_with(")")) {
-      alignTextTo(e, f->lines.front().substr(open + 6, f->lines.front().size() - open - 7),
-                  codeOf(Rule::textNotAtOffset));
+    if (f->align > 1) {
+      alignTextTo(e, hexText(f->align, 1), codeOf(Rule::textNotAtOffset));
     }
   }
 }

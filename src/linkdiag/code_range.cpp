@@ -23,12 +23,12 @@ namespace {
 void initialValuesFindings(LinkDiagnosis& d, const std::vector<const FlashSpan*>& spans,
                            const ElfFacts& facts) {
   for (const FlashSpan* span : spans) {
-    add(d, Rule::initialValuesBeforeRange,
-        "the initial values of " + spanText(*span) +
-            " lie in the flash before the code range, which starts at " +
-            quoted(d.outline.codeStart),
-        fixText(Rule::initialValuesBeforeRange, {span->section}))
-        .lines = endLines(sectionNamed(facts, span->section)->header.alignment);
+    setEndLines(add(d, Rule::initialValuesBeforeRange,
+                    "the initial values of " + spanText(*span) +
+                        " lie in the flash before the code range, which starts at " +
+                        quoted(d.outline.codeStart),
+                    fixText(Rule::initialValuesBeforeRange, {span->section})),
+                sectionNamed(facts, span->section)->header.alignment);
   }
 }
 

@@ -63,6 +63,8 @@ bool has(const LinkDiagnosis& d, Rule rule);
 // .data placed at their load address. `align` is the RAM data's alignment:
 // the file keeps it for the initial values.
 std::vector<std::string> endLines(std::uint32_t align);
+// The same as `f`'s lines, with the alignment they keep as its payload.
+void setEndLines(LinkFinding& f, std::uint32_t align);
 // The alignment of the RAM data whose initial values the flash holds.
 std::uint32_t ramDataAlignment(const ElfFacts& facts);
 

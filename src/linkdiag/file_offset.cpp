@@ -61,6 +61,7 @@ void offsetFindings(LinkDiagnosis& d, const ElfFacts& facts, const ElfReader& el
   if (rule == Rule::textNotAtOffset) {
     // The header of .text the fix writes.
     d.findings.back().lines = {".text : ALIGN(" + hexText(layout.derived, 1) + ")"};
+    d.findings.back().align = static_cast<std::uint32_t>(layout.derived);
   }
 }
 
@@ -86,6 +87,7 @@ void alignmentFindings(LinkDiagnosis& d, const ElfFacts& facts) {
     const std::string n = std::to_string(align);
     if (given != nullptr) {
       given->lines = {". = ALIGN(" + n + ");"};
+      given->align = align;
       return;
     }
     add(d, Rule::initialValuesMisaligned,
@@ -93,8 +95,9 @@ void alignmentFindings(LinkDiagnosis& d, const ElfFacts& facts) {
               ", which is not a multiple of ", n, ", the section's alignment: the file keeps ",
               s.header.name, " ", n,
               "-aligned, so with -n they lie further on in the file than in the flash"}),
-        fixText(Rule::initialValuesMisaligned, {n}))
-        .lines = {". = ALIGN(" + n + ");"};
+        fixText(Rule::initialValuesMisaligned, {n}));
+    d.findings.back().lines = {". = ALIGN(" + n + ");"};
+    d.findings.back().align = align;
     return;
   }
   // What the fixes of the range's end cause: once the range ends after the
@@ -117,8 +120,9 @@ void alignmentFindings(LinkDiagnosis& d, const ElfFacts& facts) {
             hexText(flashEnd) + ", which is not a multiple of " + n +
             ", the RAM data's alignment: the file keeps it, so they would lie further on in the "
             "file than in the flash",
-        fixText(Rule::initialValuesMisaligned, {n}))
-        .lines = {". = ALIGN(" + n + ");"};
+        fixText(Rule::initialValuesMisaligned, {n}));
+    d.findings.back().lines = {". = ALIGN(" + n + ");"};
+    d.findings.back().align = align;
   }
 }
 

@@ -29,6 +29,10 @@ struct LinkFinding {
   std::size_t symbol = kRequiredSymbolCount;
   // The output section the fix changes, where it names one.
   std::string section;
+  // What its edit places, as the detector decided it: the output sections
+  // it moves, and the alignment it keeps (0 for none).
+  std::vector<std::string> sections;
+  std::uint32_t align = 0;
   // The fix says "these lines" rather than writing them out: a one-line
   // form of the finding writes them after it.
   bool fixNamesLines = false;

@@ -130,6 +130,11 @@ std::vector<std::string> endLines(std::uint32_t align) {
   return lines;
 }
 
+void setEndLines(LinkFinding& f, std::uint32_t align) {
+  f.lines = endLines(align);
+  f.align = align >= 4 ? align : 0;
+}
+
 // The alignment of the RAM data whose initial values the flash holds.
 std::uint32_t ramDataAlignment(const ElfFacts& facts) {
   std::uint32_t align = 1;

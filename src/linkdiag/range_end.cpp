@@ -133,9 +133,10 @@ void dataLineFindings(LinkDiagnosis& d, const ElfFacts& facts) {
                            ", is not the .data output section's line, but the symbol scan ends "
                            "the code range before it";
   if (std::string_view(line.text).find(" = ") != std::string_view::npos) {
-    add(d, Rule::dataLineAssignment, what + ": an assignment that names .data in an expression",
-        fixText(Rule::dataLineAssignment))
-        .lines = endLines(ramDataAlignment(facts));
+    setEndLines(
+        add(d, Rule::dataLineAssignment, what + ": an assignment that names .data in an expression",
+            fixText(Rule::dataLineAssignment)),
+        ramDataAlignment(facts));
   } else if (!section.empty() && section == ramDataSection) {
     add(d, Rule::dataLineSectionName,
         what + ": an input section line of " + section +
@@ -230,22 +231,25 @@ void rangeEndFindings(LinkDiagnosis& d, const ElfFacts& facts) {
                 "value assigned",
             fixText(Rule::lldAssignmentEnd));
       } else {
-        add(d, Rule::noEndLine,
-            ends + ": no line before .data carries the end of the initial values of " +
-                ramDataSection,
-            fixText(Rule::noEndLine, {ramDataSection}))
-            .lines = endLines(ramDataAlignment(facts));
+        setEndLines(add(d, Rule::noEndLine,
+                        ends + ": no line before .data carries the end of the initial values of " +
+                            ramDataSection,
+                        fixText(Rule::noEndLine, {ramDataSection})),
+                    ramDataAlignment(facts));
       }
     }
   }
   // RAM sections listed between the flash sections and .data: the last line
   // with an address before .data can be theirs, and then ends the range.
   std::string ramSections;
+  std::vector<std::string> moved;
   bool bssAmongThem = false;
   for (const MapSection& section : o.sections) {
     if (section.phase == MapPhase::inRange && section.haveAddress &&
-        inSramWindow(section.address) && section.name != o.dataLineSection) {
+        inSramWindow(section.address) && section.name != o.dataLineSection &&
+        section.name != ".data") {
       ramSections += (ramSections.empty() ? "" : ", ") + section.name;
+      moved.push_back(section.name);
       bssAmongThem = bssAmongThem || section.name == ".bss";
     }
   }
@@ -256,7 +260,8 @@ void rangeEndFindings(LinkDiagnosis& d, const ElfFacts& facts) {
                             ", is theirs: the range's end is no flash address"
                       : ": a line of theirs whose address holds an 8 would end the code range"),
         // With .bss itself among them, they go after .data.
-        fixText(Rule::ramSectionsBeforeData, {ramSections, bssAmongThem ? ".data" : ".bss"}));
+        fixText(Rule::ramSectionsBeforeData, {ramSections, bssAmongThem ? ".data" : ".bss"}))
+        .sections = std::move(moved);
   }
   std::uint64_t flashEnd = 0;
   for (const FlashSpan& span : d.flash) {
