@@ -135,8 +135,7 @@ TEST(ScriptFixes, EachRuleAsAnEdit) {
        "  .text _stext : {\n    *(.text*)\n  } > TXT\n}\n",
        [](LinkDiagnosis& d) {
          d.findings.push_back(finding(Rule::flashBeforeRange));
-         d.rangeStart = 0x08020400;
-         d.outside = {{0x08020000, 0x08020188, ".isr_vector"}};
+         d.findings.back().sections = {".isr_vector"};
        },
        "MEMORY\n{\n  VEC (rx) : ORIGIN = 0x08020000, LENGTH = 0x400\n"
        "  TXT (rx) : ORIGIN = 0x08020000, LENGTH = 0x1FE00 /* code */\n}\nSECTIONS\n{\n"
@@ -153,8 +152,7 @@ TEST(ScriptFixes, EachRuleAsAnEdit) {
        "  .text : {\n    *(.text*)\n  } > FLASH\n}\n",
        [](LinkDiagnosis& d) {
          d.findings.push_back(finding(Rule::flashBeforeRange));
-         d.rangeStart = 0x08020188;
-         d.outside = {{0x08020000, 0x08020188, ".vectors"}};
+         d.findings.back().sections = {".vectors"};
        },
        "SECTIONS\n{\n  __vectors_size = (__vectors_moved_end - __vectors_moved_start);\n"
        "  __vectors_end = __vectors_start + __vectors_size;\n"

@@ -13,26 +13,16 @@
 namespace pakforge::fix::edit {
 namespace {
 
-bool namesVectors(std::string_view text) {
-  return text.find("vector") != std::string_view::npos ||
-         text.find("isr") != std::string_view::npos;
-}
-
 bool isPattern(const Statement& st) {
   return st.kind == StatementKind::command && !st.name.empty() &&
          (st.name.front() == '*' || st.name.find('(') != std::string::npos);
 }
 
-// A pattern line of a vector table is kept: nothing in the firmware refers
-// to it, and --gc-sections would drop it once it is inside .text.
+// A statement of a section that moves into .text, a vector table's
+// pattern kept.
 std::string keptIfVectors(const Script& script, const Statement& st, std::string_view section) {
-  std::string text = ldscript::statementText(script, st);
-  const auto vectors = namesVectors;
-  const bool pattern = isPattern(st);
-  if (pattern && (vectors(section) || vectors(text)) && !text.starts_with("KEEP")) {
-    return "KEEP(" + text + ")";
-  }
-  return text;
+  const std::string text = ldscript::statementText(script, st);
+  return isPattern(st) ? keptPattern(section, text) : text;
 }
 
 // Whether a linker-script glob (*, ?, [set]) matches `name`.
@@ -451,16 +441,11 @@ void moveIntoData(Editor& e, const LinkDiagnosis& d) {
 // PF106: flash sections before .text move into it, at its start, in the
 // order they have; their output sections go.
 void moveIntoText(Editor& e, const LinkDiagnosis& d) {
-  if (findingsOf(d, Rule::flashBeforeRange).empty()) {
+  const std::vector<const LinkFinding*> found = findingsOf(d, Rule::flashBeforeRange);
+  if (found.empty()) {
     return;
   }
-  std::vector<std::string> names;
-  for (const FlashSpan& span : d.outside) {
-    if (span.start < d.rangeStart && !span.section.empty() && span.section != ".text" &&
-        std::find(names.begin(), names.end(), span.section) == names.end()) {
-      names.push_back(span.section);
-    }
-  }
+  const std::vector<std::string>& names = found.front()->sections;
   std::vector<std::string> lines;
   std::vector<std::string> moved;
   for (const std::string& name : names) {

@@ -104,6 +104,7 @@ void flashBeforeRangeFindings(LinkDiagnosis& d, const ElfFacts& facts) {
   std::string spans;
   std::string names;
   std::vector<std::string> lines;
+  std::vector<std::string> sections;
   for (std::size_t i = 0; i < moved.size(); ++i) {
     const FlashSpan& span = *moved[i];
     spans += (i == 0 ? "" : ", ") + spanText(span);
@@ -119,15 +120,14 @@ void flashBeforeRangeFindings(LinkDiagnosis& d, const ElfFacts& facts) {
         section = &m;
       }
     }
-    const auto vectors = [](const std::string& name) {
-      return name.find("vector") != std::string::npos || name.find("isr") != std::string::npos;
-    };
     if (section != nullptr) {
       for (const std::string& pattern : section->patterns) {
-        const bool keep =
-            (vectors(span.section) || vectors(pattern)) && !pattern.starts_with("KEEP");
-        lines.push_back(keep ? "KEEP(" + pattern + ")" : pattern);
+        lines.push_back(keptPattern(span.section, pattern));
       }
+    }
+    if (!span.section.empty() &&
+        std::find(sections.begin(), sections.end(), span.section) == sections.end()) {
+      sections.push_back(span.section);
     }
   }
   const bool one = moved.size() == 1;
@@ -143,8 +143,26 @@ void flashBeforeRangeFindings(LinkDiagnosis& d, const ElfFacts& facts) {
                             std::string(lines.empty() ? "" : ": these lines first in .text")}));
   moveFinding.lines = lines;
   moveFinding.fixNamesLines = !lines.empty();
+  moveFinding.sections = std::move(sections);
   // Then what belongs after the code.
   initialValuesFindings(d, initialValues, facts);
 }
 
 }  // namespace pakforge::detect
+
+namespace pakforge {
+
+std::string keptPattern(std::string_view section, std::string_view pattern) {
+  const auto vectors = [](std::string_view name) {
+    return name.find("vector") != std::string_view::npos ||
+           name.find("isr") != std::string_view::npos;
+  };
+  const bool isPattern =
+      !pattern.empty() && (pattern.front() == '*' || pattern.find('(') != std::string_view::npos);
+  if (isPattern && (vectors(section) || vectors(pattern)) && !pattern.starts_with("KEEP")) {
+    return "KEEP(" + std::string(pattern) + ")";
+  }
+  return std::string(pattern);
+}
+
+}  // namespace pakforge

@@ -83,6 +83,11 @@ struct RamFacts {
   std::vector<std::string> reservations;
 };
 
+// A vector table's input pattern is kept once it moves into .text: nothing
+// in the firmware refers to it, and --gc-sections would drop it. `pattern`
+// as it is written there, KEEP(...) where it is the table's.
+std::string keptPattern(std::string_view section, std::string_view pattern);
+
 struct LinkDiagnosis {
   std::string mapPath;
   std::string elfPath;
