@@ -6,7 +6,8 @@
 # gives the code; runs aelfdump --fix --write; and checks that the written
 # script holds the example's "after:" lines, in order, and none of the lines
 # the example drops, and that the fix reached an image (the firmware's
-# contract checked). "..." in an example stands for anything.
+# contract checked). "..." in an example stands for anything. For a few, the
+# diff's header must say whether the fix moves the layout.
 #
 # A frame's first line says how the team links it, and a second one may
 # name sources of examples/firmware/src to link besides app, modbus and
@@ -69,6 +70,16 @@ holds_in_order() {
     return 1
   done <"$1"
 }
+
+# What the diff's header says of a few fixes: a rename or NOLOAD moves no
+# address the firmware sees; moving a section or cutting the RAM does.
+declare -A header=(
+  [PF101]="changes: 1 safe, 0 move the layout"
+  [PF202]="changes: 1 safe, 0 move the layout"
+  [PF211]="changes: 1 safe, 0 move the layout"
+  [PF208]="changes: 0 safe, 1 moves the layout"
+  [PF503]="changes: 0 safe, 1 moves the layout"
+)
 
 failures=0
 checked=0
@@ -141,6 +152,9 @@ for name in "${codes[@]}"; do
   if ! holds_in_order "$run/after" "$run/script.ld"; then
     fail "the fixed script does not hold the example's after lines:"$'\n'"$(cat "$run/script.ld")"
     continue
+  fi
+  if [ -n "${header[$name]:-}" ] && ! grep -q "^${header[$name]} " "$run/fix.txt"; then
+    fail "the diff's header is not '${header[$name]}': $(grep '^changes' "$run/fix.txt")"
   fi
   # What the example drops is gone.
   while IFS= read -r line; do

@@ -305,6 +305,9 @@ struct FixRun {
   std::vector<std::string> copies;
   std::string map, elf, log;
   bool noPageAlign = false;
+  // The changes made, by what they do to the firmware's addresses.
+  int safeChanges = 0;
+  int layoutChanges = 0;
   // The team's link as it came, which every fixed link must keep the
   // firmware's meaning of.
   bool linkedOnce = false;
@@ -382,14 +385,20 @@ std::string linkFailure(const platform::RunResult& result, const std::string& pr
   return "the link fails (status " + std::to_string(result.status) + ")";
 }
 
-// Says the changes of a round's edits; false when there are none.
-bool sayChanges(const fix::RoundEdits& edits) {
+constexpr std::string_view kSafe = " (safe)";
+constexpr std::string_view kMovesLayout = " (moves the layout)";
+
+// Says the changes of a round's edits, each with what it does to the
+// addresses the firmware sees, and counts them; false when there are none.
+bool sayChanges(const fix::RoundEdits& edits, FixRun& run) {
   for (const fix::RoundEdits::Change& change : edits.changes) {
     std::string codes;
     for (const std::string& code : change.codes) {
       codes += (codes.empty() ? "" : " ") + code;
     }
-    std::cout << "  " << (codes.empty() ? "" : codes + ": ") << change.what << "\n";
+    std::cout << "  " << (codes.empty() ? "" : codes + ": ") << change.what
+              << (change.movesLayout ? kMovesLayout : kSafe) << "\n";
+    ++(change.movesLayout ? run.layoutChanges : run.safeChanges);
   }
   return !edits.changes.empty();
 }
@@ -426,7 +435,7 @@ LinkEnd linkCopies(FixRun& run, int round, int& status) {
   std::cout << "round " << round << ": " << linkFailure(result, run.command.args.front()) << ":\n"
             << output;
   if (result.started && result.signal == 0 && round < kMaxRounds &&
-      sayChanges(fix::fixLinkError(output, run.files))) {
+      sayChanges(fix::fixLinkError(output, run.files), run)) {
     return LinkEnd::edited;
   }
   // The last verdict is this link's: no earlier round's refusal is quoted.
@@ -496,10 +505,13 @@ Verdict judgeLink(FixRun& run, int round, LinkDiagnosis& d, int& status) {
 // change, or an edit failed (said).
 bool editFiles(FixRun& run, const LinkDiagnosis& d) {
   const fix::RoundEdits edits = fix::applyFixes(d, run.files);
-  const bool changed = sayChanges(edits);
+  const bool changed = sayChanges(edits, run);
   const bool newFlag = edits.noPageAlign && !run.noPageAlign && !run.command.hasNoPageAlign;
   if (newFlag) {
-    std::cout << "  PF401 PF402: linked with -n (no page alignment of segments)\n";
+    std::cout << "  " << ruleInfo(Rule::textNotAtOffset).code << " "
+              << ruleInfo(Rule::pageAlignedSegments).code
+              << ": linked with -n (no page alignment of segments)" << kSafe << "\n";
+    ++run.safeChanges;
     run.noPageAlign = true;
   }
   if (!edits.error.empty()) {
@@ -531,6 +543,14 @@ int finish(FixRun& run, int status, bool write) {
   platform::releaseInterrupts();
   if (const int stopped = stopStatus(); stopped != 0) {
     return stopped;
+  }
+  // The diff's header: whether any address the firmware sees moves.
+  const bool changed = std::any_of(run.files.begin(), run.files.end(),
+                                   [](const ScriptFile& f) { return f.text != f.original; });
+  if (changed && run.safeChanges + run.layoutChanges > 0) {
+    std::cout << "changes: " << run.safeChanges << " safe, " << run.layoutChanges
+              << (run.layoutChanges == 1 ? " moves" : " move")
+              << " the layout (addresses the firmware sees)\n";
   }
   for (const ScriptFile& f : run.files) {
     std::cout << fix::unifiedDiff(f.original, f.text, f.path);

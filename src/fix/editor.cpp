@@ -112,7 +112,12 @@ bool Editor::commit(const Sections& s, std::string text, std::vector<std::string
     return false;
   }
   files_[s.file].text = std::move(text);
-  out_.changes.push_back({std::move(codes), std::move(what)});
+  bool moves = false;
+  for (const std::string& code : codes) {
+    const RuleInfo* rule = findRule(code);
+    moves = moves || (rule != nullptr && rule->fixMovesLayout);
+  }
+  out_.changes.push_back({std::move(codes), std::move(what), moves});
   return true;
 }
 

@@ -25,6 +25,8 @@ struct RoundEdits {
   struct Change {
     std::vector<std::string> codes;
     std::string what;
+    // Whether the fix of any of its codes moves the layout.
+    bool movesLayout = false;
   };
   std::vector<Change> changes;
   // The link command needs -n (no page alignment of segments).

@@ -120,7 +120,8 @@ such as a vector table).
              } > FLASH
 
 A vector table stays first, where the vector table register points. LLD's
-map names input sections rather than patterns: the fix is the same.)EX"},
+map names input sections rather than patterns: the fix is the same.)EX",
+             true},
     RuleInfo{Rule::initialValuesBeforeRange, "PF107", "code range",
              "load the initial values of {0} after the code, as the last thing in the code's "
              "flash region (AT> that region, or AT(_sidata) after the end lines of PF204), not "
@@ -146,7 +147,8 @@ after the values.
 
 (AT> FLASH, the code's region, does the same; the end line must then follow
 .data's load address. Where .data has a load symbol of its own, AT(_sidata),
-the lines use it.) The same under LLD.)EX"},
+the lines use it.) The same under LLD.)EX",
+             true},
     RuleInfo{Rule::rangeStartsEarly, "PF108", "code range", LINK_AGAIN,
              R"EX(The code range starts before the flash content the ELF file loads.
 
@@ -228,7 +230,8 @@ forward reference:
              _data_image_size = SIZEOF(.data);
              _sidata = LOADADDR(.data);
 
-The same under LLD, which needs the location counter moved (see PF205).)EX"},
+The same under LLD, which needs the location counter moved (see PF205).)EX",
+             true},
     RuleInfo{Rule::dataLineSectionName, "PF202", "range end",
              "rename the output section {0} to .data",
              R"EX(The RAM data's output section is not named .data, and one of its input
@@ -289,7 +292,8 @@ own, AT(_sidata), the lines use it.
              .data : AT(_data_image_start) { ... } > RAM
              _data_image_size = SIZEOF(.data);
 
-Under LLD the location counter itself must be moved (see PF205).)EX"},
+Under LLD the location counter itself must be moved (see PF205).)EX",
+             true},
     RuleInfo{Rule::lldAssignmentEnd, "PF205", "range end",
              "move the location counter itself there " END_LINES,
              R"EX(In a map from LLD, the line that ends the code range is an assignment.
@@ -359,7 +363,8 @@ Fix: place those sections after .bss.
              .bss (NOLOAD) : { ... } > RAM
              ._stack (NOLOAD) : { ... } > RAM
 
-The same under LLD.)EX"},
+The same under LLD.)EX",
+             true},
     RuleInfo{
         Rule::rangeEndNotFlash, "PF209", "range end",
         "make the last address line before .data, now {0}, the end of the flash content{1}",
@@ -429,7 +434,8 @@ range covers, as ST's scripts do with their RamFunc sections.
              .ramfunc : { *(.ramfunc*) } > RAM
     after:   .data : AT(_sidata) { _sdata = .; *(.data*) *(.ramfunc*) ... } > RAM
 
-The same under LLD.)EX"},
+The same under LLD.)EX",
+             true},
     RuleInfo{Rule::symbolStale, "PF301", "symbols", LINK_AGAIN,
              R"EX(A symbol's address in the map is not the ELF file's.
 
@@ -582,7 +588,8 @@ Fix: align .text to the derived offset.
     before:  .text : { ... } > FLASH
     after:   .text : ALIGN(0x20000) { ... } > FLASH   (and link with -n)
 
-The same under LLD.)EX"},
+The same under LLD.)EX",
+             true},
     RuleInfo{Rule::pageAlignedSegments, "PF402", "file offset",
              "link with -n (no page alignment of segments), so that the file holds the flash "
              "content as one block, as the flash does",
@@ -616,7 +623,8 @@ hold.
              _sidata = .;
 
 Under LLD the alignment line shows the location counter before it is
-aligned; the end line after it is right.)EX"},
+aligned; the end line after it is right.)EX",
+             true},
     RuleInfo{Rule::flashNotOneBlock, "PF404", "file offset",
              "no change is known from what this link shows: compare its script with the "
              "recipe (examples/firmware/link.ld in the sources) or the installed "
@@ -658,7 +666,8 @@ does, and align .text there.
     after:   FLASH (rx) : ORIGIN = 0x08020000, LENGTH = 0x1FE00
              .text : ALIGN(0x20000) { ... } > FLASH   (and link with -n)
 
-The same under LLD.)EX"},
+The same under LLD.)EX",
+             true},
     RuleInfo{Rule::ramStartNotData, "PF501", "RAM",
              "after .bss, make the start of .data the last such line: . = ADDR(.data); "
              "_ram_data_start = ADDR(.data);",
@@ -699,7 +708,8 @@ Fix: describe only the device's RAM in the script.
     before:  RAM (rwx) : ORIGIN = 0x20000000, LENGTH = 128K
     after:   RAM (rwx) : ORIGIN = 0x20000000, LENGTH = 32K
 
-The same under LLD.)EX"},
+The same under LLD.)EX",
+             true},
     RuleInfo{
         Rule::ramReportHigh, "PF504", "RAM",
         "set the stack top at the end of a stack reservation after .bss (. = ALIGN(8); . = . + "
@@ -742,7 +752,8 @@ set from the region's end lies inside it.
     before:  RAM (rwx) : ORIGIN = 0x20000000, LENGTH = 96K
     after:   RAM (rwx) : ORIGIN = 0x20000000, LENGTH = 32K
 
-The same under LLD.)EX"},
+The same under LLD.)EX",
+             true},
     RuleInfo{Rule::ramDataOutsideRam, "PF506", "RAM",
              "run {0} in the device's RAM, from 0x20000000 (> RAM, or an address of its own), "
              "with its initial values loaded into the flash",
@@ -825,7 +836,8 @@ runs in RAM keeps its run address and takes a load address in the flash.
 Bytes that are all zero and loaded where they run (LLD writes .bss and a
 heap or stack reservation so when a section with contents follows them) are
 no firmware and are left out without a refusal; mark a reservation
-(NOLOAD) to keep them out of the file. The same under LLD.)EX"},
+(NOLOAD) to keep them out of the file. The same under LLD.)EX",
+             true},
 };
 
 #undef END_LINES

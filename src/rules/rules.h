@@ -79,6 +79,10 @@ struct RuleInfo {
   // What the map rules read, why such a link breaks them, the fix with a
   // before-and-after excerpt of a script, and how it looks under LLD.
   std::string_view explanation;
+  // Whether its fix moves addresses the firmware sees (a section moved, the
+  // RAM cut, the load address of the initial values), or is safe (a
+  // rename, a KEEP, NOLOAD).
+  bool fixMovesLayout = false;
 };
 
 // Every rule, in code order.
