@@ -10,6 +10,20 @@
 #include "mapfile/ram_budget.h"
 
 namespace pakforge {
+
+// One line as the map's own columns give it.
+struct MapColumns {
+  bool haveAddress = false;
+  std::uint64_t address = 0;
+  bool haveSize = false;
+  std::uint64_t size = 0;
+  // The name column: an output section's name, or where nesting shows an
+  // input section, a symbol or an assignment.
+  std::string_view name;
+  bool outputSection = false;
+  bool assignment = false;
+};
+
 namespace {
 
 constexpr std::string_view kDiscardedHeading = "Discarded input sections";
@@ -44,18 +58,7 @@ std::string_view firstWord(std::string_view text) {
   return text.substr(0, text.find_first_of(" \t"));
 }
 
-// One line as the map's own columns give it.
-struct Columns {
-  bool haveAddress = false;
-  std::uint64_t address = 0;
-  bool haveSize = false;
-  std::uint64_t size = 0;
-  // The name column: an output section's name, or where nesting shows an
-  // input section, a symbol or an assignment.
-  std::string_view name;
-  bool outputSection = false;
-  bool assignment = false;
-};
+using Columns = MapColumns;
 
 // LLD: "VMA LMA Size Align" in fixed columns, then the name, indented 8 for
 // an input section and 16 for a symbol.
@@ -326,9 +329,19 @@ bool OutlineScan::onLine(const LineFeatures& features) {
   if (line == "Linker script and memory map") {
     inMemoryMap_ = true;
   }
+  const Columns columns = outline_.lld ? lldColumns(line) : gnuColumns(line);
+  const bool sectionLine = trackSection(line, columns);
+  const MapPhase phase = !haveCodeStart_ ? MapPhase::beforeCode
+                         : haveDataLine_ ? MapPhase::afterData
+                                         : MapPhase::inRange;
+  applyScanRules(features, line, columns, sectionLine, phase);
+  noteSymbols(features, line, columns, phase);
+  return true;
+}
 
-  // Output sections, and which one each line lies in.
-  Columns columns = outline_.lld ? lldColumns(line) : gnuColumns(line);
+// Output sections, which one each line lies in, and what the current one
+// holds, as patterns to quote. Whether the line is an output section's.
+bool OutlineScan::trackSection(std::string_view line, const MapColumns& columns) {
   if (!outline_.lld && sectionWrapped_ && !columns.outputSection) {
     MapSection& last = outline_.sections.back();
     last.haveAddress = columns.haveAddress;
@@ -353,19 +366,19 @@ bool OutlineScan::onLine(const LineFeatures& features) {
       outline_.sections.push_back(section);
     }
   }
-  // What the current section holds, as patterns to quote.
   if (inMemoryMap_ && !sectionLine && !outline_.sections.empty() &&
       outline_.sections.back().name == currentSection_) {
     addPattern(outline_.sections.back(), line, outline_.lld);
   }
+  return sectionLine;
+}
 
-  // The symbol scan's rules.
+// The symbol scan's rules: the code start, the data line, the range's end.
+void OutlineScan::applyScanRules(const LineFeatures& features, std::string_view line,
+                                 const MapColumns& columns, bool sectionLine, MapPhase phase) {
   const bool holdsText = features.holds(0);
   const bool holdsData = features.holds(1);
   const bool holdsAddress = !features.leadWindow().empty();
-  const MapPhase phase = !haveCodeStart_ ? MapPhase::beforeCode
-                         : haveDataLine_ ? MapPhase::afterData
-                                         : MapPhase::inRange;
   const bool textSection = sectionLine && columns.name == ".text";
   const bool dataSection = sectionLine && columns.name == ".data";
   if (stopped_) {
@@ -407,6 +420,12 @@ bool OutlineScan::onLine(const LineFeatures& features) {
     outline_.rangeEndAddress = columns.address;
     outline_.rangeEndIsAssignment = columns.assignment;
   }
+}
+
+// The header symbols' assignment lines and mentions. `phase` is the line's
+// as it was before the scan rules read it.
+void OutlineScan::noteSymbols(const LineFeatures& features, std::string_view line,
+                              const MapColumns& columns, MapPhase phase) {
   if (columns.assignment) {
     // "NAME = EXPRESSION": the name is the last word before " = ".
     const std::string_view left = line.substr(0, line.find(" = "));
@@ -417,21 +436,20 @@ bool OutlineScan::onLine(const LineFeatures& features) {
       }
     }
   }
-  if (holdsAddress && features.nameKnown()) {
-    // The code start line and the data line are no symbol lines.
-    const MapPhase where =
-        phase == MapPhase::inRange && haveDataLine_ && outline_.dataLine.number == number_
-            ? MapPhase::afterData
-            : phase;
-    const std::string_view name = features.name();
-    for (std::size_t i = 0; i < kRequiredSymbolNames.size(); ++i) {
-      if (name == kRequiredSymbolNames[i] &&
-          outline_.mentions[i].size() < MapOutline::kMaxMentions) {
-        outline_.mentions[i].push_back({mapLine(number_, line), where, features.windowValue()});
-      }
+  if (features.leadWindow().empty() || !features.nameKnown()) {
+    return;
+  }
+  // The code start line and the data line are no symbol lines.
+  const MapPhase where =
+      phase == MapPhase::inRange && haveDataLine_ && outline_.dataLine.number == number_
+          ? MapPhase::afterData
+          : phase;
+  const std::string_view name = features.name();
+  for (std::size_t i = 0; i < kRequiredSymbolNames.size(); ++i) {
+    if (name == kRequiredSymbolNames[i] && outline_.mentions[i].size() < MapOutline::kMaxMentions) {
+      outline_.mentions[i].push_back({mapLine(number_, line), where, features.windowValue()});
     }
   }
-  return true;
 }
 
 std::string_view assignedName(std::string_view line) {

@@ -106,6 +106,8 @@ struct MapOutline {
 // the .text output section's own line and the data line the .data output
 // section's, as they are once the lines before them that hold .text or
 // .data are fixed: for telling what stands behind those.
+struct MapColumns;
+
 class OutlineScan : public LineScan {
  public:
   // With `actual`, the outline of the same map as it is: this one (with
@@ -141,6 +143,11 @@ class OutlineScan : public LineScan {
   std::size_t lastInGap(std::string_view run, std::size_t from, std::size_t next);
   std::vector<MapLine*> toNumber_;
   void numberInGap(std::string_view run, std::size_t from, std::size_t end);
+  bool trackSection(std::string_view line, const MapColumns& columns);
+  void applyScanRules(const LineFeatures& features, std::string_view line,
+                      const MapColumns& columns, bool sectionLine, MapPhase phase);
+  void noteSymbols(const LineFeatures& features, std::string_view line, const MapColumns& columns,
+                   MapPhase phase);
 };
 
 // The outline of a map on its own.

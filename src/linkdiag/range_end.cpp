@@ -150,97 +150,113 @@ void dataLineFindings(LinkDiagnosis& d, const ElfFacts& facts) {
   }
 }
 
-// Why the range ends before the flash content does, told from the map.
-void rangeEndFindings(LinkDiagnosis& d, const ElfFacts& facts) {
+namespace {
+
+// What the flash content past the range's end is: initial values of the
+// RAM data (the first such section named), flash sections after the range
+// (said now), a section the range ends inside (said by the caller when
+// nothing else is), or RAM sections after .bss given load bytes (said now).
+struct LeftOut {
+  std::string ramDataSection;
+  bool initialValues = false;
+  std::string shortEnd;
+};
+LeftOut classifyLeftOut(LinkDiagnosis& d, const ElfFacts& facts,
+                        const std::vector<FlashSpan>& after, const std::string& ends) {
+  LeftOut out;
+  const Section* bss = sectionNamed(facts, ".bss");
+  for (const FlashSpan& span : after) {
+    const Section* s = span.section.empty() ? nullptr : sectionNamed(facts, span.section);
+    const bool ram = s != nullptr && inSramWindow(s->header.address);
+    if (!ram && !span.section.empty()) {
+      if (s != nullptr && s->loaded && s->loadAddress < span.start) {
+        // The range ends inside this section: its end line stops short.
+        out.shortEnd = ends + ": the line that ends the code range stops " +
+                       bytes(span.end - span.start) + " before the end of " + span.section +
+                       (d.lldMap ? " (in a map from LLD an alignment line shows the location "
+                                   "counter before it is aligned)"
+                                 : "");
+      } else {
+        add(d, Rule::flashSectionAfterRange,
+            span.section + " is a flash section after the end of the code range, " +
+                quoted(d.outline.rangeEnd),
+            fixText(Rule::flashSectionAfterRange, {span.section}));
+      }
+      continue;
+    }
+    if (!ram) {
+      continue;
+    }
+    if (bss != nullptr && s->header.address >= bss->header.address && s != bss) {
+      // A RAM section after .bss that the linker gives load bytes after
+      // AT().
+      ramSectionAfterBss(
+          d, *s,
+          s->header.name + " is a RAM section after .bss" +
+              (s->zero ? " (a reservation: its bytes are zero)" : " with contents (not zero)") +
+              ", but the ELF file loads " + bytes(s->header.size) + " of it into the flash at " +
+              hexText(s->loadAddress));
+      continue;
+    }
+    out.initialValues = true;
+    if (out.ramDataSection.empty()) {
+      out.ramDataSection = s->header.name;
+    }
+  }
+  return out;
+}
+
+// The flash content the range leaves out after its end, `end` at `endLine`.
+void leftOutAfterFindings(LinkDiagnosis& d, const ElfFacts& facts, std::uint64_t end,
+                          const MapLine& endLine) {
   const MapOutline& o = d.outline;
-  // When RAM sections' lines end the range, their address is no end at
-  // all: what is left out is judged from the last flash line before them.
-  const bool endInRam = o.rangeEndHasAddress && inSramWindow(o.rangeEndAddress);
-  const std::uint64_t end = endInRam && o.lastFlashLine.found() ? o.lastFlashAddress : d.rangeEnd;
-  const MapLine& endLine = endInRam && o.lastFlashLine.found() ? o.lastFlashLine : o.rangeEnd;
   std::vector<FlashSpan> after;
+  std::string leftOut;
   for (const FlashSpan& span : d.flash) {
     if (span.end > end && end >= d.rangeStart) {
       after.push_back({std::max(span.start, end), span.end, span.section});
+      leftOut += (leftOut.empty() ? "" : ", ") + spanText(after.back());
     }
   }
-  if (!after.empty()) {
-    std::string leftOut;
-    for (const FlashSpan& span : after) {
-      leftOut += (leftOut.empty() ? "" : ", ") + spanText(span);
-    }
-    const std::string ends = "the code range ends at " + hexText(end) + ", at " + quoted(endLine) +
-                             ", and leaves out " + leftOut;
-    // The RAM data's own section: the one whose initial values are left out.
-    std::string ramDataSection;
-    bool initialValues = false;
-    std::string shortEnd;
-    const Section* bss = sectionNamed(facts, ".bss");
-    for (const FlashSpan& span : after) {
-      const Section* s = span.section.empty() ? nullptr : sectionNamed(facts, span.section);
-      if ((s == nullptr || !inSramWindow(s->header.address)) && !span.section.empty()) {
-        if (s != nullptr && s->loaded && s->loadAddress < span.start) {
-          // The range ends inside this section: its end line stops short.
-          shortEnd = ends + ": the line that ends the code range stops " +
-                     bytes(span.end - span.start) + " before the end of " + span.section +
-                     (d.lldMap ? " (in a map from LLD an alignment line shows the location "
-                                 "counter before it is aligned)"
-                               : "");
-        } else {
-          add(d, Rule::flashSectionAfterRange,
-              span.section + " is a flash section after the end of the code range, " +
-                  quoted(o.rangeEnd),
-              fixText(Rule::flashSectionAfterRange, {span.section}));
-        }
-        continue;
-      }
-      if (s == nullptr || !inSramWindow(s->header.address)) {
-        continue;
-      }
-      if (bss != nullptr && s->header.address >= bss->header.address && s != bss) {
-        // A RAM section after .bss that the linker gives load bytes after
-        // AT().
-        ramSectionAfterBss(
-            d, *s,
-            s->header.name + " is a RAM section after .bss" +
-                (s->zero ? " (a reservation: its bytes are zero)" : " with contents (not zero)") +
-                ", but the ELF file loads " + bytes(s->header.size) + " of it into the flash at " +
-                hexText(s->loadAddress));
-        continue;
-      }
-      initialValues = true;
-      if (ramDataSection.empty()) {
-        ramDataSection = s->header.name;
-      }
-    }
-    // A data line that is an assignment naming .data is said by
-    // dataLineFindings, with the lines that end the range after the values.
-    const bool assignmentDataLine =
-        o.dataLine.found() && !o.dataLineIsData &&
-        std::string_view(o.dataLine.text).find(" = ") != std::string_view::npos;
-    if (initialValues) {
-      lldReservationFindings(d, facts, after);
-    } else if (!shortEnd.empty()) {
-      add(d, Rule::endInsideSection, shortEnd, fixText(Rule::endInsideSection));
-    }
-    if (initialValues && !assignmentDataLine) {
-      if (d.lldMap && o.rangeEndIsAssignment && !assignsLocationCounter(o.rangeEnd.text)) {
-        add(d, Rule::lldAssignmentEnd,
-            ends +
-                ": in a map from LLD an assignment line shows the location counter, not the "
-                "value assigned",
-            fixText(Rule::lldAssignmentEnd));
-      } else {
-        setEndLines(add(d, Rule::noEndLine,
-                        ends + ": no line before .data carries the end of the initial values of " +
-                            ramDataSection,
-                        fixText(Rule::noEndLine, {ramDataSection})),
-                    ramDataAlignment(facts));
-      }
-    }
+  if (after.empty()) {
+    return;
   }
-  // RAM sections listed between the flash sections and .data: the last line
-  // with an address before .data can be theirs, and then ends the range.
+  const std::string ends = "the code range ends at " + hexText(end) + ", at " + quoted(endLine) +
+                           ", and leaves out " + leftOut;
+  const LeftOut what = classifyLeftOut(d, facts, after, ends);
+  // A data line that is an assignment naming .data is said by
+  // dataLineFindings, with the lines that end the range after the values.
+  const bool assignmentDataLine =
+      o.dataLine.found() && !o.dataLineIsData &&
+      std::string_view(o.dataLine.text).find(" = ") != std::string_view::npos;
+  if (what.initialValues) {
+    lldReservationFindings(d, facts, after);
+  } else if (!what.shortEnd.empty()) {
+    add(d, Rule::endInsideSection, what.shortEnd, fixText(Rule::endInsideSection));
+  }
+  if (!what.initialValues || assignmentDataLine) {
+    return;
+  }
+  if (d.lldMap && o.rangeEndIsAssignment && !assignsLocationCounter(o.rangeEnd.text)) {
+    add(d, Rule::lldAssignmentEnd,
+        ends +
+            ": in a map from LLD an assignment line shows the location counter, not the "
+            "value assigned",
+        fixText(Rule::lldAssignmentEnd));
+  } else {
+    setEndLines(add(d, Rule::noEndLine,
+                    ends + ": no line before .data carries the end of the initial values of " +
+                        what.ramDataSection,
+                    fixText(Rule::noEndLine, {what.ramDataSection})),
+                ramDataAlignment(facts));
+  }
+}
+
+// RAM sections listed between the flash sections and .data: the last line
+// with an address before .data can be theirs, and then ends the range.
+// False when there are none.
+bool ramSectionsBeforeDataFindings(LinkDiagnosis& d, bool endInRam) {
+  const MapOutline& o = d.outline;
   std::string ramSections;
   std::vector<std::string> moved;
   bool bssAmongThem = false;
@@ -253,22 +269,30 @@ void rangeEndFindings(LinkDiagnosis& d, const ElfFacts& facts) {
       bssAmongThem = bssAmongThem || section.name == ".bss";
     }
   }
-  if (!ramSections.empty()) {
-    add(d, Rule::ramSectionsBeforeData,
-        "RAM sections (" + ramSections + ") stand between the flash sections and .data in the map" +
-            (endInRam ? ", and the line that ends the code range, " + quoted(o.rangeEnd) +
-                            ", is theirs: the range's end is no flash address"
-                      : ": a line of theirs whose address holds an 8 would end the code range"),
-        // With .bss itself among them, they go after .data.
-        fixText(Rule::ramSectionsBeforeData, {ramSections, bssAmongThem ? ".data" : ".bss"}))
-        .sections = std::move(moved);
+  if (ramSections.empty()) {
+    return false;
   }
+  add(d, Rule::ramSectionsBeforeData,
+      "RAM sections (" + ramSections + ") stand between the flash sections and .data in the map" +
+          (endInRam ? ", and the line that ends the code range, " + quoted(o.rangeEnd) +
+                          ", is theirs: the range's end is no flash address"
+                    : ": a line of theirs whose address holds an 8 would end the code range"),
+      // With .bss itself among them, they go after .data.
+      fixText(Rule::ramSectionsBeforeData, {ramSections, bssAmongThem ? ".data" : ".bss"}))
+      .sections = std::move(moved);
+  return true;
+}
+
+// Where the range's end lies: not in the flash, or past what the ELF file
+// loads there.
+void rangeEndPlaceFindings(LinkDiagnosis& d, bool endInRam, bool ramSectionsFound) {
   std::uint64_t flashEnd = 0;
   for (const FlashSpan& span : d.flash) {
     flashEnd = std::max(flashEnd, span.end);
   }
+  const MapOutline& o = d.outline;
   const bool endIsFlash = d.rangeEnd >= d.rangeStart && d.rangeEnd <= ROM_LIMIT;
-  if (!endIsFlash && ramSections.empty()) {
+  if (!endIsFlash && !ramSectionsFound) {
     // No RAM section's line ends the range: another region's. An
     // assignment of such an address (a region's start, for code elsewhere)
     // belongs after .data; a section's line does not end the flash content.
@@ -291,6 +315,21 @@ void rangeEndFindings(LinkDiagnosis& d, const ElfFacts& facts) {
             hexText(flashEnd) + ": it ends at " + quoted(d.outline.rangeEnd),
         fixText(Rule::rangePastFlashContent));
   }
+}
+
+}  // namespace
+
+// Why the range ends before the flash content does, told from the map.
+void rangeEndFindings(LinkDiagnosis& d, const ElfFacts& facts) {
+  const MapOutline& o = d.outline;
+  // When RAM sections' lines end the range, their address is no end at
+  // all: what is left out is judged from the last flash line before them.
+  const bool endInRam = o.rangeEndHasAddress && inSramWindow(o.rangeEndAddress);
+  const bool fromFlashLine = endInRam && o.lastFlashLine.found();
+  leftOutAfterFindings(d, facts, fromFlashLine ? o.lastFlashAddress : d.rangeEnd,
+                       fromFlashLine ? o.lastFlashLine : o.rangeEnd);
+  const bool ramSectionsFound = ramSectionsBeforeDataFindings(d, endInRam);
+  rangeEndPlaceFindings(d, endInRam, ramSectionsFound);
 }
 
 }  // namespace pakforge::detect
