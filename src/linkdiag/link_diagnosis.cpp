@@ -13,56 +13,51 @@ namespace pakforge {
 
 using namespace detect;
 
-namespace {}  // namespace
+namespace {
 
-LinkDiagnosis diagnoseLink(const std::string& mapPath, const std::string& elfPath,
-                           const MapFacts* checked) {
-  LinkDiagnosis d;
-  d.mapPath = mapPath;
-  d.elfPath = elfPath;
-  MapOutline actual;
-  {
-    std::ifstream map;
-    if (!openInputFile(mapPath, std::ios::binary, map)) {
-      return d;
-    }
-    d.mapOpened = true;
-    // One read of the map: the checks' own scans (unless a build has run
-    // them), the outline of the lines they read, and the outline as it will
-    // be once the .text and .data output sections' own lines are the first
-    // to hold those names.
-    RamScan ram(true);
-    SymbolScan symbols;
-    OutlineScan outline;
-    OutlineScan assumed(true, &outline);
-    if (checked != nullptr) {
-      // The build's RAM check took its lines without numbering them.
-      d.checked = *checked;
-      outline.numberLines({&d.checked.ram.startLine, &d.checked.ram.endLine});
-      scanLines(map, {&outline, &assumed});
-    } else {
-      scanLines(map, {&ram, &symbols, &outline, &assumed});
-      d.checked = {ram.usage(), symbols.symbols()};
-    }
-    d.outline = outline.outline();
-    actual = d.outline;
-    d.mapSymbols = d.checked.symbols;
-    d.mapRam = d.checked.ram;
-    d.actualCodeStart = d.outline.codeStart;
-    d.actualCodeStartSection = d.outline.codeStartSection;
-    const MapOutline& after = assumed.outline();
-    if (!d.mapSymbols.haveAddrExe && d.outline.codeStart.found() && !d.outline.codeStartIsText &&
-        after.codeStartHasValue && after.dataLine.found() && after.rangeEnd.found()) {
-      d.rangeAssumed = true;
-      d.outline = after;
-      d.mapSymbols.addrExe = after.codeStartValue;
-      d.mapSymbols.appSize = after.rangeEndValue - after.codeStartValue;
-      for (std::size_t i = 0; i < kRequiredSymbolCount; ++i) {
-        for (const MapMention& m : after.mentions[i]) {
-          if (m.phase == MapPhase::inRange) {
-            d.mapSymbols.seen[i] = true;
-            d.mapSymbols.address[i] = m.value;
-          }
+// One read of the map: the checks' own scans (unless a build has run them),
+// the outline of the lines they read, and the outline as it will be once
+// the .text and .data output sections' own lines are the first to hold
+// those names. `actual` is the outline as the map is; false when the map
+// can't be opened.
+bool readMap(LinkDiagnosis& d, const std::string& mapPath, const MapFacts* checked,
+             MapOutline& actual) {
+  std::ifstream map;
+  if (!openInputFile(mapPath, std::ios::binary, map)) {
+    return false;
+  }
+  d.mapOpened = true;
+  RamScan ram(true);
+  SymbolScan symbols;
+  OutlineScan outline;
+  OutlineScan assumed(true, &outline);
+  if (checked != nullptr) {
+    // The build's RAM check took its lines without numbering them.
+    d.checked = *checked;
+    outline.numberLines({&d.checked.ram.startLine, &d.checked.ram.endLine});
+    scanLines(map, {&outline, &assumed});
+  } else {
+    scanLines(map, {&ram, &symbols, &outline, &assumed});
+    d.checked = {ram.usage(), symbols.symbols()};
+  }
+  d.outline = outline.outline();
+  actual = d.outline;
+  d.mapSymbols = d.checked.symbols;
+  d.mapRam = d.checked.ram;
+  d.actualCodeStart = d.outline.codeStart;
+  d.actualCodeStartSection = d.outline.codeStartSection;
+  const MapOutline& after = assumed.outline();
+  if (!d.mapSymbols.haveAddrExe && d.outline.codeStart.found() && !d.outline.codeStartIsText &&
+      after.codeStartHasValue && after.dataLine.found() && after.rangeEnd.found()) {
+    d.rangeAssumed = true;
+    d.outline = after;
+    d.mapSymbols.addrExe = after.codeStartValue;
+    d.mapSymbols.appSize = after.rangeEndValue - after.codeStartValue;
+    for (std::size_t i = 0; i < kRequiredSymbolCount; ++i) {
+      for (const MapMention& m : after.mentions[i]) {
+        if (m.phase == MapPhase::inRange) {
+          d.mapSymbols.seen[i] = true;
+          d.mapSymbols.address[i] = m.value;
         }
       }
     }
@@ -71,7 +66,61 @@ LinkDiagnosis diagnoseLink(const std::string& mapPath, const std::string& elfPat
   d.haveRange = (d.mapSymbols.haveAddrExe && d.mapSymbols.haveAppSize) || d.rangeAssumed;
   d.rangeStart = d.mapSymbols.addrExe;
   d.rangeEnd = d.rangeStart + (d.haveRange ? d.mapSymbols.appSize : 0);
+  return true;
+}
 
+// What the ELF file loads into the flash, its holes, and what of it lies
+// outside the range.
+void readFlash(LinkDiagnosis& d, ElfReader& reader, const ElfFacts& facts) {
+  d.flash = flashSpans(reader, facts);
+  for (std::size_t i = 0; i + 1 < d.flash.size(); ++i) {
+    if (d.flash[i].end < d.flash[i + 1].start) {
+      d.holes.push_back({d.flash[i].end, d.flash[i + 1].start, ""});
+    }
+  }
+  if (!d.haveRange) {
+    return;
+  }
+  for (const FlashSpan& span : d.flash) {
+    if (span.start < d.rangeStart) {
+      d.outside.push_back({span.start, std::min(span.end, d.rangeStart), span.section});
+    }
+    if (span.end > d.rangeEnd) {
+      d.outside.push_back({std::max(span.start, d.rangeEnd), span.end, span.section});
+    }
+  }
+}
+
+// Where the range starts against what the ELF file loads.
+void rangeStartFindings(LinkDiagnosis& d, const ElfFacts& facts) {
+  flashBeforeRangeFindings(d, facts);
+  if (d.flash.empty()) {
+    add(d, Rule::noFlashContent,
+        "the ELF loads nothing into the flash (" + hexText(FLASH_BASE) + "-" + hexText(ROM_LIMIT) +
+            "), but the code range is " + rangeText(d.rangeStart, d.rangeEnd),
+        fixText(Rule::noFlashContent, {hexText(APP_FLASH_START)}));
+  }
+  if (!d.rangeAssumed && !d.flash.empty() && d.rangeStart < d.flash.front().start) {
+    add(d, Rule::rangeStartsEarly,
+        "the code range starts at " + hexText(d.rangeStart) + ", at " +
+            quoted(d.outline.codeStart) + ", " + bytes(d.flash.front().start - d.rangeStart) +
+            " before the flash content the ELF loads, " + spanText(d.flash.front()) +
+            ": the image would carry whatever the ELF file holds before it",
+        fixText(Rule::rangeStartsEarly));
+  }
+}
+
+}  // namespace
+
+LinkDiagnosis diagnoseLink(const std::string& mapPath, const std::string& elfPath,
+                           const MapFacts* checked) {
+  LinkDiagnosis d;
+  d.mapPath = mapPath;
+  d.elfPath = elfPath;
+  MapOutline actual;
+  if (!readMap(d, mapPath, checked, actual)) {
+    return d;
+  }
   std::ifstream elf;
   if (!openInputFile(elfPath, std::ios::binary, elf)) {
     d.elfState = ElfOpen::notElf;
@@ -89,12 +138,7 @@ LinkDiagnosis diagnoseLink(const std::string& mapPath, const std::string& elfPat
   d.lldElf = linkedByLld(reader);
   ElfFacts facts;
   readElf(reader, facts);
-  d.flash = flashSpans(reader, facts);
-  for (std::size_t i = 0; i + 1 < d.flash.size(); ++i) {
-    if (d.flash[i].end < d.flash[i + 1].start) {
-      d.holes.push_back({d.flash[i].end, d.flash[i + 1].start, ""});
-    }
-  }
+  readFlash(d, reader, facts);
   d.symbolsChecked = facts.symbolsChecked;
   codeStartFindings(d, actual, facts);
   FlashLoadProblem load;
@@ -102,30 +146,7 @@ LinkDiagnosis diagnoseLink(const std::string& mapPath, const std::string& elfPat
     add(d, load.rule, load.what, load.fix);
   }
   if (d.haveRange) {
-    for (const FlashSpan& span : d.flash) {
-      if (span.start < d.rangeStart) {
-        d.outside.push_back({span.start, std::min(span.end, d.rangeStart), span.section});
-      }
-      if (d.haveRange && span.end > d.rangeEnd) {
-        d.outside.push_back({std::max(span.start, d.rangeEnd), span.end, span.section});
-      }
-    }
-    flashBeforeRangeFindings(d, facts);
-    if (d.flash.empty()) {
-      add(d, Rule::noFlashContent,
-          "the ELF loads nothing into the flash (" + hexText(FLASH_BASE) + "-" +
-              hexText(ROM_LIMIT) + "), but the code range is " +
-              rangeText(d.rangeStart, d.rangeEnd),
-          fixText(Rule::noFlashContent, {hexText(APP_FLASH_START)}));
-    }
-    if (!d.rangeAssumed && !d.flash.empty() && d.rangeStart < d.flash.front().start) {
-      add(d, Rule::rangeStartsEarly,
-          "the code range starts at " + hexText(d.rangeStart) + ", at " +
-              quoted(d.outline.codeStart) + ", " + bytes(d.flash.front().start - d.rangeStart) +
-              " before the flash content the ELF loads, " + spanText(d.flash.front()) +
-              ": the image would carry whatever the ELF file holds before it",
-          fixText(Rule::rangeStartsEarly));
-    }
+    rangeStartFindings(d, facts);
   }
   symbolFindings(d, facts);
   noDataLineFindings(d, facts);
