@@ -61,6 +61,8 @@ class Parser {
   bool parseItems(std::vector<Statement>& items, bool inBraces, bool sectionsLevel);
   bool parseStatement(Statement& st, bool sectionsLevel);
   bool parseOutputSection(Statement& st);
+  bool parseSectionHeader(Statement& st);
+  bool parseSectionTrailer(Statement& st);
   bool parseSimple(Statement& st);
 };
 
@@ -288,6 +290,22 @@ bool Parser::parseOutputSection(Statement& st) {
   if (!st.name.empty() && st.name.back() == ':') {
     st.name.pop_back();
   }
+  if (!parseSectionHeader(st)) {
+    return false;
+  }
+  at_ = st.open + 1;
+  if (!parseItems(st.body, true, false)) {
+    return false;
+  }
+  st.close = at_;
+  at_ = st.close + 1;
+  st.end = at_;
+  return parseSectionTrailer(st);
+}
+
+// What stands between the name and '{': its type in parentheses before the
+// colon, its AT(...) after it. Sets `st.open`.
+bool Parser::parseSectionHeader(Statement& st) {
   std::size_t i = next(at_ + 1);
   bool pastColon = s_.tokenText(at_).back() == ':';
   while (!is(i, "{")) {
@@ -329,14 +347,11 @@ bool Parser::parseOutputSection(Statement& st) {
     i = next(i + 1);
   }
   st.open = i;
-  at_ = i + 1;
-  if (!parseItems(st.body, true, false)) {
-    return false;
-  }
-  st.close = at_;
-  at_ = st.close + 1;
-  st.end = at_;
-  // The trailer: > REGION, AT > REGION, :PHDR, = FILL, a comma.
+  return true;
+}
+
+// The trailer: > REGION, AT > REGION, :PHDR, = FILL, a comma.
+bool Parser::parseSectionTrailer(Statement& st) {
   for (;;) {
     const std::size_t k = next(at_);
     if (!isWord(k) && !is(k, ",")) {
