@@ -123,7 +123,7 @@ const LinkFinding* earlierWithLines(const LinkDiagnosis& d, const LinkFinding& f
   return nullptr;
 }
 
-void printText(const LinkDiagnosis& d, const BuildPreview& verdict) {
+void printRange(const LinkDiagnosis& d) {
   const auto linker = [](bool lld) { return lld ? " (LLD)" : " (GNU ld)"; };
   std::cout << label("map file") << "'" << d.mapPath << "'" << linker(d.lldMap) << "\n"
             << label("ELF file") << "'" << d.elfPath << "'" << linker(d.lldElf) << "\n"
@@ -139,8 +139,11 @@ void printText(const LinkDiagnosis& d, const BuildPreview& verdict) {
   }
   std::cout << "  " << label("ELF flash content", 19) << spans(d.flash) << "\n"
             << "  " << label("outside the range", 19) << spans(d.outside) << "\n"
-            << "  " << label("holes", 19) << spans(d.holes) << "\n"
-            << "symbols\n";
+            << "  " << label("holes", 19) << spans(d.holes) << "\n";
+}
+
+void printSymbols(const LinkDiagnosis& d) {
+  std::cout << "symbols\n";
   if (!d.symbolsChecked) {
     std::cout << "  the symbols could not be checked: the ELF file has no symbol table\n";
   }
@@ -166,25 +169,32 @@ void printText(const LinkDiagnosis& d, const BuildPreview& verdict) {
     }
     std::cout << "; pakforge reads it from " << hexText(d.derivedOffset, 1) << "\n";
   }
+}
+
+void printRam(const LinkDiagnosis& d) {
   const RamFacts& r = d.ram;
   const auto used = static_cast<std::int32_t>(r.mapEnd - r.mapStart);
   const auto limit = static_cast<std::int32_t>(RAM_LIMIT - r.mapStart);
   std::cout << "RAM\n  " << label("map rule", 19) << hexText(r.mapStart) << "-" << hexText(r.mapEnd)
             << ": " << used << " of " << limit << " bytes; start from " << lineText(r.startLine)
             << ", highest address from " << lineText(r.endLine) << "\n";
-  if (r.elfKnown) {
-    std::cout << "  " << label("ELF", 19) << hexText(r.elfStart) << " to the end of .bss, "
-              << hexText(r.elfBssEnd) << ": " << r.elfBssEnd - r.elfStart << " bytes";
-    if (!r.reservations.empty()) {
-      std::string names;
-      for (const std::string& n : r.reservations) {
-        names += (names.empty() ? "" : ", ") + n;
-      }
-      std::cout << "; with " << names << " to " << hexText(r.elfReservedEnd) << ": "
-                << r.elfReservedEnd - r.elfStart << " bytes";
-    }
-    std::cout << "\n";
+  if (!r.elfKnown) {
+    return;
   }
+  std::cout << "  " << label("ELF", 19) << hexText(r.elfStart) << " to the end of .bss, "
+            << hexText(r.elfBssEnd) << ": " << r.elfBssEnd - r.elfStart << " bytes";
+  if (!r.reservations.empty()) {
+    std::string names;
+    for (const std::string& n : r.reservations) {
+      names += (names.empty() ? "" : ", ") + n;
+    }
+    std::cout << "; with " << names << " to " << hexText(r.elfReservedEnd) << ": "
+              << r.elfReservedEnd - r.elfStart << " bytes";
+  }
+  std::cout << "\n";
+}
+
+void printProblems(const LinkDiagnosis& d) {
   std::cout << "problems\n";
   if (d.findings.empty()) {
     std::cout << "  none\n";
@@ -208,6 +218,13 @@ void printText(const LinkDiagnosis& d, const BuildPreview& verdict) {
       std::cout << std::string(number.size() + 7, ' ') << line << "\n";
     }
   }
+}
+
+void printText(const LinkDiagnosis& d, const BuildPreview& verdict) {
+  printRange(d);
+  printSymbols(d);
+  printRam(d);
+  printProblems(d);
   std::cout << label("verdict");
   if (verdict.result == BuildResult::ok) {
     std::cout << "pakforge builds a correct image from this link\n";
