@@ -497,17 +497,19 @@ void moveIntoText(Editor& e, const LinkDiagnosis& d) {
   }
 }
 
-// PF303, PF304: a header symbol's section, discarded by --gc-sections, is
-// kept.
-void keepSymbols(Editor& e, const LinkDiagnosis& d) {
-  Sections s;
-  if (!e.load(s)) {
-    return;
-  }
-  const std::string text = ldscript::statementText(s.script, *s.find(".text"));
+namespace {
+
+// The KEEPs that keep the header symbols' sections, each with the input
+// section it is for, what they keep, and the codes they answer.
+struct Keeps {
   std::vector<std::string> keeps;
-  std::vector<std::string> inputs;  // the input section each keep is for
+  std::vector<std::string> inputs;
   std::string kept;
+  std::vector<std::string> codes;
+};
+
+Keeps keepsNeeded(const LinkDiagnosis& d, const std::string& text) {
+  Keeps k;
   for (const LinkFinding* f : findingsOf(d, Rule::symbolDiscarded)) {
     if (f->symbol >= kRequiredSymbolCount) {
       continue;
@@ -521,15 +523,14 @@ void keepSymbols(Editor& e, const LinkDiagnosis& d) {
     const std::string section(line.substr(0, line.find(' ')));
     const std::string keep = "KEEP(*(" + section + "))";
     if (text.find(keep) == std::string::npos &&
-        std::find(keeps.begin(), keeps.end(), keep) == keeps.end()) {
-      keeps.push_back(keep);
-      inputs.push_back(section);
-      kept += (kept.empty() ? "" : ", ") + section;
+        std::find(k.keeps.begin(), k.keeps.end(), keep) == k.keeps.end()) {
+      k.keeps.push_back(keep);
+      k.inputs.push_back(section);
+      k.kept += (k.kept.empty() ? "" : ", ") + section;
     }
   }
-  std::vector<std::string> codes;
-  if (!keeps.empty()) {
-    codes.emplace_back(codeOf(Rule::symbolDiscarded));
+  if (!k.keeps.empty()) {
+    k.codes.emplace_back(codeOf(Rule::symbolDiscarded));
   }
   // Under LLD the map does not say what --gc-sections discarded: with
   // -ffunction-sections and -fdata-sections a symbol's section is named
@@ -542,44 +543,58 @@ void keepSymbols(Editor& e, const LinkDiagnosis& d) {
     // Its code or its data: each kept where its own pattern would take it.
     const std::string keep = join({"KEEP(*(.text.", name, "))"});
     if (text.find(keep) == std::string::npos) {
-      keeps.push_back(keep);
-      inputs.push_back(join({".text.", name}));
-      keeps.push_back(join({"KEEP(*(.rodata.", name, "))"}));
-      inputs.push_back(join({".rodata.", name}));
-      kept += (kept.empty() ? "" : ", ") + std::string("the sections of ") + name;
-      if (codes.empty() || codes.back() != codeOf(Rule::symbolUndefined)) {
-        codes.emplace_back(codeOf(Rule::symbolUndefined));
+      k.keeps.push_back(keep);
+      k.inputs.push_back(join({".text.", name}));
+      k.keeps.push_back(join({"KEEP(*(.rodata.", name, "))"}));
+      k.inputs.push_back(join({".rodata.", name}));
+      k.kept += (k.kept.empty() ? "" : ", ") + std::string("the sections of ") + name;
+      if (k.codes.empty() || k.codes.back() != codeOf(Rule::symbolUndefined)) {
+        k.codes.emplace_back(codeOf(Rule::symbolUndefined));
       }
     }
   }
-  if (!keeps.empty()) {
-    // Each where its pattern is, from the last place up, so that the places
-    // before it stay where they are.
-    std::vector<std::pair<std::size_t, std::string>> placed;
-    for (std::size_t i = 0; i < keeps.size(); ++i) {
-      placed.emplace_back(keepPlace(s.script, *s.find(".text"), inputs[i]), keeps[i]);
-    }
-    std::stable_sort(placed.begin(), placed.end(),
-                     [](const auto& a, const auto& b) { return a.first > b.first; });
-    Script script = s.script;
-    const std::size_t index = s.indexOf(*s.find(".text"));
-    for (std::size_t i = 0; i < placed.size();) {
-      std::vector<std::string> lines;
-      const std::size_t at = placed[i].first;
-      for (; i < placed.size() && placed[i].first == at; ++i) {
-        lines.insert(lines.begin(), placed[i].second);
-      }
-      const Statement& code = script.sections()->body[index];
-      std::string edited = at < code.body.size()
-                               ? ldscript::insertBefore(script, code.body[at], lines)
-                               : ldscript::insertAtBodyEnd(script, code, lines);
-      ldscript::ParseError error;
-      if (!ldscript::parseScript(std::move(edited), script, error)) {
-        return;
-      }
-    }
-    e.commit(s, script.text, codes, "kept " + kept + " in .text");
+  return k;
+}
+
+}  // namespace
+
+// PF303, PF304: a header symbol's section, discarded by --gc-sections, is
+// kept.
+void keepSymbols(Editor& e, const LinkDiagnosis& d) {
+  Sections s;
+  if (!e.load(s)) {
+    return;
   }
+  const Keeps k = keepsNeeded(d, ldscript::statementText(s.script, *s.find(".text")));
+  if (k.keeps.empty()) {
+    return;
+  }
+  // Each where its pattern is, from the last place up, so that the places
+  // before it stay where they are.
+  std::vector<std::pair<std::size_t, std::string>> placed;
+  for (std::size_t i = 0; i < k.keeps.size(); ++i) {
+    placed.emplace_back(keepPlace(s.script, *s.find(".text"), k.inputs[i]), k.keeps[i]);
+  }
+  std::stable_sort(placed.begin(), placed.end(),
+                   [](const auto& a, const auto& b) { return a.first > b.first; });
+  Script script = s.script;
+  const std::size_t index = s.indexOf(*s.find(".text"));
+  for (std::size_t i = 0; i < placed.size();) {
+    std::vector<std::string> lines;
+    const std::size_t at = placed[i].first;
+    for (; i < placed.size() && placed[i].first == at; ++i) {
+      lines.insert(lines.begin(), placed[i].second);
+    }
+    const Statement& code = script.sections()->body[index];
+    std::string edited = at < code.body.size()
+                             ? ldscript::insertBefore(script, code.body[at], lines)
+                             : ldscript::insertAtBodyEnd(script, code, lines);
+    ldscript::ParseError error;
+    if (!ldscript::parseScript(std::move(edited), script, error)) {
+      return;
+    }
+  }
+  e.commit(s, script.text, k.codes, "kept " + k.kept + " in .text");
 }
 
 // .text's header aligned to `align` ("0x20000"), an ALIGN(...) already
