@@ -289,7 +289,7 @@ Advice leftOutAtEnd(ElfReader& elf, const FlashPart& part, std::uint64_t start) 
   if (named && bss != nullptr && section->address >= bss->address && section->name != ".bss") {
     // A RAM section after .bss that the linker gave load bytes: a
     // reservation (zero bytes) wants none; contents belong with .data.
-    if (elf.zeroBytes(section->offset, section->size)) {
+    if (isReservation(elf, *section)) {
       return {Rule::reservationLoaded, " (" + section->name + ", a RAM reservation after .bss); " +
                                            fixText(Rule::reservationLoaded, {section->name})};
     }
@@ -601,6 +601,11 @@ void checkCodeAgainstElf(ElfReader& reader, const ImageHeader& header, std::span
   if (check.verdict == ElfVerdict::agrees && !checkCodeBytes(reader, header, code, check)) {
     check.verdict = ElfVerdict::disagrees;
   }
+}
+
+bool isReservation(ElfReader& elf, const ElfSection& section) {
+  return inSramWindow(section.address) && section.hasContent() &&
+         elf.zeroBytes(section.offset, section.size);
 }
 
 bool checkFlashLoads(ElfReader& elf, FlashLoadProblem& problem) {

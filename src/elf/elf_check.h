@@ -74,6 +74,11 @@ struct FlashLoadProblem {
 };
 bool checkFlashLoads(ElfReader& elf, FlashLoadProblem& problem);
 
+// Whether a RAM section's bytes in the file are all zero: a reservation (a
+// heap, a stack), which wants no load bytes, rather than contents (code run
+// from RAM, initial values), which belong with .data's.
+bool isReservation(ElfReader& elf, const ElfSection& section);
+
 // What can be checked before the code is read: that the file can be read,
 // that each of the five header symbols agrees with the ELF file's symbol
 // table (compareSymbol), and that the code range is the span of the flash

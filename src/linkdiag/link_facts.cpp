@@ -1,6 +1,7 @@
 // The facts the detectors share, and the words they write findings with.
 #include <algorithm>
 
+#include "elf/elf_check.h"
 #include "format/hex_text.h"
 #include "format/image_header.h"
 #include "linkdiag/detectors.h"
@@ -50,9 +51,8 @@ void readElf(ElfReader& reader, ElfFacts& facts) {
     if (!section.allocated() && !(inSramWindow(section.address) && section.size > 0)) {
       continue;
     }
-    const bool zero = inSramWindow(section.address) && section.hasContent() &&
-                      reader.zeroBytes(section.offset, section.size);
-    facts.sections.push_back({section, section.loaded, section.loadAddress, zero});
+    facts.sections.push_back(
+        {section, section.loaded, section.loadAddress, isReservation(reader, section)});
   }
   for (std::size_t i = 0; i < facts.sections.size(); ++i) {
     facts.byName.emplace(facts.sections[i].header.name, i);
