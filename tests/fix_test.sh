@@ -36,6 +36,7 @@ apps_region gnu status 12
 apps_region lld status 12
 chibios gnu ok 2
 chibios lld ok 3
+cmsis gnu ok 2
 cortex_m_rt gnu ok 2
 cortex_m_rt lld ok 2
 cubemx_f4 gnu ok 2
@@ -58,6 +59,8 @@ st_atollic gnu ok 2
 st_atollic lld ok 2
 st_cubeide gnu ok 2
 st_cubeide lld ok 3
+tivaware gnu ok 2
+tivaware lld ok 2
 vector_region gnu ok 2
 vector_region lld ok 2
 EOF

@@ -12,7 +12,10 @@
  *   EIGHT_BYTE_DATA  a 64-bit counter in .data, which makes .data 8-aligned,
  *                    as a double or a 64-bit variable does in real firmware
  *   APPS_SECTION     a table in that section, which the project keeps in a
- *                    flash region of its own */
+ *                    flash region of its own
+ *   STACK_WORDS      the stack an array of that many words in .bss, its end
+ *                    the stack top, as TI's TivaWare start-up files keep it
+ *                    (the script then defines no stack top) */
 #include <stdint.h>
 
 #ifndef VECTORS_SECTION
@@ -58,8 +61,14 @@ __attribute__((used, section(".vector_table.exceptions"))) const Handler excepti
 __attribute__((used, section(".vector_table.interrupts"))) const Handler interrupts[82] = {
     [0 ... 81] = Default_Handler};
 #else
+#ifdef STACK_WORDS
+static uint32_t stack[STACK_WORDS];
+#define STACK_END (stack + STACK_WORDS)
+#else
 extern uint32_t STACK_TOP[];
+#define STACK_END STACK_TOP
+#endif
 /* 16 exception and 82 interrupt vectors, as on an STM32F407. */
 __attribute__((used, section(VECTORS_SECTION))) const Handler g_pfnVectors[98] = {
-    (Handler)STACK_TOP, Reset_Handler, [2 ... 97] = Default_Handler};
+    (Handler)STACK_END, Reset_Handler, [2 ... 97] = Default_Handler};
 #endif
