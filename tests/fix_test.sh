@@ -34,6 +34,8 @@ awk 'NR > 1 { print $1, $2, $3, $4 }' "$work/all" | sed 's/ skipped:.*/ skipped/
 cat >"$work/want" <<'EOF'
 apps_region gnu status 12
 apps_region lld status 12
+atmel_asf gnu ok 2
+atmel_asf lld ok 2
 chibios gnu ok 2
 chibios lld ok 3
 cmsis gnu ok 2
