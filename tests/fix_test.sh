@@ -50,9 +50,9 @@ micropython gnu ok 2
 micropython lld ok 2
 nuttx gnu ok 2
 nuttx lld ok 2
-picolibc gnu skipped
 pico_sdk gnu ok 2
 pico_sdk lld ok 2
+picolibc gnu skipped
 ram_code gnu ok 2
 ram_code lld ok 2
 riot gnu ok 2
