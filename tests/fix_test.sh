@@ -48,6 +48,8 @@ libopencm3 lld ok 2
 mbed gnu ok 2
 micropython gnu ok 2
 micropython lld ok 2
+mynewt gnu ok 3
+mynewt lld ok 3
 nuttx gnu ok 2
 nuttx lld ok 2
 pico_sdk gnu ok 2

@@ -18,6 +18,7 @@ declare -A fix_codes=(
   [BANKS]="PF503"
   [APPS]="PF207 PF209 PF601"
   [RAMFUNC]="PF212"
+  [IMGHDR]="PF405"
 )
 
 # fixes_coded FILE: the edits that answer the problems FILE names by their

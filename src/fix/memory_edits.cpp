@@ -210,6 +210,44 @@ void clampRamBanks(Editor& e, const LinkDiagnosis& d) {
   }
 }
 
+// PF405 in a region that starts where the application's flash does: a
+// NOLOAD reservation before .text in that region (a boot loader's image
+// header, as Mynewt's and MCUboot's scripts keep) pushes the code start off
+// 0x08020000, where no alignment of .text brings it back. The device's
+// loader reads the image's own header, not this one: the reservation is
+// emptied, so that .text starts the region, and what marks the
+// reservation's start or end (Mynewt's __text) still does. False when there
+// is none.
+bool emptyReservationBeforeText(Editor& e, RoundEdits& out) {
+  Sections s;
+  if (!e.load(s)) {
+    return false;
+  }
+  const Statement* text = s.find(".text");
+  const std::string region = e.region(text->region);
+  for (std::size_t i = 0; i < s.indexOf(*text); ++i) {
+    const Statement& st = s.block->body[i];
+    if (st.kind != StatementKind::outputSection || st.type != "NOLOAD" || st.body.empty() ||
+        e.region(st.region) != region) {
+      continue;
+    }
+    const std::string name = st.name;
+    if (!e.commit(s,
+                  ldscript::replaceTokens(s.script, st.open + 1, st.close,
+                                          "\n" + ldscript::indentOf(s.script, st) + "    . = .;\n" +
+                                              ldscript::indentOf(s.script, st)),
+                  {codeOf(Rule::codeStartNotAlignable)},
+                  "emptied the reservation " + name +
+                      " before .text (the device's loader keeps the image's own header)")) {
+      return false;
+    }
+    alignTextTo(e, "0x20000", codeOf(Rule::codeStartNotAlignable));
+    out.noPageAlign = true;
+    return true;
+  }
+  return false;
+}
+
 // PF405: the code starts where the application's flash does, 0x08020000:
 // the region that holds .text is moved there and ends where that flash
 // does (a script written for the bare part starts at 0x08000000).
@@ -224,8 +262,14 @@ void moveCodeRegion(Editor& e, const LinkDiagnosis& d, RoundEdits& out) {
   }
   const std::string region = e.region(s.find(".text")->region);
   MemoryLine line;
-  if (region.empty() || !findMemoryLine(m.script, *m.block, region, line) ||
-      line.origin == std::uint64_t{APP_FLASH_START} || line.origin + line.length < ROM_LIMIT) {
+  if (region.empty() || !findMemoryLine(m.script, *m.block, region, line)) {
+    return;
+  }
+  if (line.origin == std::uint64_t{APP_FLASH_START}) {
+    emptyReservationBeforeText(e, out);
+    return;
+  }
+  if (line.origin + line.length < ROM_LIMIT) {
     return;
   }
   std::string text = m.script.text;

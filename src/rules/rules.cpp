@@ -666,6 +666,20 @@ does, and align .text there.
     after:   FLASH (rx) : ORIGIN = 0x08020000, LENGTH = 0x1FE00
              .text : ALIGN(0x20000) { ... } > FLASH   (and link with -n)
 
+Where the region starts there already, a NOLOAD reservation before .text (a
+boot loader's image header, as Mynewt's and MCUboot's scripts keep) is what
+moves the code: the device's loader reads the image's own header, so the
+reservation is emptied, and what marks its end still marks the code start.
+
+    before:  .imghdr (NOLOAD) :
+             {
+               . = . + _imghdr_size;
+             } > FLASH
+    after:   .imghdr (NOLOAD) :
+             {
+               . = .;
+             } > FLASH
+
 The same under LLD.)EX",
              true},
     RuleInfo{Rule::ramStartNotData, "PF501", "RAM",
