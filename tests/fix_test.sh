@@ -50,6 +50,8 @@ micropython gnu ok 2
 micropython lld ok 2
 mynewt gnu ok 3
 mynewt lld ok 3
+nrf5_sdk gnu ok 2
+nrf5_sdk lld ok 2
 nuttx gnu ok 2
 nuttx lld ok 2
 pico_sdk gnu ok 2

@@ -119,6 +119,24 @@ TEST(LdScript, AnAssertWithoutASemicolon) {
   EXPECT_EQ(body[2].name, ".data");
 }
 
+// Blocks INSERTed AFTER .text come before the layout they go into: the
+// SECTIONS block is the one that holds .text, read whole with the others.
+TEST(LdScript, TheSectionsBlockIsTheOneWithText) {
+  const std::string text =
+      "SECTIONS { .log_const_data : { KEEP(*(.log_const_data*)) } > FLASH } INSERT AFTER .text\n"
+      "SECTIONS {\n  .text : { *(.text*) } > FLASH\n}\n";
+  Script s;
+  ParseError error;
+  ASSERT_TRUE(parseScript(text, s, error)) << errorText(error);
+  EXPECT_EQ(printScript(s), text);
+  ASSERT_NE(s.sections(), nullptr);
+  ASSERT_EQ(s.sections()->body.size(), 1U);
+  EXPECT_EQ(s.sections()->body[0].name, ".text");
+  ASSERT_TRUE(parseScript("SECTIONS { .data : { *(.data*) } > RAM }\n", s, error));
+  ASSERT_NE(s.sections(), nullptr);
+  EXPECT_EQ(s.sections()->body[0].name, ".data");
+}
+
 TEST(LdScript, WhatItRefusesItSaysWhere) {
   struct Row {
     std::string text;

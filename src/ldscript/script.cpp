@@ -454,12 +454,19 @@ bool Parser::parseSimple(Statement& st) {
 }  // namespace
 
 const Statement* Script::sections() const {
+  const Statement* first = nullptr;
   for (const Statement& st : statements) {
-    if (st.kind == StatementKind::block && st.name == "SECTIONS") {
-      return &st;
+    if (st.kind != StatementKind::block || st.name != "SECTIONS") {
+      continue;
+    }
+    first = first == nullptr ? &st : first;
+    for (const Statement& item : st.body) {
+      if (item.kind == StatementKind::outputSection && item.name == ".text") {
+        return &st;
+      }
     }
   }
-  return nullptr;
+  return first;
 }
 
 bool parseScript(std::string text, Script& script, ParseError& error) {

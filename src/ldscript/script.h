@@ -70,7 +70,9 @@ struct Script {
   std::size_t byteOf(std::size_t token) const {
     return token < tokens.size() ? tokens[token].begin : text.size();
   }
-  // The SECTIONS block, or null.
+  // The SECTIONS block that holds the .text output section, or the first
+  // one when none does (a script may have several: nRF5 SDK scripts INSERT
+  // blocks of their own AFTER .text and .data); null when there is none.
   const Statement* sections() const;
 };
 
