@@ -5,6 +5,7 @@
 # Sourced; needs bash 4.
 declare -A fix_codes=(
   [VECTORS]="PF106"
+  [TEXTNAME]="PF101"
   [TEXTFIRST]="PF103 PF104 PF105"
   [OFFSET]="PF401 PF402"
   [KEEP]="PF303 PF304"

@@ -290,20 +290,33 @@ std::vector<Meaning> meaningsOf(const LinkFacts& link, const ScriptSymbol& symbo
   return meanings;
 }
 
-// The objects of `first` whose start, or end, is that of section `s`:
-// what the section's contents begin or end with, to find them in a link
-// that moved or merged the section.
-const ElfSymbolEntry* contentAnchor(const LinkFacts& first, const ElfSection& s, bool atEnd) {
+// The object of `first` that section `s`'s contents begin, or end, with:
+// the one at its start, or the one that ends last in it, less than an
+// alignment's padding before its end ("*(.text*) . = ALIGN(4);"). To find
+// the contents in a link that moved or merged the section; `gap` is that
+// padding.
+constexpr std::uint64_t kPadding = 8;
+const ElfSymbolEntry* contentAnchor(const LinkFacts& first, const ElfSection& s, bool atEnd,
+                                    std::uint64_t& gap) {
+  const std::uint64_t end = std::uint64_t{s.address} + s.size;
+  const ElfSymbolEntry* best = nullptr;
   for (const ElfSymbolEntry& sym : first.symbols) {
     if (!sym.object() || sym.size == 0) {
       continue;
     }
     const std::uint64_t at = addressOf(sym);
-    if (atEnd ? at + sym.size == std::uint64_t{s.address} + s.size : at == s.address) {
+    if (!atEnd && at == s.address) {
+      gap = 0;
       return &sym;
     }
+    const std::uint64_t symEnd = at + sym.size;
+    if (atEnd && at >= s.address && symEnd <= end && end - symEnd < kPadding &&
+        (best == nullptr || symEnd > addressOf(*best) + best->size)) {
+      best = &sym;
+    }
   }
-  return nullptr;
+  gap = best != nullptr ? end - (addressOf(*best) + best->size) : 0;
+  return best;
 }
 
 std::uint64_t loadAddressIn(const LinkFacts& link, std::uint64_t address, bool& known) {
@@ -339,13 +352,14 @@ std::vector<std::uint64_t> expectedValues(const LinkFacts& first, const LinkFact
     }
   }
   const bool atEnd = m.mark == Mark::end || m.mark == Mark::loadEnd;
-  const ElfSymbolEntry* anchor = contentAnchor(first, *m.section, atEnd);
+  std::uint64_t gap = 0;
+  const ElfSymbolEntry* anchor = contentAnchor(first, *m.section, atEnd, gap);
   const ElfSymbolEntry* moved = anchor != nullptr ? findDefinition(fixed, anchor->name) : nullptr;
   if (moved != nullptr && m.mark != Mark::size) {
-    std::uint64_t at = addressOf(*moved) + (atEnd ? moved->size : 0);
+    std::uint64_t at = addressOf(*moved) + (atEnd ? moved->size + gap : 0);
     bool known = true;
     if (m.mark == Mark::loadStart || m.mark == Mark::loadEnd) {
-      at = loadAddressIn(fixed, addressOf(*moved), known) + (atEnd ? moved->size : 0);
+      at = loadAddressIn(fixed, addressOf(*moved), known) + (atEnd ? moved->size + gap : 0);
     }
     if (known) {
       values.push_back(at);
@@ -358,7 +372,6 @@ std::vector<std::uint64_t> expectedValues(const LinkFacts& first, const LinkFact
 // section by less than an alignment's padding (". = ALIGN(8); _sstack = .;"
 // at the start of a section that now starts 4 bytes lower).
 bool marksSame(Mark mark, std::uint64_t expected, std::uint64_t value) {
-  constexpr std::uint64_t kPadding = 8;
   switch (mark) {
     case Mark::start:
     case Mark::loadStart:
@@ -396,9 +409,11 @@ void checkSymbols(const LinkFacts& first, const ScriptFacts& firstScripts, const
     }
     const std::vector<Meaning> meanings = meaningsOf(first, symbol, before->value);
     std::vector<std::uint64_t> allowed;
+    const Meaning* said = nullptr;  // the first meaning the fixed link can be read against
     bool holds = false;
     for (const Meaning& m : meanings) {
       const std::vector<std::uint64_t> values = expectedValues(first, fixed, m);
+      said = said == nullptr && !values.empty() ? &m : said;
       allowed.insert(allowed.end(), values.begin(), values.end());
       holds = holds || std::any_of(values.begin(), values.end(), [&](std::uint64_t e) {
                 return marksSame(m.mark, e, after->value);
@@ -407,7 +422,7 @@ void checkSymbols(const LinkFacts& first, const ScriptFacts& firstScripts, const
     if (allowed.empty() || holds) {
       continue;
     }
-    const Meaning& m = meanings.front();
+    const Meaning& m = *said;
     out.push_back({Invariant::symbolMeaning,
                    symbol.name + " marked " + std::string(markText(m.mark)) + " " +
                        m.section->name + " in your link (" + hexText(before->value) +

@@ -63,7 +63,11 @@ bool patternTakes(std::string_view text, std::string_view section) {
   std::string_view inside = text.substr(open + 1, close - open - 1);
   while (!inside.empty()) {
     const std::size_t space = inside.find_first_of(" \t\r\n");
-    const std::string_view glob = inside.substr(0, space);
+    std::string_view glob = inside.substr(0, space);
+    // A glob may be quoted (Zephyr writes ".rodata.*").
+    if (glob.size() >= 2 && glob.front() == '"' && glob.back() == '"') {
+      glob = glob.substr(1, glob.size() - 2);
+    }
     if (!glob.empty() && globMatches(glob, section)) {
       return true;
     }
@@ -89,6 +93,28 @@ std::size_t keepPlace(const Script& script, const Statement& section, std::strin
     end = isPattern(st) ? section.body.size() : std::min(end, i);
   }
   return end;
+}
+
+// The output section, from .text up to .data, with the first pattern that
+// takes `input`: a linker places an input section by the first pattern of
+// the script that matches it, so a KEEP there keeps it where it would be.
+// .text when none does.
+std::size_t keepSection(const Sections& s, std::string_view input) {
+  const std::size_t text = s.indexOf(*s.find(".text"));
+  const Statement* data = s.find(".data");
+  const std::size_t end = data != nullptr ? s.indexOf(*data) : s.block->body.size();
+  for (std::size_t i = text; i < end; ++i) {
+    const Statement& st = s.block->body[i];
+    if (st.kind != StatementKind::outputSection) {
+      continue;
+    }
+    for (const Statement& item : st.body) {
+      if (isPattern(item) && patternTakes(ldscript::statementText(s.script, item), input)) {
+        return i;
+      }
+    }
+  }
+  return text;
 }
 
 // An output section renamed `to`, and every word of the script that names
@@ -565,36 +591,49 @@ void keepSymbols(Editor& e, const LinkDiagnosis& d) {
   if (!e.load(s)) {
     return;
   }
-  const Keeps k = keepsNeeded(d, ldscript::statementText(s.script, *s.find(".text")));
+  const Keeps k = keepsNeeded(d, ldscript::statementText(s.script, *s.block));
   if (k.keeps.empty()) {
     return;
   }
-  // Each where its pattern is, from the last place up, so that the places
-  // before it stay where they are.
-  std::vector<std::pair<std::size_t, std::string>> placed;
+  // Each in its section, where its pattern is, from the last place up, so
+  // that the places before it stay where they are.
+  struct Place {
+    std::size_t section;
+    std::size_t at;
+    std::string keep;
+  };
+  std::vector<Place> placed;
+  std::string where;
   for (std::size_t i = 0; i < k.keeps.size(); ++i) {
-    placed.emplace_back(keepPlace(s.script, *s.find(".text"), k.inputs[i]), k.keeps[i]);
+    const std::size_t section = keepSection(s, k.inputs[i]);
+    placed.push_back(
+        {section, keepPlace(s.script, s.block->body[section], k.inputs[i]), k.keeps[i]});
+    const std::string& name = s.block->body[section].name;
+    if (where.find(name) == std::string::npos) {
+      where += (where.empty() ? "" : ", ") + name;
+    }
   }
-  std::stable_sort(placed.begin(), placed.end(),
-                   [](const auto& a, const auto& b) { return a.first > b.first; });
+  std::stable_sort(placed.begin(), placed.end(), [](const Place& a, const Place& b) {
+    return a.section != b.section ? a.section > b.section : a.at > b.at;
+  });
   Script script = s.script;
-  const std::size_t index = s.indexOf(*s.find(".text"));
   for (std::size_t i = 0; i < placed.size();) {
     std::vector<std::string> lines;
-    const std::size_t at = placed[i].first;
-    for (; i < placed.size() && placed[i].first == at; ++i) {
-      lines.insert(lines.begin(), placed[i].second);
+    const Place first = placed[i];
+    for (; i < placed.size() && placed[i].section == first.section && placed[i].at == first.at;
+         ++i) {
+      lines.insert(lines.begin(), placed[i].keep);
     }
-    const Statement& code = script.sections()->body[index];
-    std::string edited = at < code.body.size()
-                             ? ldscript::insertBefore(script, code.body[at], lines)
+    const Statement& code = script.sections()->body[first.section];
+    std::string edited = first.at < code.body.size()
+                             ? ldscript::insertBefore(script, code.body[first.at], lines)
                              : ldscript::insertAtBodyEnd(script, code, lines);
     ldscript::ParseError error;
     if (!ldscript::parseScript(std::move(edited), script, error)) {
       return;
     }
   }
-  e.commit(s, script.text, k.codes, "kept " + k.kept + " in .text");
+  e.commit(s, script.text, k.codes, "kept " + k.kept + " in " + where);
 }
 
 // .text's header aligned to `align` ("0x20000"), an ALIGN(...) already
