@@ -154,9 +154,19 @@ const EndNames* endNames(Editor& e, const Sections& s) {
   return &kChoices.back();
 }
 
-// Assignments before .data that name it end the range where they stand:
-// after .data they say the same. False when the script can't be read.
-bool moveNamingAfterData(Editor& e, Sections& s) {
+// Whether the map shows output section `name` running in RAM.
+bool runsInRam(const LinkDiagnosis& d, const std::string& name) {
+  return std::any_of(
+      d.outline.sections.begin(), d.outline.sections.end(), [&](const MapSection& section) {
+        return section.name == name && section.haveAddress && inSramWindow(section.address);
+      });
+}
+
+// Assignments before .data that name it end the range where they stand,
+// also when RAM sections stand between them and .data (FreeRTOS's
+// .privileged_data): after .data they say the same. False when the script
+// can't be read.
+bool moveNamingAfterData(Editor& e, const LinkDiagnosis& d, Sections& s) {
   for (;;) {
     if (!e.load(s)) {
       return false;
@@ -165,8 +175,11 @@ bool moveNamingAfterData(Editor& e, Sections& s) {
     const Statement* naming = nullptr;
     for (std::size_t i = s.indexOf(*data); i-- > 0;) {
       const Statement& st = s.block->body[i];
-      if (st.kind == StatementKind::outputSection) {
+      if (st.kind == StatementKind::outputSection && !runsInRam(d, st.name)) {
         break;
+      }
+      if (st.kind == StatementKind::outputSection) {
+        continue;
       }
       if (ldscript::statementNames(s.script, st, ".data")) {
         naming = &st;
@@ -377,7 +390,7 @@ void endRange(Editor& e, const LinkDiagnosis& d) {
     alignFlashEnd(e, s, d, flashEnd(s, d).lastFlash, codes);
     return;
   }
-  if (!moveNamingAfterData(e, s) || !placeDataAtRamAddress(e, codes) || !e.load(s)) {
+  if (!moveNamingAfterData(e, d, s) || !placeDataAtRamAddress(e, codes) || !e.load(s)) {
     return;
   }
   const FlashEnd end = flashEnd(s, d);
