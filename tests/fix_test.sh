@@ -32,6 +32,8 @@ FIX_VERBOSE=1 bash "$source/examples/linker-scripts/fix_all.sh" "$pakforge" "$ae
   >"$work/all" 2>"$work/all.log" || status=$?
 awk 'NR > 1 { print $1, $2, $3, $4 }' "$work/all" | sed 's/ skipped:.*/ skipped/' >"$work/got"
 cat >"$work/want" <<'EOF'
+ada_bb gnu ok 2
+ada_bb lld ok 2
 apps_region gnu status 12
 apps_region lld status 12
 atmel_asf gnu ok 2
