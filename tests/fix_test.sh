@@ -73,6 +73,8 @@ st_atollic gnu ok 2
 st_atollic lld ok 2
 st_cubeide gnu ok 2
 st_cubeide lld ok 3
+tinygo gnu ok 2
+tinygo lld ok 2
 tivaware gnu ok 2
 tivaware lld ok 2
 vector_region gnu ok 2
