@@ -36,6 +36,8 @@ ada_bb gnu ok 2
 ada_bb lld ok 2
 apps_region gnu status 12
 apps_region lld status 12
+arduino_samd gnu ok 2
+arduino_samd lld ok 2
 atmel_asf gnu ok 2
 atmel_asf lld ok 2
 chibios gnu ok 2
