@@ -232,10 +232,11 @@ bool emptyReservationBeforeText(Editor& e, RoundEdits& out) {
       continue;
     }
     const std::string name = st.name;
-    if (!e.commit(s,
-                  ldscript::replaceTokens(s.script, st.open + 1, st.close,
-                                          "\n" + ldscript::indentOf(s.script, st) + "    . = .;\n" +
-                                              ldscript::indentOf(s.script, st)),
+    const std::string indent = ldscript::indentOf(s.script, st);
+    // ". = ." keeps the section, empty, where it was: the linker drops an
+    // empty section, and with it the location counter's place after it.
+    const std::string body = join({"\n", indent, "    . = .;\n", indent});
+    if (!e.commit(s, ldscript::replaceTokens(s.script, st.open + 1, st.close, body),
                   {codeOf(Rule::codeStartNotAlignable)},
                   "emptied the reservation " + name +
                       " before .text (the device's loader keeps the image's own header)")) {
