@@ -14,5 +14,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # in a prefix of the build's own, made on first use, so that nothing depends
 # on the user's ~/.wine or on whatever else runs wine on this machine; and it
 # is not asked to fetch Mono or Gecko or to make menu entries.
+# wine_run.sh runs the program once more when wine lost its server
+# connection before the program started.
 set(CMAKE_CROSSCOMPILING_EMULATOR /usr/bin/env WINEDEBUG=-all WINEPREFIX=${CMAKE_BINARY_DIR}/wine
-    WINEDLLOVERRIDES=mscoree,mshtml,winemenubuilder.exe= wine)
+    WINEDLLOVERRIDES=mscoree,mshtml,winemenubuilder.exe= bash ${CMAKE_CURRENT_LIST_DIR}/wine_run.sh)
