@@ -150,7 +150,6 @@ std::string join(std::initializer_list<std::string_view> parts) {
   return text;
 }
 
-// The decimal number `text` starts with, up to 2^31.
 // The index of the first token of the header that holds its ':'.
 std::size_t colonToken(const Script& script, const Statement& st) {
   for (std::size_t i = st.first; i < st.open; ++i) {

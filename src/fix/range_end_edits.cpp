@@ -154,12 +154,21 @@ const EndNames* endNames(Editor& e, const Sections& s) {
   return &kChoices.back();
 }
 
-// Whether the map shows output section `name` running in RAM.
+// Where this link's map places output section `name`; null when it gives
+// no address for it. The map tells where each section lies, whatever region
+// names (or aliases) the script gives them.
+const MapSection* mapped(const LinkDiagnosis& d, const std::string& name) {
+  for (const MapSection& section : d.outline.sections) {
+    if (section.name == name && section.haveAddress) {
+      return &section;
+    }
+  }
+  return nullptr;
+}
+
 bool runsInRam(const LinkDiagnosis& d, const std::string& name) {
-  return std::any_of(
-      d.outline.sections.begin(), d.outline.sections.end(), [&](const MapSection& section) {
-        return section.name == name && section.haveAddress && inSramWindow(section.address);
-      });
+  const MapSection* section = mapped(d, name);
+  return section != nullptr && inSramWindow(section->address);
 }
 
 // Assignments before .data that name it end the range where they stand,
@@ -199,36 +208,22 @@ bool moveNamingAfterData(Editor& e, const LinkDiagnosis& d, Sections& s) {
 // Where the flash content ends before .data: `from` is the location
 // counter, when the output section before .data lies in the flash, and the
 // end of the last one that does otherwise; `lastFlash` names that section.
-// The map of this link tells where each lies, whatever region names (or
-// aliases) the script gives them.
 struct FlashEnd {
   std::string from = ".";
   std::string lastFlash;
 };
 FlashEnd flashEnd(const Sections& s, const LinkDiagnosis& d) {
-  const auto flashSection = [&d](const std::string& name, bool& known) {
-    for (const MapSection& section : d.outline.sections) {
-      if (section.name == name && section.haveAddress) {
-        known = true;
-        return inFlashWindow(section.address);
-      }
-    }
-    known = false;
-    return false;
-  };
   FlashEnd out;
   bool before = true;
   for (std::size_t i = s.indexOf(*s.find(".data")); i-- > 0;) {
     const Statement& st = s.block->body[i];
-    bool known = false;
-    if (st.kind != StatementKind::outputSection || st.name == "/DISCARD/") {
+    const MapSection* section = st.kind != StatementKind::outputSection || st.name == "/DISCARD/"
+                                    ? nullptr
+                                    : mapped(d, st.name);
+    if (section == nullptr) {
       continue;
     }
-    const bool flash = flashSection(st.name, known);
-    if (!known) {
-      continue;
-    }
-    if (flash) {
+    if (inFlashWindow(section->address)) {
       out.lastFlash = st.name;
       if (!before) {
         out.from = "LOADADDR(" + st.name + ") + SIZEOF(" + st.name + ")";
