@@ -1,6 +1,7 @@
 // The linker-script reader: every committed script reads and prints back
 // byte for byte; one row per construct it reads, one per input it refuses.
 #include "ldscript/script.h"
+#include "ldscript/script_edit.h"
 
 #include <gtest/gtest.h>
 
@@ -161,6 +162,39 @@ TEST(LdScript, WhatItRefusesItSaysWhere) {
     EXPECT_FALSE(parseScript(row.text, s, error));
     EXPECT_EQ(errorText(error).substr(0, row.error.size()), row.error);
   }
+}
+
+// Changes found over one parse, made together, give what the same edits
+// made one after another give; overlapping ones are refused.
+TEST(LdScript, ChangesOverOneParse) {
+  const std::string text =
+      "SECTIONS\n{\n  .text : { *(.text*) } > FLASH\n  _la = LOADADDR(.data);\n"
+      "  .data : { *(.data*) } > RAM AT> FLASH\n}\n";
+  Script s;
+  ParseError error;
+  ASSERT_TRUE(parseScript(text, s, error));
+  const Statement& assignment = s.sections()->body[1];
+  const Statement& data = s.sections()->body[2];
+  std::string together;
+  ASSERT_TRUE(applyReplacements(
+      s,
+      {linesBefore(s, data, {"_a = .;"}), linesBefore(s, data, {"_b = .;"}),
+       statementRemoved(s, assignment), linesAfter(s, data, {"_size = SIZEOF(.data);"})},
+      together));
+  EXPECT_EQ(together,
+            "SECTIONS\n{\n  .text : { *(.text*) } > FLASH\n  _a = .;\n  _b = .;\n"
+            "  .data : { *(.data*) } > RAM AT> FLASH\n  _size = SIZEOF(.data);\n}\n");
+  // One after another, each over a parse of the last one's text.
+  Script step;
+  ASSERT_TRUE(parseScript(insertAfter(s, data, {"_size = SIZEOF(.data);"}), step, error));
+  ASSERT_TRUE(parseScript(insertBefore(step, step.sections()->body[2], {"_a = .;", "_b = .;"}),
+                          step, error));
+  EXPECT_EQ(removeStatement(step, step.sections()->body[1]), together);
+
+  std::string refused;
+  EXPECT_FALSE(applyReplacements(
+      s, {statementRemoved(s, data), tokensReplaced(s, data.first, data.first + 1, ".ram")},
+      refused));
 }
 
 }  // namespace

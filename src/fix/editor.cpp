@@ -4,19 +4,34 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 
 #include "ldscript/script_edit.h"
 
 namespace pakforge::fix::edit {
+const Script* Editor::parsed(std::size_t i, ldscript::ParseError* error) {
+  parsed_.resize(files_.size());
+  std::optional<Parsed>& p = parsed_[i];
+  if (!p || p->text != files_[i].text) {
+    p.emplace();
+    p->text = files_[i].text;
+    p->reads = ldscript::parseScript(files_[i].text, p->script, p->error);
+  }
+  if (!p->reads && error != nullptr) {
+    *error = p->error;
+  }
+  return p->reads ? &p->script : nullptr;
+}
+
 bool Editor::load(Sections& s) {
   for (std::size_t i = 0; i < files_.size(); ++i) {
-    Script script;
     ldscript::ParseError error;
-    if (!ldscript::parseScript(files_[i].text, script, error)) {
+    const Script* script = parsed(i, &error);
+    if (script == nullptr) {
       out_.error = files_[i].path + ":" + ldscript::errorText(error);
       return false;
     }
-    const Statement* block = script.sections();
+    const Statement* block = script->sections();
     if (block == nullptr) {
       continue;
     }
@@ -26,7 +41,7 @@ bool Editor::load(Sections& s) {
         });
     if (hasText) {
       s.file = i;
-      s.script = std::move(script);
+      s.script = *script;
       s.block = s.script.sections();
       return true;
     }
@@ -36,11 +51,10 @@ bool Editor::load(Sections& s) {
 
 bool Editor::loadAny(Sections& s) {
   for (std::size_t i = 0; i < files_.size(); ++i) {
-    Script script;
-    ldscript::ParseError error;
-    if (ldscript::parseScript(files_[i].text, script, error) && script.sections() != nullptr) {
+    const Script* script = parsed(i);
+    if (script != nullptr && script->sections() != nullptr) {
       s.file = i;
-      s.script = std::move(script);
+      s.script = *script;
       s.block = s.script.sections();
       return true;
     }
@@ -50,15 +64,14 @@ bool Editor::loadAny(Sections& s) {
 
 bool Editor::loadBlock(std::string_view name, Sections& s) {
   for (std::size_t i = 0; i < files_.size(); ++i) {
-    Script script;
-    ldscript::ParseError error;
-    if (!ldscript::parseScript(files_[i].text, script, error)) {
+    const Script* script = parsed(i);
+    if (script == nullptr) {
       continue;
     }
-    for (const Statement& st : script.statements) {
+    for (const Statement& st : script->statements) {
       if (st.kind == StatementKind::block && st.name == name) {
         s.file = i;
-        s.script = std::move(script);
+        s.script = *script;
         for (const Statement& again : s.script.statements) {
           if (again.kind == StatementKind::block && again.name == name) {
             s.block = &again;
@@ -73,12 +86,12 @@ bool Editor::loadBlock(std::string_view name, Sections& s) {
 
 std::string Editor::region(const std::string& name) {
   // REGION_ALIAS("ALIAS", REGION), anywhere at the top of any file.
-  for (const ScriptFile& f : files_) {
-    Script script;
-    ldscript::ParseError error;
-    if (!ldscript::parseScript(f.text, script, error)) {
+  for (std::size_t i = 0; i < files_.size(); ++i) {
+    const Script* parsedFile = parsed(i);
+    if (parsedFile == nullptr) {
       continue;
     }
+    const Script& script = *parsedFile;
     for (const Statement& st : script.statements) {
       if (st.name != "REGION_ALIAS" && !st.name.starts_with("REGION_ALIAS(")) {
         continue;
@@ -104,14 +117,15 @@ bool Editor::commit(const Sections& s, std::string text, std::vector<std::string
   if (text == files_[s.file].text) {
     return false;
   }
-  Script check;
+  // Parsed once: the check, and what the next edit reads.
+  const std::string before = std::exchange(files_[s.file].text, std::move(text));
   ldscript::ParseError error;
-  if (!ldscript::parseScript(text, check, error)) {
+  if (parsed(s.file, &error) == nullptr) {
+    files_[s.file].text = before;
     out_.error = "the edit for " + what + " made a script that does not read (" +
                  ldscript::errorText(error) + ")";
     return false;
   }
-  files_[s.file].text = std::move(text);
   bool moves = false;
   for (const std::string& code : codes) {
     const RuleInfo* rule = findRule(code);
@@ -121,11 +135,10 @@ bool Editor::commit(const Sections& s, std::string text, std::vector<std::string
   return true;
 }
 
-bool Editor::anyNames(std::string_view word) const {
-  for (const ScriptFile& f : files_) {
-    Script script;
-    ldscript::ParseError error;
-    if (ldscript::parseScript(f.text, script, error) && ldscript::namesWord(script, word)) {
+bool Editor::anyNames(std::string_view word) {
+  for (std::size_t i = 0; i < files_.size(); ++i) {
+    const Script* script = parsed(i);
+    if (script != nullptr && ldscript::namesWord(*script, word)) {
       return true;
     }
   }

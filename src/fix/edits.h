@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -54,15 +55,26 @@ class Editor {
   // the change with `codes`.
   bool commit(const Sections& s, std::string text, std::vector<std::string> codes,
               std::string what);
-  bool anyNames(std::string_view word) const;
+  bool anyNames(std::string_view word);
   // The file whose top level holds the block `name` (MEMORY), parsed.
   bool loadBlock(std::string_view name, Sections& s);
   // The memory region a region name stands for, through REGION_ALIAS.
   std::string region(const std::string& name);
 
  private:
+  // File `i` parsed, once per text it has: a commit's check is the parse
+  // the next edit reads. Null, with `error` set, when it does not read.
+  const Script* parsed(std::size_t i, ldscript::ParseError* error = nullptr);
+
+  struct Parsed {
+    std::string text;  // what was parsed
+    bool reads = false;
+    Script script;
+    ldscript::ParseError error;
+  };
   std::vector<ScriptFile>& files_;
   RoundEdits& out_;
+  std::vector<std::optional<Parsed>> parsed_;
 };
 
 // A rule's code, as a change records it.

@@ -72,15 +72,17 @@ bool placeDataAtRamAddress(Editor& e, const std::vector<std::string>& codes) {
     // The header first, then the assignment before it: its bytes stay.
     const std::string_view header = s.script.tokenText(data->first);
     const bool joined = header.ends_with(":");
-    std::string text = ldscript::replaceTokens(
-        s.script, data->first, data->first + 1,
-        join({header.substr(0, header.size() - (joined ? 1 : 0)), " ", value, joined ? " :" : ""}));
-    Script next;
-    ldscript::ParseError error;
-    if (!ldscript::parseScript(std::move(text), next, error)) {
+    std::string text;
+    if (!ldscript::applyReplacements(
+            s.script,
+            {ldscript::statementRemoved(s.script, st),
+             ldscript::tokensReplaced(s.script, data->first, data->first + 1,
+                                      join({header.substr(0, header.size() - (joined ? 1 : 0)), " ",
+                                            value, joined ? " :" : ""}))},
+            text)) {
       return false;
     }
-    return e.commit(s, ldscript::removeStatement(next, next.sections()->body[i]), codes,
+    return e.commit(s, std::move(text), codes,
                     join({"placed .data at ", value, " itself, in place of '", line, "'"}));
   }
   return true;
@@ -252,13 +254,14 @@ bool moveAlignmentsInside(Editor& e, Sections& s, const std::string& lastFlash,
           line.find("ALIGN") == std::string::npos) {
         continue;
       }
-      Script inside;
-      ldscript::ParseError error;
-      if (!ldscript::parseScript(ldscript::insertAtBodyEnd(s.script, *section, {line}), inside,
-                                 error)) {
+      std::string text;
+      if (!ldscript::applyReplacements(s.script,
+                                       {ldscript::linesAtBodyEnd(s.script, *section, {line}),
+                                        ldscript::statementRemoved(s.script, st)},
+                                       text)) {
         return false;
       }
-      moved = e.commit(s, ldscript::removeStatement(inside, inside.sections()->body[i]), codes,
+      moved = e.commit(s, std::move(text), codes,
                        join({"moved '", line, "' to the end of ", lastFlash}));
       if (!moved || !e.load(s)) {
         return false;
@@ -324,39 +327,32 @@ void writeEndLines(Editor& e, const Sections& s, const EndNames& names, const Fl
   }
   lines.push_back(". = " + start + " + " + size + ";");
   lines.push_back(std::string(names[2]) + " = .;");
-  std::string text = ldscript::insertAfter(s.script, *data, {size + " = SIZEOF(.data);"});
-  Script next;
-  ldscript::ParseError error;
-  if (!ldscript::parseScript(text, next, error)) {
-    return;
-  }
-  const std::size_t at = s.indexOf(*data);
-  const Statement& loaded = next.sections()->body[at];
-  if (loaded.lmaFirst != loaded.lmaEnd) {
-    std::size_t lmaBegin = loaded.lmaFirst;
-    while (lmaBegin > loaded.close + 1 &&
-           next.tokens[lmaBegin - 1].kind == ldscript::TokenKind::space) {
+  // The changes, over this one parse: the end lines before .data (first:
+  // its header's change may start at the same byte), its load region
+  // dropped for AT(), and the size after it.
+  std::vector<ldscript::Replacement> changes = {
+      ldscript::linesBefore(s.script, *data, lines),
+      ldscript::linesAfter(s.script, *data, {size + " = SIZEOF(.data);"})};
+  if (data->lmaFirst != data->lmaEnd) {
+    std::size_t lmaBegin = data->lmaFirst;
+    while (lmaBegin > data->close + 1 &&
+           s.script.tokens[lmaBegin - 1].kind == ldscript::TokenKind::space) {
       --lmaBegin;
     }
-    text = ldscript::replaceTokens(next, lmaBegin, loaded.lmaEnd, "");
-    if (!ldscript::parseScript(text, next, error)) {
-      return;
-    }
+    changes.push_back(ldscript::tokensReplaced(s.script, lmaBegin, data->lmaEnd, ""));
   }
-  const Statement& header = next.sections()->body[at];
-  if (!own) {
-    if (header.atFirst != header.atEnd) {
-      text = ldscript::replaceTokens(next, header.atFirst, header.atEnd, "AT(" + start + ")");
-    } else {
-      const std::size_t colon = colonToken(next, header);
-      text = ldscript::replaceTokens(next, colon, colon + 1,
-                                     std::string(next.tokenText(colon)) + " AT(" + start + ")");
-    }
-    if (!ldscript::parseScript(text, next, error)) {
-      return;
-    }
+  if (!own && data->atFirst != data->atEnd) {
+    changes.push_back(
+        ldscript::tokensReplaced(s.script, data->atFirst, data->atEnd, "AT(" + start + ")"));
+  } else if (!own) {
+    const std::size_t colon = colonToken(s.script, *data);
+    changes.push_back(ldscript::tokensReplaced(
+        s.script, colon, colon + 1, std::string(s.script.tokenText(colon)) + " AT(" + start + ")"));
   }
-  text = ldscript::insertBefore(next, next.sections()->body[at], lines);
+  std::string text;
+  if (!ldscript::applyReplacements(s.script, std::move(changes), text)) {
+    return;
+  }
   e.commit(s, text, codes, "ended the code range after the initial values of .data");
 }
 
@@ -457,15 +453,15 @@ bool rewriteDataStatement(Editor& e, Sections& s, const Statement& statement) {
   if (text == before || text.find(".data") != std::string::npos) {
     return false;
   }
-  Script next;
-  ldscript::ParseError error;
-  const std::size_t index = s.indexOf(*s.find(".data"));
-  if (!ldscript::parseScript(
-          ldscript::replaceTokens(s.script, statement.first, statement.end, text), next, error)) {
+  std::string edited;
+  if (!ldscript::applyReplacements(
+          s.script,
+          {ldscript::tokensReplaced(s.script, statement.first, statement.end, text),
+           ldscript::linesAfter(s.script, *s.find(".data"), definitions)},
+          edited)) {
     return false;
   }
-  return e.commit(s, ldscript::insertAfter(next, next.sections()->body[index], definitions),
-                  {codeOf(Rule::dataLinePattern)},
+  return e.commit(s, std::move(edited), {codeOf(Rule::dataLinePattern)},
                   join({"wrote '", before, "' as '", text, "', set after .data"}));
 }
 

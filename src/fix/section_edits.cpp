@@ -430,36 +430,19 @@ void moveIntoData(Editor& e, const LinkDiagnosis& d) {
       lastPattern = isPattern(item) ? &item : lastPattern;
     }
     const std::string load = start.substr(0, start.size() - 5) + "load";
-    std::string text = lastPattern != nullptr
-                           ? ldscript::insertAfter(s.script, *lastPattern, lines)
-                           : ldscript::insertBefore(s.script, data->body.back(), lines);
-    Script moved;
-    ldscript::ParseError error;
-    if (!ldscript::parseScript(text, moved, error)) {
-      return;
-    }
+    std::vector<ldscript::Replacement> changes = {
+        lastPattern != nullptr ? ldscript::linesAfter(s.script, *lastPattern, lines)
+                               : ldscript::linesBefore(s.script, data->body.back(), lines)};
     if (marked) {
-      const Statement* movedData = nullptr;
-      for (const Statement& candidate : moved.sections()->body) {
-        movedData = candidate.kind == StatementKind::outputSection && candidate.name == ".data"
-                        ? &candidate
-                        : movedData;
-      }
-      text = ldscript::insertAfter(
-          moved, *movedData, {join({load, " = LOADADDR(.data) + (", start, " - ADDR(.data));"})});
-      if (!ldscript::parseScript(text, moved, error)) {
-        return;
-      }
+      changes.push_back(ldscript::linesAfter(
+          s.script, *data, {join({load, " = LOADADDR(.data) + (", start, " - ADDR(.data));"})}));
     }
-    for (const Statement& candidate : moved.sections()->body) {
-      if (candidate.kind == StatementKind::outputSection && candidate.name == f->section) {
-        if (e.commit(s, ldscript::removeStatement(moved, candidate),
-                     {codeOf(Rule::ramContentAfterRange)},
-                     "moved what " + f->section + " holds into .data")) {
-          sayByMarkers(e, f->section, load, codeOf(Rule::ramContentAfterRange));
-        }
-        break;
-      }
+    changes.push_back(ldscript::statementRemoved(s.script, *st));
+    std::string text;
+    if (ldscript::applyReplacements(s.script, std::move(changes), text) &&
+        e.commit(s, std::move(text), {codeOf(Rule::ramContentAfterRange)},
+                 "moved what " + f->section + " holds into .data")) {
+      sayByMarkers(e, f->section, load, codeOf(Rule::ramContentAfterRange));
     }
   }
 }
@@ -595,8 +578,8 @@ void keepSymbols(Editor& e, const LinkDiagnosis& d) {
   if (k.keeps.empty()) {
     return;
   }
-  // Each in its section, where its pattern is, from the last place up, so
-  // that the places before it stay where they are.
+  // Each in its section, where its pattern is; the KEEPs of one place go
+  // in as one change, and all the changes are made over this one parse.
   struct Place {
     std::size_t section;
     std::size_t at;
@@ -616,7 +599,7 @@ void keepSymbols(Editor& e, const LinkDiagnosis& d) {
   std::stable_sort(placed.begin(), placed.end(), [](const Place& a, const Place& b) {
     return a.section != b.section ? a.section > b.section : a.at > b.at;
   });
-  Script script = s.script;
+  std::vector<ldscript::Replacement> changes;
   for (std::size_t i = 0; i < placed.size();) {
     std::vector<std::string> lines;
     const Place first = placed[i];
@@ -624,16 +607,16 @@ void keepSymbols(Editor& e, const LinkDiagnosis& d) {
          ++i) {
       lines.insert(lines.begin(), placed[i].keep);
     }
-    const Statement& code = script.sections()->body[first.section];
-    std::string edited = first.at < code.body.size()
-                             ? ldscript::insertBefore(script, code.body[first.at], lines)
-                             : ldscript::insertAtBodyEnd(script, code, lines);
-    ldscript::ParseError error;
-    if (!ldscript::parseScript(std::move(edited), script, error)) {
-      return;
-    }
+    const Statement& code = s.block->body[first.section];
+    changes.push_back(first.at < code.body.size()
+                          ? ldscript::linesBefore(s.script, code.body[first.at], lines)
+                          : ldscript::linesAtBodyEnd(s.script, code, lines));
   }
-  e.commit(s, script.text, k.codes, "kept " + k.kept + " in " + where);
+  std::string text;
+  if (!ldscript::applyReplacements(s.script, std::move(changes), text)) {
+    return;
+  }
+  e.commit(s, std::move(text), k.codes, "kept " + k.kept + " in " + where);
 }
 
 // .text's header aligned to `align` ("0x20000"), an ALIGN(...) already

@@ -70,64 +70,112 @@ std::string indentOf(const Script& script, const Statement& st) {
   return onlySpaces(before) ? std::string(before) : std::string();
 }
 
-std::string insertBefore(const Script& script, const Statement& st,
-                         const std::vector<std::string>& lines) {
+Replacement linesBefore(const Script& script, const Statement& st,
+                        const std::vector<std::string>& lines) {
   const std::size_t begin = script.byteOf(st.first);
   const std::size_t lineStart = lineStartOf(script.text, begin);
   if (onlySpaces(std::string_view(script.text).substr(lineStart, begin - lineStart))) {
-    return spliced(script.text, lineStart, lineStart, withLines(indentOf(script, st), lines));
+    return {lineStart, lineStart, withLines(indentOf(script, st), lines)};
   }
   std::string inline_;
   for (const std::string& line : lines) {
     inline_ += line + " ";
   }
-  return spliced(script.text, begin, begin, inline_);
+  return {begin, begin, inline_};
 }
 
-std::string insertAfter(const Script& script, const Statement& st,
-                        const std::vector<std::string>& lines) {
+Replacement linesAfter(const Script& script, const Statement& st,
+                       const std::vector<std::string>& lines) {
   const Span span = statementLines(script, st);
   if (span.end > 0 && script.text[span.end - 1] == '\n') {
-    return spliced(script.text, span.end, span.end, withLines(indentOf(script, st), lines));
+    return {span.end, span.end, withLines(indentOf(script, st), lines)};
   }
   std::string inline_;
   for (const std::string& line : lines) {
     inline_ += " " + line;
   }
   const std::size_t end = script.byteOf(st.end);
-  return spliced(script.text, end, end, inline_);
+  return {end, end, inline_};
 }
 
-std::string insertAtBodyStart(const Script& script, const Statement& st,
-                              const std::vector<std::string>& lines) {
+Replacement tokensReplaced(const Script& script, std::size_t first, std::size_t end,
+                           std::string_view text) {
+  return {script.byteOf(first), script.byteOf(end), std::string(text)};
+}
+
+bool applyReplacements(const Script& script, std::vector<Replacement> changes, std::string& out) {
+  std::stable_sort(changes.begin(), changes.end(),
+                   [](const Replacement& a, const Replacement& b) { return a.begin < b.begin; });
+  out.clear();
+  std::size_t at = 0;
+  for (const Replacement& change : changes) {
+    if (change.begin < at || change.end < change.begin || change.end > script.text.size()) {
+      return false;
+    }
+    out.append(script.text, at, change.begin - at).append(change.text);
+    at = change.end;
+  }
+  out.append(script.text, at, std::string::npos);
+  return true;
+}
+
+std::string insertBefore(const Script& script, const Statement& st,
+                         const std::vector<std::string>& lines) {
+  const Replacement r = linesBefore(script, st, lines);
+  return spliced(script.text, r.begin, r.end, r.text);
+}
+
+std::string insertAfter(const Script& script, const Statement& st,
+                        const std::vector<std::string>& lines) {
+  const Replacement r = linesAfter(script, st, lines);
+  return spliced(script.text, r.begin, r.end, r.text);
+}
+
+Replacement linesAtBodyStart(const Script& script, const Statement& st,
+                             const std::vector<std::string>& lines) {
   if (!st.body.empty()) {
-    return insertBefore(script, st.body.front(), lines);
+    return linesBefore(script, st.body.front(), lines);
   }
   const std::size_t afterBrace = script.tokens[st.open].end;
   const std::string indent = indentOf(script, st) + "  ";
   const std::size_t feed = script.text.find('\n', afterBrace);
   const std::size_t close = script.byteOf(st.close);
   if (feed != std::string::npos && feed < close) {
-    return spliced(script.text, feed + 1, feed + 1, withLines(indent, lines));
+    return {feed + 1, feed + 1, withLines(indent, lines)};
   }
   std::string inline_;
   for (const std::string& line : lines) {
     inline_ += " " + line;
   }
-  return spliced(script.text, afterBrace, afterBrace, inline_);
+  return {afterBrace, afterBrace, inline_};
+}
+
+Replacement linesAtBodyEnd(const Script& script, const Statement& st,
+                           const std::vector<std::string>& lines) {
+  return st.body.empty() ? linesAtBodyStart(script, st, lines)
+                         : linesAfter(script, st.body.back(), lines);
+}
+
+Replacement statementRemoved(const Script& script, const Statement& st) {
+  const Span span = statementLines(script, st);
+  return {span.begin, span.end, ""};
+}
+
+std::string insertAtBodyStart(const Script& script, const Statement& st,
+                              const std::vector<std::string>& lines) {
+  const Replacement r = linesAtBodyStart(script, st, lines);
+  return spliced(script.text, r.begin, r.end, r.text);
 }
 
 std::string insertAtBodyEnd(const Script& script, const Statement& st,
                             const std::vector<std::string>& lines) {
-  if (!st.body.empty()) {
-    return insertAfter(script, st.body.back(), lines);
-  }
-  return insertAtBodyStart(script, st, lines);
+  const Replacement r = linesAtBodyEnd(script, st, lines);
+  return spliced(script.text, r.begin, r.end, r.text);
 }
 
 std::string removeStatement(const Script& script, const Statement& st) {
-  const Span span = statementLines(script, st);
-  return spliced(script.text, span.begin, span.end, "");
+  const Replacement r = statementRemoved(script, st);
+  return spliced(script.text, r.begin, r.end, r.text);
 }
 
 std::string moveAfter(const Script& script, const Statement& st, const Statement& anchor) {
@@ -140,7 +188,8 @@ std::string moveAfter(const Script& script, const Statement& st, const Statement
 
 std::string replaceTokens(const Script& script, std::size_t first, std::size_t end,
                           std::string_view text) {
-  return spliced(script.text, script.byteOf(first), script.byteOf(end), text);
+  const Replacement r = tokensReplaced(script, first, end, text);
+  return spliced(script.text, r.begin, r.end, r.text);
 }
 
 std::vector<std::string> bodyLines(const Script& script, const Statement& st) {

@@ -1,7 +1,7 @@
 // Edits of a parsed linker script that keep its layout: statements moved,
 // removed or added as whole lines, with the indentation of their
-// neighbours, and tokens replaced in place. Each returns the new text; the
-// caller parses it again before the next edit.
+// neighbours, and tokens replaced in place. Each returns the new text, or
+// the change (a Replacement) to make with others of the same parse.
 #pragma once
 
 #include <string>
@@ -23,6 +23,29 @@ Span statementLines(const Script& script, const Statement& st);
 
 // The indentation of the line the statement starts on.
 std::string indentOf(const Script& script, const Statement& st);
+
+// One change of a script's text: bytes [begin, end) replaced by `text`.
+// Changes found over one parse are made together, so an edit of several
+// changes parses the script once, to check what it made.
+struct Replacement {
+  std::size_t begin = 0;
+  std::size_t end = 0;
+  std::string text;
+};
+Replacement linesBefore(const Script& script, const Statement& st,
+                        const std::vector<std::string>& lines);
+Replacement linesAfter(const Script& script, const Statement& st,
+                       const std::vector<std::string>& lines);
+Replacement tokensReplaced(const Script& script, std::size_t first, std::size_t end,
+                           std::string_view text);
+Replacement linesAtBodyStart(const Script& script, const Statement& st,
+                             const std::vector<std::string>& lines);
+Replacement linesAtBodyEnd(const Script& script, const Statement& st,
+                           const std::vector<std::string>& lines);
+Replacement statementRemoved(const Script& script, const Statement& st);
+// The script's text with every change made; false when two overlap.
+// Insertions at one byte are made in the order given.
+bool applyReplacements(const Script& script, std::vector<Replacement> changes, std::string& out);
 
 // `lines` as lines of their own before or after `st`, indented as it is.
 std::string insertBefore(const Script& script, const Statement& st,
