@@ -239,6 +239,22 @@ TEST(ScriptFixes, EachRuleAsAnEdit) {
 
 // LLD's refusal of a region named before MEMORY, answered by moving the
 // statements after it in their order; another refusal gets no edit.
+// A rule's row says what --fix does for it, and the edits agree: a rule
+// left to the team has no edit, and a fix said to move the layout is one
+// an edit makes.
+TEST(ScriptFixes, TheRowsSayWhatTheEditsDo) {
+  for (const RuleInfo& rule : allRules()) {
+    SCOPED_TRACE(rule.code);
+    if (rule.fixKind == FixKind::byHand) {
+      EXPECT_FALSE(hasEdit(rule.rule));
+    }
+    if (rule.fixKind == FixKind::movesLayout) {
+      EXPECT_TRUE(hasEdit(rule.rule));
+    }
+  }
+  EXPECT_FALSE(hasEdit(Rule::none));
+}
+
 TEST(ScriptFixes, ARegionNamedBeforeMemoryForLld) {
   const std::string before =
       "ENTRY(Reset_Handler)\n_estack = ORIGIN(RAM) + LENGTH(RAM);\n"

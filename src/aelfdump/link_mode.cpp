@@ -6,6 +6,7 @@
 
 #include "aelfdump/json_text.h"
 #include "driver/build_image.h"
+#include "fix/script_fixes.h"
 #include "format/hex_text.h"
 #include "linkdiag/link_diagnosis.h"
 
@@ -315,7 +316,18 @@ int explainRule(const std::string& code) {
     std::cerr << "\n";
     return 2;
   }
-  std::cout << rule->code << " (" << rule->topic << "): " << rule->explanation << "\n";
+  std::cout << rule->code << " (" << rule->topic << "): " << rule->explanation << "\n\n";
+  if (fix::hasEdit(rule->rule)) {
+    std::cout << "aelfdump --fix makes this change"
+              << (rule->fixKind == FixKind::movesLayout
+                      ? " (it moves the layout: addresses the firmware sees).\n"
+                      : " (safe: it moves no address the firmware sees).\n");
+  } else if (rule->fixKind == FixKind::byHand) {
+    std::cout << "aelfdump --fix leaves this change to you.\n";
+  } else {
+    std::cout << "aelfdump --fix has no edit of its own for it: the edits of the problems\n"
+                 "found with it fix it where they are its cause.\n";
+  }
   return 0;
 }
 

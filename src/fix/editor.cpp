@@ -129,7 +129,7 @@ bool Editor::commit(const Sections& s, std::string text, std::vector<std::string
   bool moves = false;
   for (const std::string& code : codes) {
     const RuleInfo* rule = findRule(code);
-    moves = moves || (rule != nullptr && rule->fixMovesLayout);
+    moves = moves || (rule != nullptr && rule->fixKind == FixKind::movesLayout);
   }
   out_.changes.push_back({std::move(codes), std::move(what), moves});
   return true;

@@ -5,6 +5,7 @@
 // script_fixes.h.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
@@ -60,6 +61,8 @@ class Editor {
   bool loadBlock(std::string_view name, Sections& s);
   // The memory region a region name stands for, through REGION_ALIAS.
   std::string region(const std::string& name);
+  // The link command needs -n (no page alignment of segments).
+  void needNoPageAlign() { out_.noPageAlign = true; }
 
  private:
   // File `i` parsed, once per text it has: a commit's check is the parse
@@ -87,21 +90,28 @@ std::string join(std::initializer_list<std::string_view> parts);
 // The index of the first token of the header that holds its ':'.
 std::size_t colonToken(const Script& script, const Statement& st);
 
-// The edits, by topic, in the order applyFixes makes them.
-void renameTextSection(Editor& e, const LinkDiagnosis& d);                // section_edits.cpp
-void moveRamSections(Editor& e, const LinkDiagnosis& d);                  // section_edits.cpp
-void renameDataSection(Editor& e, const LinkDiagnosis& d);                // section_edits.cpp
-void markNoLoad(Editor& e, const LinkDiagnosis& d);                       // section_edits.cpp
-void moveIntoData(Editor& e, const LinkDiagnosis& d);                     // section_edits.cpp
-void moveIntoText(Editor& e, const LinkDiagnosis& d);                     // section_edits.cpp
-void rewriteDataPatterns(Editor& e, const LinkDiagnosis& d);              // range_end_edits.cpp
-void moveRegionAssignment(Editor& e, const LinkDiagnosis& d);             // range_end_edits.cpp
-void clampRamBanks(Editor& e, const LinkDiagnosis& d);                    // memory_edits.cpp
-void moveCodeRegion(Editor& e, const LinkDiagnosis& d, RoundEdits& out);  // memory_edits.cpp
-void regionsAfterMemory(Editor& e, const std::string& region);            // memory_edits.cpp
-void keepSymbols(Editor& e, const LinkDiagnosis& d);                      // section_edits.cpp
-void endRange(Editor& e, const LinkDiagnosis& d);                         // range_end_edits.cpp
-void alignText(Editor& e, const LinkDiagnosis& d, RoundEdits& out);       // section_edits.cpp
+// The findings the end lines fix (endRange), in the order their codes are
+// said.
+inline constexpr std::array kEndRules = {
+    Rule::initialValuesBeforeRange, Rule::dataLineAssignment,      Rule::noEndLine,
+    Rule::lldAssignmentEnd,         Rule::initialValuesMisaligned, Rule::loadedOutsideFlash};
+
+// The edits, by topic; script_fixes.cpp holds them in the order
+// applyFixes makes them, each with the rules whose findings it answers.
+void renameTextSection(Editor& e, const LinkDiagnosis& d);      // section_edits.cpp
+void moveRamSections(Editor& e, const LinkDiagnosis& d);        // section_edits.cpp
+void renameDataSection(Editor& e, const LinkDiagnosis& d);      // section_edits.cpp
+void markNoLoad(Editor& e, const LinkDiagnosis& d);             // section_edits.cpp
+void moveIntoData(Editor& e, const LinkDiagnosis& d);           // section_edits.cpp
+void moveIntoText(Editor& e, const LinkDiagnosis& d);           // section_edits.cpp
+void rewriteDataPatterns(Editor& e, const LinkDiagnosis& d);    // range_end_edits.cpp
+void moveRegionAssignment(Editor& e, const LinkDiagnosis& d);   // range_end_edits.cpp
+void clampRamBanks(Editor& e, const LinkDiagnosis& d);          // memory_edits.cpp
+void moveCodeRegion(Editor& e, const LinkDiagnosis& d);         // memory_edits.cpp
+void keepSymbols(Editor& e, const LinkDiagnosis& d);            // section_edits.cpp
+void endRange(Editor& e, const LinkDiagnosis& d);               // range_end_edits.cpp
+void alignText(Editor& e, const LinkDiagnosis& d);              // section_edits.cpp
+void regionsAfterMemory(Editor& e, const std::string& region);  // memory_edits.cpp
 
 // Shared between topics.
 void alignTextTo(Editor& e, const std::string& align,

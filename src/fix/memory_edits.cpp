@@ -218,7 +218,7 @@ void clampRamBanks(Editor& e, const LinkDiagnosis& d) {
 // emptied, so that .text starts the region, and what marks the
 // reservation's start or end (Mynewt's __text) still does. False when there
 // is none.
-bool emptyReservationBeforeText(Editor& e, RoundEdits& out) {
+bool emptyReservationBeforeText(Editor& e) {
   Sections s;
   if (!e.load(s)) {
     return false;
@@ -243,7 +243,7 @@ bool emptyReservationBeforeText(Editor& e, RoundEdits& out) {
       return false;
     }
     alignTextTo(e, "0x20000", codeOf(Rule::codeStartNotAlignable));
-    out.noPageAlign = true;
+    e.needNoPageAlign();
     return true;
   }
   return false;
@@ -252,7 +252,7 @@ bool emptyReservationBeforeText(Editor& e, RoundEdits& out) {
 // PF405: the code starts where the application's flash does, 0x08020000:
 // the region that holds .text is moved there and ends where that flash
 // does (a script written for the bare part starts at 0x08000000).
-void moveCodeRegion(Editor& e, const LinkDiagnosis& d, RoundEdits& out) {
+void moveCodeRegion(Editor& e, const LinkDiagnosis& d) {
   if (findingsOf(d, Rule::codeStartNotAlignable).empty()) {
     return;
   }
@@ -267,7 +267,7 @@ void moveCodeRegion(Editor& e, const LinkDiagnosis& d, RoundEdits& out) {
     return;
   }
   if (line.origin == std::uint64_t{APP_FLASH_START}) {
-    emptyReservationBeforeText(e, out);
+    emptyReservationBeforeText(e);
     return;
   }
   if (line.origin + line.length < ROM_LIMIT) {
@@ -282,7 +282,7 @@ void moveCodeRegion(Editor& e, const LinkDiagnosis& d, RoundEdits& out) {
     // There the file holds the code at offset 0x20000 once .text is aligned
     // to it, with -n.
     alignTextTo(e, "0x20000", codeOf(Rule::codeStartNotAlignable));
-    out.noPageAlign = true;
+    e.needNoPageAlign();
   }
 }
 

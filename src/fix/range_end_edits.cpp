@@ -128,11 +128,6 @@ bool moveCounterToEnd(Editor& e, const LinkDiagnosis& d) {
 
 using EndNames = std::array<std::string_view, 3>;  // load start, size, end
 
-// The findings the end lines fix, in the order their codes are said.
-constexpr std::array kEndRules = {
-    Rule::initialValuesBeforeRange, Rule::dataLineAssignment,      Rule::noEndLine,
-    Rule::lldAssignmentEnd,         Rule::initialValuesMisaligned, Rule::loadedOutsideFlash};
-
 // The names the end lines use, none of which the script has yet; null when
 // the lines of one of the choices are there already (what is left is then
 // not theirs to fix).

@@ -2,35 +2,62 @@
 
 #include "fix/edits.h"
 
+#include <algorithm>
+#include <array>
 #include <string_view>
 
 namespace pakforge::fix {
 
 using namespace edit;
 
+namespace {
+
+// An edit and the rules whose findings it answers.
+struct RuleEdit {
+  void (*make)(Editor&, const LinkDiagnosis&);
+  std::array<Rule, kEndRules.size()> rules;  // Rule::none after the last
+};
+
+// The edits in the order they are made. The names first: the rest need the
+// SECTIONS block with .text, which the first makes. The sections move
+// before the range's end is written, which only .text's alignment follows.
+const std::array<RuleEdit, 13> kEdits = {{
+    {renameTextSection, {Rule::noTextLine, Rule::longCodeSectionName}},
+    {moveRamSections, {Rule::ramSectionsBeforeData}},
+    {renameDataSection, {Rule::dataLineSectionName}},
+    {markNoLoad, {Rule::reservationLoaded}},
+    {moveIntoData, {Rule::ramContentAfterRange}},
+    {moveIntoText, {Rule::flashBeforeRange}},
+    {rewriteDataPatterns, {Rule::dataLinePattern}},
+    {moveRegionAssignment, {Rule::rangeEndNotFlash}},
+    {clampRamBanks, {Rule::ramCheckFails, Rule::stackTopOutsideRam}},
+    {moveCodeRegion, {Rule::codeStartNotAlignable}},
+    {keepSymbols, {Rule::symbolDiscarded, Rule::symbolUndefined}},
+    {endRange, kEndRules},
+    {alignText, {Rule::textNotAtOffset, Rule::pageAlignedSegments}},
+}};
+
+}  // namespace
+
+bool hasEdit(Rule rule) {
+  return rule != Rule::none && std::any_of(kEdits.begin(), kEdits.end(), [rule](const RuleEdit& e) {
+           return std::find(e.rules.begin(), e.rules.end(), rule) != e.rules.end();
+         });
+}
+
 RoundEdits applyFixes(const LinkDiagnosis& d, std::vector<ScriptFile>& files) {
   RoundEdits out;
   Editor e(files, out);
-  renameTextSection(e, d);
-  Sections s;
-  if (!e.load(s)) {
-    if (out.error.empty()) {
-      out.error = "no file of the script has a SECTIONS block with a .text output section";
+  for (const RuleEdit& edit : kEdits) {
+    edit.make(e, d);
+    Sections s;
+    if (&edit == &kEdits.front() && !e.load(s)) {
+      if (out.error.empty()) {
+        out.error = "no file of the script has a SECTIONS block with a .text output section";
+      }
+      return out;
     }
-    return out;
   }
-  moveRamSections(e, d);
-  renameDataSection(e, d);
-  markNoLoad(e, d);
-  moveIntoData(e, d);
-  moveIntoText(e, d);
-  rewriteDataPatterns(e, d);
-  moveRegionAssignment(e, d);
-  clampRamBanks(e, d);
-  moveCodeRegion(e, d, out);
-  keepSymbols(e, d);
-  endRange(e, d);
-  alignText(e, d, out);
   return out;
 }
 

@@ -36,6 +36,9 @@ struct RoundEdits {
   std::string error;
 };
 
+// Whether an edit of applyFixes answers the findings of `rule`.
+bool hasEdit(Rule rule);
+
 // Applies the fixes of the diagnosis's findings to `files`.
 RoundEdits applyFixes(const LinkDiagnosis& diagnosis, std::vector<ScriptFile>& files);
 

@@ -651,12 +651,12 @@ void alignTextTo(Editor& e, const std::string& align, const std::string& code) {
 
 // PF401, PF402: .text aligned so that the file holds it at the offset
 // pakforge reads; with -n.
-void alignText(Editor& e, const LinkDiagnosis& d, RoundEdits& out) {
+void alignText(Editor& e, const LinkDiagnosis& d) {
   if (!findingsOf(d, Rule::pageAlignedSegments).empty()) {
-    out.noPageAlign = true;
+    e.needNoPageAlign();
   }
   for (const LinkFinding* f : findingsOf(d, Rule::textNotAtOffset)) {
-    out.noPageAlign = true;
+    e.needNoPageAlign();
     if (f->align > 1) {
       alignTextTo(e, hexText(f->align, 1), codeOf(Rule::textNotAtOffset));
     }

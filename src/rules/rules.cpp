@@ -43,7 +43,8 @@ names .data.
     after:   .text : { *(.text*) } > FLASH
              .data : { *(.data*) } > RAM AT> FLASH
 
-The same under LLD.)EX"},
+The same under LLD.)EX",
+             FixKind::byHand},
     RuleInfo{Rule::longCodeSectionName, "PF103", "code range",
              "name the code's output section .text (a name shorter than 16 characters keeps the "
              "address on its line)",
@@ -79,7 +80,8 @@ the section.
              .text : { *(.text*) } > FLASH
     after:   .text : { *(.text.Reset_Handler) *(.text*) } > FLASH
 
-The same under LLD.)EX"},
+The same under LLD.)EX",
+             FixKind::byHand},
     RuleInfo{Rule::codeStartWithoutAddress, "PF105", "code range",
              "make the .text output section's own line the first line of the map that holds .text",
              R"EX(The first line holding ".text" holds no address.
@@ -121,7 +123,7 @@ such as a vector table).
 
 A vector table stays first, where the vector table register points. LLD's
 map names input sections rather than patterns: the fix is the same.)EX",
-             true},
+             FixKind::movesLayout},
     RuleInfo{Rule::initialValuesBeforeRange, "PF107", "code range",
              "load the initial values of {0} after the code, as the last thing in the code's "
              "flash region (AT> that region, or AT(_sidata) after the end lines of PF204), not "
@@ -148,7 +150,7 @@ after the values.
 (AT> FLASH, the code's region, does the same; the end line must then follow
 .data's load address. Where .data has a load symbol of its own, AT(_sidata),
 the lines use it.) The same under LLD.)EX",
-             true},
+             FixKind::movesLayout},
     RuleInfo{Rule::rangeStartsEarly, "PF108", "code range", LINK_AGAIN,
              R"EX(The code range starts before the flash content the ELF file loads.
 
@@ -174,7 +176,8 @@ Fix: place .text, and what it holds, in the flash region.
     before:  .text : { *(.text*) } > RAM
     after:   .text : { *(.text*) } > FLASH
 
-The same under LLD.)EX"},
+The same under LLD.)EX",
+             FixKind::byHand},
     RuleInfo{Rule::rangeStartsLate, "PF110", "code range", LINK_AGAIN,
              R"EX(The code range starts inside the section that holds the code.
 
@@ -205,7 +208,8 @@ pattern, and keep it (KEEP).
     before:  .text : { KEEP(*(.text.loop)) KEEP(*(.isr_vector)) *(.text*) } > FLASH
     after:   .text : { KEEP(*(.isr_vector)) KEEP(*(.text.loop)) *(.text*) } > FLASH
 
-The same under LLD.)EX"},
+The same under LLD.)EX",
+             FixKind::byHand},
     RuleInfo{Rule::dataLineAssignment, "PF201", "range end",
              "move that assignment after the .data section, or write it without naming .data; "
              "end the code range with a line before .data that moves the location counter past "
@@ -231,7 +235,7 @@ forward reference:
              _sidata = LOADADDR(.data);
 
 The same under LLD, which needs the location counter moved (see PF205).)EX",
-             true},
+             FixKind::movesLayout},
     RuleInfo{Rule::dataLineSectionName, "PF202", "range end",
              "rename the output section {0} to .data",
              R"EX(The RAM data's output section is not named .data, and one of its input
@@ -293,7 +297,7 @@ own, AT(_sidata), the lines use it.
              _data_image_size = SIZEOF(.data);
 
 Under LLD the location counter itself must be moved (see PF205).)EX",
-             true},
+             FixKind::movesLayout},
     RuleInfo{Rule::lldAssignmentEnd, "PF205", "range end",
              "move the location counter itself there " END_LINES,
              R"EX(In a map from LLD, the line that ends the code range is an assignment.
@@ -329,7 +333,8 @@ the location counter past it.
              . = _sidata + _data_image_size;
              _flash_end = .;
 
-The same under LLD.)EX"},
+The same under LLD.)EX",
+             FixKind::byHand},
     RuleInfo{Rule::flashSectionAfterRange, "PF207", "range end",
              "place {0} inside .text, or in the flash before the line that ends the code range",
              R"EX(A flash section lies after the end of the code range.
@@ -346,7 +351,8 @@ not carry has no place in the application's link.
     before:  .apps : { *(.apps*) } > APPS
     after:   .text : { ... *(.apps*) } > FLASH
 
-The same under LLD.)EX"},
+The same under LLD.)EX",
+             FixKind::byHand},
     RuleInfo{Rule::ramSectionsBeforeData, "PF208", "range end", "place {0} after {1}",
              R"EX(RAM sections stand between the flash sections and .data in the map.
 
@@ -364,11 +370,10 @@ Fix: place those sections after .bss.
              ._stack (NOLOAD) : { ... } > RAM
 
 The same under LLD.)EX",
-             true},
-    RuleInfo{
-        Rule::rangeEndNotFlash, "PF209", "range end",
-        "make the last address line before .data, now {0}, the end of the flash content{1}",
-        R"EX(The code range does not end in the flash.
+             FixKind::movesLayout},
+    RuleInfo{Rule::rangeEndNotFlash, "PF209", "range end",
+             "make the last address line before .data, now {0}, the end of the flash content{1}",
+             R"EX(The code range does not end in the flash.
 
 The last address line before the first line holding ".data" gives an
 address past the device's flash (0x0803FE00): a RAM section's line, or a
@@ -435,7 +440,7 @@ range covers, as ST's scripts do with their RamFunc sections.
     after:   .data : AT(_sidata) { _sdata = .; *(.data*) *(.ramfunc*) ... } > RAM
 
 The same under LLD.)EX",
-             true},
+             FixKind::movesLayout},
     RuleInfo{Rule::symbolStale, "PF301", "symbols", LINK_AGAIN,
              R"EX(A symbol's address in the map is not the ELF file's.
 
@@ -461,7 +466,8 @@ Fix: make the symbol global.
     before:  static void loop(void) { ... }
     after:   void loop(void) { ... }
 
-The same under LLD.)EX"},
+The same under LLD.)EX",
+             FixKind::byHand},
     RuleInfo{Rule::symbolDiscarded, "PF303", "symbols",
              "keep it: KEEP(*({0})) in the linker script, or link with -Wl,--undefined={1}",
              R"EX(--gc-sections discarded a symbol's section.
@@ -537,7 +543,8 @@ input section: name the function itself, or make the name an alias.
     before:  loop = app_loop;                      (in the script)
     after:   void loop(void) __attribute__((alias("app_loop")));   (in C)
 
-The same under LLD.)EX"},
+The same under LLD.)EX",
+             FixKind::byHand},
     RuleInfo{Rule::symbolLocalListedLast, "PF309", "symbols",
              "rename the file-local {0} (static) of the other module, so that the last line of "
              "the map naming {0} is the global one",
@@ -554,7 +561,8 @@ Fix: rename the file-local one, or link its module first.
     before:  static void loop(void) { ... }        (in another module)
     after:   static void blinkLoop(void) { ... }
 
-GNU ld's map lists global symbols alone and is not misled.)EX"},
+GNU ld's map lists global symbols alone and is not misled.)EX",
+             FixKind::byHand},
     RuleInfo{Rule::symbolStripped, "PF310", "symbols",
              "give pakforge the ELF file as the link wrote it; strip it after packaging, or keep "
              "the five names (strip -K __entryPoint__ -K loop -K ModbusHGroups_Table -K "
@@ -573,7 +581,8 @@ afterwards; or keep the five names when stripping.
     after:   arm-none-eabi-strip -K __entryPoint__ -K loop -K ModbusHGroups_Table \
                -K ModbusIGroups_Table -K ModbusRemoteRegTables app.elf
 
-The same with LLD's output.)EX"},
+The same with LLD's output.)EX",
+             FixKind::byHand},
     RuleInfo{Rule::textNotAtOffset, "PF401", "file offset",
              "align .text to {0} (ALIGN({0})) so that the file holds it from offset {0}{1}",
              R"EX(The ELF file holds the code at another offset than pakforge reads it from.
@@ -589,7 +598,7 @@ Fix: align .text to the derived offset.
     after:   .text : ALIGN(0x20000) { ... } > FLASH   (and link with -n)
 
 The same under LLD.)EX",
-             true},
+             FixKind::movesLayout},
     RuleInfo{Rule::pageAlignedSegments, "PF402", "file offset",
              "link with -n (no page alignment of segments), so that the file holds the flash "
              "content as one block, as the flash does",
@@ -624,7 +633,7 @@ hold.
 
 Under LLD the alignment line shows the location counter before it is
 aligned; the end line after it is right.)EX",
-             true},
+             FixKind::movesLayout},
     RuleInfo{Rule::flashNotOneBlock, "PF404", "file offset",
              "no change is known from what this link shows: compare its script with the "
              "recipe (examples/firmware/link.ld in the sources) or the installed "
@@ -681,7 +690,7 @@ reservation is emptied, and what marks its end still marks the code start.
              } > FLASH
 
 The same under LLD.)EX",
-             true},
+             FixKind::movesLayout},
     RuleInfo{Rule::ramStartNotData, "PF501", "RAM",
              "after .bss, make the start of .data the last such line: . = ADDR(.data); "
              "_ram_data_start = ADDR(.data);",
@@ -723,7 +732,7 @@ Fix: describe only the device's RAM in the script.
     after:   RAM (rwx) : ORIGIN = 0x20000000, LENGTH = 32K
 
 The same under LLD.)EX",
-             true},
+             FixKind::movesLayout},
     RuleInfo{
         Rule::ramReportHigh, "PF504", "RAM",
         "set the stack top at the end of a stack reservation after .bss (. = ALIGN(8); . = . + "
@@ -748,7 +757,8 @@ Fix: reserve the stack after .bss and set the stack top at its end.
                _estack = .;
              } > RAM
 
-The same under LLD.)EX"},
+The same under LLD.)EX",
+        FixKind::byHand},
     RuleInfo{Rule::stackTopOutsideRam, "PF505", "RAM",
              "end the RAM region at the device's RAM, {0}, so that the stack top set from it "
              "lies inside",
@@ -767,7 +777,7 @@ set from the region's end lies inside it.
     after:   RAM (rwx) : ORIGIN = 0x20000000, LENGTH = 32K
 
 The same under LLD.)EX",
-             true},
+             FixKind::movesLayout},
     RuleInfo{Rule::ramDataOutsideRam, "PF506", "RAM",
              "run {0} in the device's RAM, from 0x20000000 (> RAM, or an address of its own), "
              "with its initial values loaded into the flash",
@@ -786,7 +796,8 @@ values into the flash.
     after:   _sidata = .;
              .data 0x20000000 : AT(_sidata) { ... }
 
-The same under LLD.)EX"},
+The same under LLD.)EX",
+             FixKind::byHand},
     RuleInfo{Rule::flashPastLimit, "PF601", "flash",
              "place {0} in the application's flash, below {1}: inside .text, or before the line "
              "that ends the code range (a flash region of the linker script that ends past {1} "
@@ -809,7 +820,8 @@ carry has no place in the application's link.
     after:   FLASH (rx) : ORIGIN = 0x08020000, LENGTH = 0x1FE00
              .text : { ... KEEP(*(.apps*)) } > FLASH
 
-The same under LLD.)EX"},
+The same under LLD.)EX",
+             FixKind::byHand},
     RuleInfo{Rule::flashOverlap, "PF602", "flash",
              "give each section that is loaded into the flash an address range of its own",
              R"EX(Two segments of the ELF file load bytes at the same flash address.
@@ -851,7 +863,7 @@ Bytes that are all zero and loaded where they run (LLD writes .bss and a
 heap or stack reservation so when a section with contents follows them) are
 no firmware and are left out without a refusal; mark a reservation
 (NOLOAD) to keep them out of the file. The same under LLD.)EX",
-             true},
+             FixKind::movesLayout},
 };
 
 #undef END_LINES

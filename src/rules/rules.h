@@ -69,6 +69,8 @@ enum class Rule {
   loadedOutsideFlash,
 };
 
+enum class FixKind { safe, movesLayout, byHand };
+
 struct RuleInfo {
   Rule rule;
   std::string_view code;   // "PF101"
@@ -79,10 +81,11 @@ struct RuleInfo {
   // What the map rules read, why such a link breaks them, the fix with a
   // before-and-after excerpt of a script, and how it looks under LLD.
   std::string_view explanation;
-  // Whether its fix moves addresses the firmware sees (a section moved, the
-  // RAM cut, the load address of the initial values), or is safe (a
-  // rename, a KEEP, NOLOAD).
-  bool fixMovesLayout = false;
+  // What its fix does: it moves addresses the firmware sees (a section
+  // moved, the RAM cut, the load address of the initial values), or it is
+  // safe (a rename, a KEEP, NOLOAD); or it is a change aelfdump --fix never
+  // makes, left to the team (byHand).
+  FixKind fixKind = FixKind::safe;
 };
 
 // Every rule, in code order.
