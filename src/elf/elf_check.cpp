@@ -452,6 +452,12 @@ bool checkRange(ElfReader& elf, const ImageHeader& header, HeaderSource source, 
         problem += ": " + fixText(cause, {section->name});
       } else if (section != nullptr && !section->name.empty() && section->name != ".text") {
         problem += ": " + fixText(cause, {section->name, ""});
+      } else if (section == nullptr && part.segment.offset == 0) {
+        // No section's bytes: the file's own headers, which the linker loads
+        // in the segment when the page before the code has room for them.
+        cause = Rule::pageAlignedSegments;
+        problem = check.fact + ": the ELF file's own headers, loaded with the code; " +
+                  fixText(cause);
       }
       return false;
     }
