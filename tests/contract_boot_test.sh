@@ -35,6 +35,7 @@ build() {  # OBJ_FOLDER DEFINES...
 build "$work/obj"
 build "$work/obj-table" -DCOPY_TABLE
 build "$work/obj-bounds" -DVECTOR_BOUNDS
+build "$work/obj-slot" -DAPPLICATION_VECTORS=0x08020200u
 head -c 72 /dev/zero >"$work/cfg.bin"
 printf 'res' >"$work/res.bin"
 
@@ -50,14 +51,17 @@ link_command() {  # LINKER OBJ_FOLDER
 
 # The loader's run of IMAGE with the 8 words of the firmware's report.
 boot_report() {  # RUN_FOLDER
-  local run=$1 address status=0
+  local run=$1 address code status=0
   address=$(arm-none-eabi-nm "$run/out.elf" | awk '$3 == "report" { print $1 }')
   [ -n "$address" ] || { echo "no report symbol"; return; }
+  # The image goes where its code stands: at its addrExe (the header, from
+  # byte 4, holds it at 28).
+  code=$(od -An -tx4 -j 32 -N 4 "$run/prog.alf" | tr -d ' ')
   # A firmware that took the wrong vector never stops: a bound only an
   # endless run reaches.
   timeout 300 qemu-system-arm -M netduinoplus2 -nographic -monitor none -serial none \
     -semihosting-config enable=on,target=native -kernel "$loader" \
-    -device "loader,file=$run/prog.alf,addr=$((0x08020000 - 76))" \
+    -device "loader,file=$run/prog.alf,addr=$((0x$code - 76))" \
     -device "loader,addr=0x2001FFF0,data=0x$address,data-len=4" >"$run/said" 2>&1 || status=$?
   echo "status $status: $(sed -n 's/^loader: the words at 0x[0-9A-F]*: //p' "$run/said")"
 }
@@ -95,5 +99,7 @@ for linker in gnu lld; do
   check_case copy_table "$linker" "$work/obj-table"
   # The start-up code checks the vector table's bounds, set from SIZEOF.
   check_case vector_size "$linker" "$work/obj-bounds"
+  # A boot loader's slot header first: the code starts 0x200 further on.
+  check_case slot_header "$linker" "$work/obj-slot"
 done
 echo "fixed scripts boot with the firmware's meaning kept: OK"

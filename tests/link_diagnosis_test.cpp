@@ -156,6 +156,13 @@ const std::vector<Row>& rows() {
        sameMap,
        sameElf,
        {"PF106", "PF201", "PF303", "PF401", "PF504"}},
+      // The reservation of an MCUboot slot emptied, no -n: GNU ld loads
+      // the file's own headers in the room before the code.
+      {"the ELF file's headers loaded before the code",
+       kScripts / "mcuboot_slot/between/gnu",
+       sameMap,
+       sameElf,
+       {"PF402", "PF504"}},
       {"the initial values loaded before the code",
        kFirmware / "recipe",
        sameMap,

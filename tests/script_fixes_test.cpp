@@ -159,6 +159,20 @@ TEST(ScriptFixes, EachRuleAsAnEdit) {
        "  .text : {\n    __vectors_moved_start = .;\n    __vectors_start = .;\n"
        "    KEEP(*(.vectors))\n    __vectors_moved_end = .;\n    *(.text*)\n  } > FLASH\n}\n",
        "PF106 PF106 PF106"},
+      {"PF106: a filled room for another loader's header is emptied where it stands, and the "
+       "alignment reckoned with it waits for the next link",
+       "SECTIONS\n{\n  .hdr : {\n    FILL(0xFFFFFFFF)\n    . = . + 0x200;\n  } > HEADER\n"
+       "  .vt : {\n    KEEP(*(.isr_vector))\n  } > FLASH\n"
+       "  .text : {\n    *(.text*)\n  } > FLASH\n}\n",
+       [](LinkDiagnosis& d) {
+         d.findings.push_back(finding(Rule::flashBeforeRange));
+         d.findings.back().sections = {".hdr", ".vt"};
+         d.findings.push_back(finding(Rule::textNotAtOffset));
+         d.findings.back().align = 0x20000;
+       },
+       "SECTIONS\n{\n  .hdr : {\n    . = .;\n  } > HEADER\n"
+       "  .text : {\n    KEEP(*(.isr_vector))\n    *(.text*)\n  } > FLASH\n}\n",
+       "PF106 PF106 PF106"},
       {"PF401: .text aligned where the file holds it", kText + "}\n",
        [](LinkDiagnosis& d) {
          d.findings.push_back(finding(Rule::textNotAtOffset, {".text : ALIGN(0x20000)"}));

@@ -7,6 +7,8 @@
 #            device's 32 KiB of RAM from 0x20000000
 #   recipe   the same with every edit of pakforge's recipe that it needs
 #            (the FIX_ blocks of its script.ld.in; README.md)
+#   between  where project.sh lists them (between_gnu, between_lld), some
+#            of those edits only: a link a test reads
 #
 # Each ORIGIN/ folder holds project.sh (the project's compile definitions,
 # link flags, linkers and the recipe's edits) and script.ld.in, or a
@@ -39,6 +41,12 @@ for origin in "${origins[@]}"; do
     if ! link_with "$out" "$linker" "${fixes[@]}"; then
       [ "$linker" != gnu ] || { cat "$out/link-error.txt" >&2; exit 1; }
       continue
+    fi
+    # A form between the two that a test reads: project.sh's between_LINKER
+    # lists its edits.
+    declare -n between="between_$linker"
+    if [ ${#between[@]} -gt 0 ]; then
+      link_with "$here/$origin/between/$linker" "$linker" "${between[@]}"
     fi
     "$objcopy" -O binary "$out/output.elf" "$out/output.bin"
     "$nm" -g "$out/output.elf" |

@@ -24,6 +24,7 @@ take_tools() {
 load_origin() {
   origin=$1
   defines=() link_flags=() linkers=(gnu) fixes=() sources=(app modbus startup)
+  between_gnu=() between_lld=()
   # The default: the script is ORIGIN/script.ld.in, each edit a FIX_ block.
   make_script() {  # OUT FIX...
     local out=$1

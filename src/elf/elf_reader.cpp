@@ -52,13 +52,13 @@ bool ElfReader::readAt(std::uint64_t offset, std::span<char> out) {
   return file_.gcount() == static_cast<std::streamsize>(out.size());
 }
 
-bool ElfReader::zeroBytes(std::uint64_t offset, std::uint64_t size) {
+bool ElfReader::sameBytes(std::uint64_t offset, std::uint64_t size, char value) {
   std::array<char, 4096> bytes{};
   for (std::uint64_t done = 0; done < size;) {
     const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size(), size - done));
     if (!readAt(offset + done, std::span<char>(bytes.data(), n)) ||
         std::any_of(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n),
-                    [](char c) { return c != 0; })) {
+                    [value](char c) { return c != value; })) {
       return false;
     }
     done += n;

@@ -125,9 +125,10 @@ class ElfReader {
 
   // Reads `out.size()` bytes from `offset`; false unless all are there.
   bool readAt(std::uint64_t offset, std::span<char> out);
-  // Whether the `size` bytes at `offset` are all zero; false when they
-  // can't be read.
-  bool zeroBytes(std::uint64_t offset, std::uint64_t size);
+  // Whether the `size` bytes at `offset` are all zero, or all `value`;
+  // false when they can't be read.
+  bool zeroBytes(std::uint64_t offset, std::uint64_t size) { return sameBytes(offset, size, 0); }
+  bool sameBytes(std::uint64_t offset, std::uint64_t size, char value);
 
   // For each of `names`, what the symbol table defines under it. False when
   // the file has no symbol table that can be read; a name it does not define

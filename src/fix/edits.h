@@ -63,6 +63,10 @@ class Editor {
   std::string region(const std::string& name);
   // The link command needs -n (no page alignment of segments).
   void needNoPageAlign() { out_.noPageAlign = true; }
+  // An edit of this round moves where the flash content starts, which
+  // the alignment a finding asks for was reckoned from.
+  void flashStartMoves() { flashStartMoved_ = true; }
+  bool flashStartMoved() const { return flashStartMoved_; }
 
  private:
   // File `i` parsed, once per text it has: a commit's check is the parse
@@ -78,6 +82,7 @@ class Editor {
   std::vector<ScriptFile>& files_;
   RoundEdits& out_;
   std::vector<std::optional<Parsed>> parsed_;
+  bool flashStartMoved_ = false;
 };
 
 // A rule's code, as a change records it.
@@ -116,6 +121,9 @@ void regionsAfterMemory(Editor& e, const std::string& region);  // memory_edits.
 // Shared between topics.
 void alignTextTo(Editor& e, const std::string& align,
                  const std::string& code);  // section_edits.cpp
+// A reservation before .text emptied in place (". = ."), for `code`.
+bool emptySection(Editor& e, const Sections& s, const Statement& st,
+                  const std::string& code);  // section_edits.cpp
 void mergeRegions(Editor& e, const std::string& fromRegion, const std::string& textRegion,
                   const std::string& section);  // memory_edits.cpp
 

@@ -231,15 +231,7 @@ bool emptyReservationBeforeText(Editor& e) {
         e.region(st.region) != region) {
       continue;
     }
-    const std::string name = st.name;
-    const std::string indent = ldscript::indentOf(s.script, st);
-    // ". = ." keeps the section, empty, where it was: the linker drops an
-    // empty section, and with it the location counter's place after it.
-    const std::string body = join({"\n", indent, "    . = .;\n", indent});
-    if (!e.commit(s, ldscript::replaceTokens(s.script, st.open + 1, st.close, body),
-                  {codeOf(Rule::codeStartNotAlignable)},
-                  "emptied the reservation " + name +
-                      " before .text (the device's loader keeps the image's own header)")) {
+    if (!emptySection(e, s, st, codeOf(Rule::codeStartNotAlignable))) {
       return false;
     }
     alignTextTo(e, "0x20000", codeOf(Rule::codeStartNotAlignable));

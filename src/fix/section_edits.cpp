@@ -25,6 +25,15 @@ std::string keptIfVectors(const Script& script, const Statement& st, std::string
   return isPattern(st) ? keptPattern(section, text) : text;
 }
 
+// A section that only reserves room: its body moves the location counter
+// and fills, with no input section and no data of its own (room for the
+// header a boot loader's tool writes after the link).
+bool onlyReserves(const Statement& st) {
+  return !st.body.empty() && std::all_of(st.body.begin(), st.body.end(), [](const Statement& item) {
+    return item.kind == StatementKind::assignment || item.name.starts_with("FILL");
+  });
+}
+
 // Whether a linker-script glob (*, ?, [set]) matches `name`.
 bool globMatches(std::string_view glob, std::string_view name) {
   if (glob.empty()) {
@@ -337,7 +346,11 @@ void moveRamSections(Editor& e, const LinkDiagnosis& d) {
   if (found.empty()) {
     return;
   }
-  const std::vector<std::string>& names = found.front()->sections;
+  // The rooms emptied and the sections moved, of each finding, in order.
+  std::vector<std::string> names;
+  for (const LinkFinding* f : found) {
+    names.insert(names.end(), f->sections.begin(), f->sections.end());
+  }
   for (const std::string& name : names) {
     Sections s;
     if (!e.load(s)) {
@@ -454,7 +467,11 @@ void moveIntoText(Editor& e, const LinkDiagnosis& d) {
   if (found.empty()) {
     return;
   }
-  const std::vector<std::string>& names = found.front()->sections;
+  // The rooms emptied and the sections moved, of each finding, in order.
+  std::vector<std::string> names;
+  for (const LinkFinding* f : found) {
+    names.insert(names.end(), f->sections.begin(), f->sections.end());
+  }
   std::vector<std::string> lines;
   std::vector<std::string> moved;
   for (const std::string& name : names) {
@@ -465,6 +482,14 @@ void moveIntoText(Editor& e, const LinkDiagnosis& d) {
     const Statement* st = s.find(name);
     const Statement* text = s.find(".text");
     if (st == nullptr || s.indexOf(*st) > s.indexOf(*text)) {
+      continue;
+    }
+    // Room for another header (MCUboot's, filled): the device's loader
+    // reads the image's own, so nothing goes into .text for it.
+    if (onlyReserves(*st)) {
+      if (emptySection(e, s, *st, codeOf(Rule::flashBeforeRange))) {
+        e.flashStartMoves();
+      }
       continue;
     }
     // Marked where something else names the section (its size, its
@@ -619,6 +644,18 @@ void keepSymbols(Editor& e, const LinkDiagnosis& d) {
   e.commit(s, std::move(text), k.codes, "kept " + k.kept + " in " + where);
 }
 
+bool emptySection(Editor& e, const Sections& s, const Statement& st, const std::string& code) {
+  const std::string indent = ldscript::indentOf(s.script, st);
+  const std::string inner =
+      st.body.empty() ? indent + "    " : ldscript::indentOf(s.script, st.body.front());
+  // ". = ." keeps the section, empty, where it was: the linker drops an
+  // empty section, and with it the location counter's place after it.
+  const std::string body = join({"\n", inner, ". = .;\n", indent});
+  return e.commit(s, ldscript::replaceTokens(s.script, st.open + 1, st.close, body), {code},
+                  "emptied the reservation " + st.name +
+                      " before .text (the device's loader keeps the image's own header)");
+}
+
 // .text's header aligned to `align` ("0x20000"), an ALIGN(...) already
 // there replaced.
 void alignTextTo(Editor& e, const std::string& align, const std::string& code) {
@@ -657,7 +694,9 @@ void alignText(Editor& e, const LinkDiagnosis& d) {
   }
   for (const LinkFinding* f : findingsOf(d, Rule::textNotAtOffset)) {
     e.needNoPageAlign();
-    if (f->align > 1) {
+    // Reckoned from where the flash content starts now: when that moves,
+    // the next link tells the alignment.
+    if (f->align > 1 && !e.flashStartMoved()) {
       alignTextTo(e, hexText(f->align, 1), codeOf(Rule::textNotAtOffset));
     }
   }

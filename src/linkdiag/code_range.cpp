@@ -32,6 +32,15 @@ void initialValuesFindings(LinkDiagnosis& d, const std::vector<const FlashSpan*>
   }
 }
 
+// The map's last output section named `name`; null when it has none.
+const MapSection* mapSectionNamed(const LinkDiagnosis& d, std::string_view name) {
+  const MapSection* found = nullptr;
+  for (const MapSection& m : d.outline.sections) {
+    found = m.name == name ? &m : found;
+  }
+  return found;
+}
+
 }  // namespace
 
 void codeStartFindings(LinkDiagnosis& d, const MapOutline& o, const ElfFacts& facts) {
@@ -101,6 +110,38 @@ void flashBeforeRangeFindings(LinkDiagnosis& d, const ElfFacts& facts) {
     initialValuesFindings(d, initialValues, facts);
     return;
   }
+  // Room kept by a FILL with no input section in it (a boot loader's slot
+  // header, which its tool writes after the link): the device's loader
+  // reads the image's own header, so the room is emptied where it stands;
+  // moved into .text it would stand before the vector table.
+  std::vector<std::string> rooms;
+  std::string roomNames;
+  for (auto at = moved.begin(); at != moved.end();) {
+    const Section* s = (*at)->section.empty() ? nullptr : sectionNamed(facts, (*at)->section);
+    const MapSection* m = mapSectionNamed(d, (*at)->section);
+    if (s == nullptr || !s->filled || m == nullptr || !m->patterns.empty()) {
+      ++at;
+      continue;
+    }
+    roomNames += (rooms.empty() ? "" : ", ") + (*at)->section;
+    rooms.push_back((*at)->section);
+    at = moved.erase(at);
+  }
+  if (!rooms.empty()) {
+    LinkFinding& room =
+        add(d, Rule::flashBeforeRange,
+            roomNames + (rooms.size() == 1 ? " holds" : " hold") +
+                " only filled room before the code range, which starts at " +
+                quoted(d.outline.codeStart),
+            "empty " + roomNames + " where " + (rooms.size() == 1 ? "it stands" : "they stand") +
+                " (. = .;): room for a boot loader's header, which the device's loader does not "
+                "read; moved into .text it would stand before the vector table");
+    room.sections = rooms;
+  }
+  if (moved.empty()) {
+    initialValuesFindings(d, initialValues, facts);
+    return;
+  }
   std::string spans;
   std::string names;
   std::vector<std::string> lines;
@@ -114,12 +155,7 @@ void flashBeforeRangeFindings(LinkDiagnosis& d, const ElfFacts& facts) {
              (span.section.empty() ? std::string("the flash content") : span.section);
     // The script's own patterns, as the map shows them; a vector table is
     // kept, as nothing in the firmware refers to it.
-    const MapSection* section = nullptr;
-    for (const MapSection& m : d.outline.sections) {
-      if (m.name == span.section) {
-        section = &m;
-      }
-    }
+    const MapSection* section = mapSectionNamed(d, span.section);
     if (section != nullptr) {
       for (const std::string& pattern : section->patterns) {
         lines.push_back(keptPattern(span.section, pattern));

@@ -25,6 +25,9 @@ struct Section {
   // For a RAM section with bytes in the file: whether they are all zero (a
   // reservation), or contents (code or initial values).
   bool zero = false;
+  // For a flash section: whether its bytes are all one value, room kept by
+  // a FILL (a boot loader's header, written after the link).
+  bool filled = false;
 };
 
 struct ElfFacts {

@@ -1,5 +1,6 @@
 // The facts the detectors share, and the words they write findings with.
 #include <algorithm>
+#include <array>
 
 #include "elf/elf_check.h"
 #include "format/hex_text.h"
@@ -51,8 +52,12 @@ void readElf(ElfReader& reader, ElfFacts& facts) {
     if (!section.allocated() && !(inSramWindow(section.address) && section.size > 0)) {
       continue;
     }
+    std::array<char, 1> first{};
+    const bool filled = section.loaded && inFlash(section.loadAddress) && section.hasContent() &&
+                        reader.readAt(section.offset, first) &&
+                        reader.sameBytes(section.offset, section.size, first[0]);
     facts.sections.push_back(
-        {section, section.loaded, section.loadAddress, isReservation(reader, section)});
+        {section, section.loaded, section.loadAddress, isReservation(reader, section), filled});
   }
   for (std::size_t i = 0; i < facts.sections.size(); ++i) {
     facts.byName.emplace(facts.sections[i].header.name, i);

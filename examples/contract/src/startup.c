@@ -14,7 +14,10 @@
  *   VECTOR_BOUNDS  the script names the vector table's bounds
  *                  (__vectors_start, __vectors_end), which must hold the
  *                  16 words of exception_table: the report's end marker
- *                  says 0xBAD when they don't */
+ *                  says 0xBAD when they don't
+ *   APPLICATION_VECTORS  where the vector table stands, for the register
+ *                  (0x08020000 by default; an image a boot loader's slot
+ *                  header precedes has it further on) */
 #include <stdint.h>
 
 #include "modbus.h"
@@ -50,7 +53,9 @@ static volatile uint32_t leftZero[4];
 
 #define SCB_ICSR (*(volatile uint32_t*)0xE000ED04u)
 #define SCB_VTOR (*(volatile uint32_t*)0xE000ED08u)
+#ifndef APPLICATION_VECTORS
 #define APPLICATION_VECTORS 0x08020000u
+#endif
 
 void Default_Handler(void) {
   ++report.wrongHandler;
