@@ -121,8 +121,12 @@ such as a vector table).
                *(.text*)
              } > FLASH
 
-A vector table stays first, where the vector table register points. LLD's
-map names input sections rather than patterns: the fix is the same.)EX",
+A vector table stays first, where the vector table register points. Room
+that a FILL keeps for a boot loader's slot header, with no input section in
+it, is not moved: it is emptied where it stands (. = .;), as the device's
+loader reads the image's own header; in .text it would stand before the
+vector table. LLD's map names input sections rather than patterns: the fix
+is the same; GNU ld does not load such room at all.)EX",
              FixKind::movesLayout},
     RuleInfo{Rule::initialValuesBeforeRange, "PF107", "code range",
              "load the initial values of {0} after the code, as the last thing in the code's "
