@@ -402,6 +402,14 @@ const std::vector<Row>& rows() {
       {"the stack top past the device's RAM", kContract / "big_ram", sameMap, sameElf,
        {"PF505"}},
       {".data run in the flash", kContract / "data_in_flash", sameMap, sameElf, {"PF506"}},
+      // The zeros of .bss that LLD writes for an empty section after it:
+      // bytes no section names, which the build and the diagnosis both
+      // tie to that section.
+      {"an empty RAM section after .bss, not NOLOAD, LLD",
+       kFirmware / "empty_after_bss_lld",
+       sameMap,
+       sameElf,
+       {"PF211"}},
       {".data AT> RAM", kFirmware / "at_ram", sameMap, sameElf, {"PF603"}},
       {".data AT> RAM, LLD", kFirmware / "at_ram_lld", sameMap, sameElf, {"PF603"}},
       // Zero bytes loaded where they run are no firmware; loaded elsewhere

@@ -40,6 +40,9 @@
 #   loop_assigned  app.c with its loop renamed app_loop, and the recipe's
 #                script with "loop = app_loop;": the map gives loop by an
 #                assignment line, whose last word is app_loop
+#   empty_after_bss_lld  the recipe under LLD with an empty RAM section
+#                after .bss that is not NOLOAD: LLD loads the zeros of .bss
+#                into the flash after .data's initial values
 #   lld_static_loop  the recipe under LLD with static_loop.c linked last:
 #                LLD's map lists its file-local loop after the global one
 #   object       app.c compiled, not linked (output.elf is app.o), with the
@@ -146,6 +149,14 @@ for variant in ram_counter at_ram; do
   link_lld "${variant}_lld" "link_$variant.ld"
   keep "${variant}_lld"
 done
+# An empty RAM section after .bss that is not NOLOAD: LLD writes the zeros
+# of .bss into the flash after .data's initial values, bytes that no
+# section of the ELF file names.
+sed -z 's/    _ebss = \.;\n  } > RAM\n/&\n  .after_bss :\n  {\n    _after_bss = .;\n  } > RAM\n/' \
+  link.ld >empty_after_bss.ld
+grep -q "^  \.after_bss :" empty_after_bss.ld
+link_lld empty_after_bss_lld empty_after_bss.ld
+keep empty_after_bss_lld
 mkdir -p lld_static_loop
 (cd lld_static_loop && "$lld" -T ../link.ld -n -Map=output.map -o output.elf ../obj/clang/app.o \
   ../obj/clang/modbus.o ../obj/clang/static_loop.o)

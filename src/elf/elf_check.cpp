@@ -245,6 +245,14 @@ bool checkSymbols(ElfReader& elf, const ImageHeader& header, HeaderSource source
 // that brings it in.
 Advice leftOutAtEnd(ElfReader& elf, const FlashPart& part, std::uint64_t start) {
   const ElfSegment& s = part.segment;
+  ZerosWritten zeros;
+  if (zerosWrittenBefore(elf, zeros) && start >= zeros.loadAddress &&
+      start < zeros.loadAddress + zeros.size) {
+    return {Rule::reservationLoaded,
+            " (the zeros of .bss, which LLD writes before " + zeros.section +
+                ", a RAM section after .bss with no bytes of its own that is not NOLOAD); " +
+                fixText(Rule::reservationLoaded, {zeros.section})};
+  }
   const ElfSection* section = findSectionLoadedAt(elf, start);
   // Bytes a segment loads for a section without content of its own (.bss
   // between .data and a reservation): the first section loaded after them.
@@ -456,8 +464,8 @@ bool checkRange(ElfReader& elf, const ImageHeader& header, HeaderSource source, 
         // No section's bytes: the file's own headers, which the linker loads
         // in the segment when the page before the code has room for them.
         cause = Rule::pageAlignedSegments;
-        problem = check.fact + ": the ELF file's own headers, loaded with the code; " +
-                  fixText(cause);
+        problem =
+            check.fact + ": the ELF file's own headers, loaded with the code; " + fixText(cause);
       }
       return false;
     }
@@ -607,6 +615,34 @@ void checkCodeAgainstElf(ElfReader& reader, const ImageHeader& header, std::span
   if (check.verdict == ElfVerdict::agrees && !checkCodeBytes(reader, header, code, check)) {
     check.verdict = ElfVerdict::disagrees;
   }
+}
+
+bool zerosWrittenBefore(const ElfReader& elf, ZerosWritten& zeros) {
+  for (std::uint32_t i = 0; i < elf.segmentCount(); ++i) {
+    ElfSegment s;
+    if (!elf.loadSegment(i, s) || s.fileSize == 0 || !inFlashWindow(s.physicalAddress) ||
+        !inSramWindow(s.virtualAddress)) {
+      continue;
+    }
+    const std::uint64_t fileEnd = std::uint64_t{s.virtualAddress} + s.fileSize;
+    std::uint64_t contentEnd = s.virtualAddress;
+    const ElfSection* empty = nullptr;
+    for (const ElfSection& section : elf.sections()) {
+      if (section.loaded && section.address >= s.virtualAddress && section.address < fileEnd) {
+        contentEnd = std::max<std::uint64_t>(contentEnd, section.address + section.size);
+      }
+      if (section.allocated() && section.hasContent() && section.size == 0 &&
+          section.address == fileEnd) {
+        empty = &section;
+      }
+    }
+    if (empty != nullptr && contentEnd < fileEnd) {
+      zeros = {empty->name, s.physicalAddress + (contentEnd - s.virtualAddress),
+               fileEnd - contentEnd};
+      return true;
+    }
+  }
+  return false;
 }
 
 bool isReservation(ElfReader& elf, const ElfSection& section) {

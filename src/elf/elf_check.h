@@ -79,6 +79,17 @@ bool checkFlashLoads(ElfReader& elf, FlashLoadProblem& problem);
 // from RAM, initial values), which belong with .data's.
 bool isReservation(ElfReader& elf, const ElfSection& section);
 
+// The zeros of .bss that LLD writes into the file, loaded into the flash
+// after .data's initial values, when a RAM section after .bss with no bytes
+// of its own is not NOLOAD: the segment's file bytes then run up to that
+// section, over the bytes no section holds.
+struct ZerosWritten {
+  std::string section;  // the empty section after them
+  std::uint64_t loadAddress = 0;
+  std::uint64_t size = 0;
+};
+bool zerosWrittenBefore(const ElfReader& elf, ZerosWritten& zeros);
+
 // What can be checked before the code is read: that the file can be read,
 // that each of the five header symbols agrees with the ELF file's symbol
 // table (compareSymbol), and that the code range is the span of the flash

@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "elf/elf_check.h"
 #include "elf/elf_reader.h"
 #include "linkdiag/link_diagnosis.h"
 
@@ -38,6 +39,9 @@ struct ElfFacts {
   bool symbolsChecked = false;
   std::uint32_t definedSymbols = 0;
   std::array<ElfSymbol, kRequiredSymbolCount> symbols{};
+  // The zeros of .bss that LLD writes into the flash, when it does.
+  bool zerosWritten = false;
+  ZerosWritten zeros;
 };
 
 // The flash the device holds below ROM_LIMIT.

@@ -64,6 +64,7 @@ void readElf(ElfReader& reader, ElfFacts& facts) {
   }
   facts.symbolsChecked = reader.findSymbols(kRequiredSymbolNames, facts.symbols);
   facts.definedSymbols = reader.definedSymbols();
+  facts.zerosWritten = zerosWrittenBefore(reader, facts.zeros);
 }
 
 // What the ELF file loads into the flash, by section where it names them,

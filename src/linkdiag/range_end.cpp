@@ -86,6 +86,27 @@ void lldReservationFindings(LinkDiagnosis& d, const ElfFacts& facts,
   }
 }
 
+// Under LLD, a RAM section after .bss with no bytes of its own that is not
+// NOLOAD makes the zeros of .bss file bytes, loaded into the flash after
+// .data's initial values: bytes no section of the ELF file names. That
+// section is the reservation to mark NOLOAD.
+void zerosWrittenFindings(LinkDiagnosis& d, const ElfFacts& facts) {
+  const ZerosWritten& z = facts.zeros;
+  const Section* empty = facts.zerosWritten ? sectionNamed(facts, z.section) : nullptr;
+  if (empty == nullptr ||
+      std::any_of(d.findings.begin(), d.findings.end(),
+                  [&z](const LinkFinding& f) { return f.section == z.section; })) {
+    return;
+  }
+  LinkFinding& f = add(d, Rule::reservationLoaded,
+                       "the ELF file loads " + bytes(z.size) + " at " + hexText(z.loadAddress) +
+                           ", the zeros of .bss: " + z.section +
+                           ", a RAM section after .bss with no bytes of its own, is not NOLOAD, "
+                           "and LLD writes what stands before it into the flash",
+                       fixText(Rule::reservationLoaded, {z.section}));
+  f.section = z.section;
+}
+
 // The RAM data's own section: the RAM section loaded into the flash.
 std::string ramDataSectionOf(const ElfFacts& facts) {
   for (const Section& s : facts.sections) {
@@ -330,6 +351,7 @@ void rangeEndFindings(LinkDiagnosis& d, const ElfFacts& facts) {
                        fromFlashLine ? o.lastFlashLine : o.rangeEnd);
   const bool ramSectionsFound = ramSectionsBeforeDataFindings(d, endInRam);
   rangeEndPlaceFindings(d, endInRam, ramSectionsFound);
+  zerosWrittenFindings(d, facts);
 }
 
 }  // namespace pakforge::detect
