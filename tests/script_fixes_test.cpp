@@ -62,10 +62,20 @@ TEST(ScriptFixes, EachRuleAsAnEdit) {
                                mapSection(".data", 0x20000000, MapPhase::afterData)};
        },
        "SECTIONS\n{\n  .text : {\n    *(.text*)\n    . = ALIGN(4);\n  } > FLASH\n"
-       "  _data_image_start = .;\n  . = _data_image_start + _data_image_size;\n"
-       "  _flash_end = .;\n  .data : AT(_data_image_start) { *(.data*) } > RAM\n"
+       "  _sidata = .;\n  . = _sidata + _data_image_size;\n"
+       "  _flash_end = .;\n  .data : AT(_sidata) { *(.data*) } > RAM\n"
        "  _data_image_size = SIZEOF(.data);\n}\n",
        "PF204 PF204"},
+      {"PF204: the end lines take names the script does not have",
+       kText + "  .data : { *(.data*) } > RAM AT> FLASH\n  _sidata = LOADADDR(.data);\n}\n",
+       [](LinkDiagnosis& d) {
+         d.findings.push_back(finding(Rule::noEndLine));
+         d.outline.sections = {mapSection(".text", 0x08020000)};
+       },
+       kText + "  _data_image_start = .;\n  . = _data_image_start + _data_image_size;\n"
+               "  _flash_end = .;\n  .data : AT(_data_image_start) { *(.data*) } > RAM\n"
+               "  _data_image_size = SIZEOF(.data);\n  _sidata = LOADADDR(.data);\n}\n",
+       "PF204"},
       {"PF201: an assignment naming .data moves after it; .data's own AT symbol stays",
        kText + "  _sidata = .;\n  _sloaded = LOADADDR(.data);\n  .data : AT(_sidata) {\n"
                "    *(.data*)\n  } > RAM\n}\n",

@@ -46,6 +46,7 @@ data_load_address() {
 now() { date +%s%3N; }
 
 failures=0
+advice_runs=0 advice_same=0 advice_differs=()
 origins=()
 [ -n "${FIX_ONLY:-}" ] && origins=($FIX_ONLY)
 [ ${#origins[@]} -gt 0 ] || origins=($(cd "$here" && ls -d */ | tr -d /))
@@ -68,6 +69,10 @@ for origin in "${origins[@]}"; do
     start=$(now)
     (cd "$run" && "${command[@]}" >/dev/null 2>&1) || true
     one_link=$(($(now) - start))
+    # What aelfdump --link advises for that link, to hold against the edits.
+    : >"$run/advice.txt"
+    [ ! -f "$run/out.elf" ] ||
+      "$aelfdump" --link "$run/out.map" "$run/out.elf" >"$run/advice.txt" 2>&1 || true
     start=$(now)
     status=0
     (cd "$run" && "$aelfdump" --fix script.ld --write -- "${command[@]}") >"$run/fix.txt" 2>&1 ||
@@ -102,6 +107,22 @@ for origin in "${origins[@]}"; do
       fi
     fi
     [ "$outcome" = ok ] || failures=$((failures + 1))
+    # The lines --link gives to end the code range (the assignments of its
+    # end lines), each one written by --fix as well?
+    if [ "$outcome" = ok ] && [ -s "$run/advice.txt" ]; then
+      advised=$(awk '/^  [0-9]+\. \[PF/ { code = substr($2, 2) }
+        code ~ /^PF(107|201|204|603)$/ && /^            [._A-Za-z][^ ]* = .*;$/ { sub(/^ +/, ""); print }
+      ' "$run/advice.txt")
+      if [ -n "$advised" ]; then
+        advice_runs=$((advice_runs + 1))
+        if ! sed 's/^[[:space:]]*//; s/[[:space:]]*$//' "$run/script.ld" |
+          grep -qvxF -f - <(echo "$advised"); then
+          advice_same=$((advice_same + 1))
+        else
+          advice_differs+=("$origin-$linker")
+        fi
+      fi
+    fi
     printf '%-13s %-6s %-10s %-7s %s\n' "$origin" "$linker" "$outcome" "$rounds" \
       "$took / $((rounds * one_link))"
     if [ "$outcome" != ok ] && [ -n "${FIX_VERBOSE:-}" ]; then
@@ -110,4 +131,6 @@ for origin in "${origins[@]}"; do
     fi
   done
 done
+echo "the lines --link gives to end the code range are the ones --fix writes on" \
+  "$advice_same of $advice_runs runs${advice_differs[*]:+ (not on: ${advice_differs[*]})}" >&2
 exit $((failures > 0))

@@ -126,29 +126,22 @@ bool moveCounterToEnd(Editor& e, const LinkDiagnosis& d) {
   return false;
 }
 
-using EndNames = std::array<std::string_view, 3>;  // load start, size, end
-
 // The names the end lines use, none of which the script has yet; null when
 // the lines of one of the choices are there already (what is left is then
 // not theirs to fix).
 const EndNames* endNames(Editor& e, const Sections& s) {
-  static constexpr std::array<EndNames, 3> kChoices = {{
-      {"_data_image_start", "_data_image_size", "_flash_end"},
-      {"__data_image_start", "__data_image_size", "__flash_end"},
-      {"_data_image_start_", "_data_image_size_", "_flash_end_"},
-  }};
-  for (const EndNames& names : kChoices) {
+  for (const EndNames& names : kEndNameChoices) {
     if (ldscript::statementText(s.script, *s.block)
             .find(join({". = ", names[0], " + ", names[1], ";"})) != std::string::npos) {
       return nullptr;
     }
   }
-  for (const EndNames& names : kChoices) {
+  for (const EndNames& names : kEndNameChoices) {
     if (!e.anyNames(names[0]) && !e.anyNames(names[1]) && !e.anyNames(names[2])) {
       return &names;
     }
   }
-  return &kChoices.back();
+  return &kEndNameChoices.back();
 }
 
 // Where this link's map places output section `name`; null when it gives

@@ -39,6 +39,8 @@ struct ElfFacts {
   bool symbolsChecked = false;
   std::uint32_t definedSymbols = 0;
   std::array<ElfSymbol, kRequiredSymbolCount> symbols{};
+  // The first of kEndNameChoices whose names the symbol table lacks.
+  const EndNames* endNames = &kEndNameChoices.front();
   // The zeros of .bss that LLD writes into the flash, when it does.
   bool zerosWritten = false;
   ZerosWritten zeros;
@@ -66,12 +68,11 @@ const Section* sectionNamed(const ElfFacts& facts, std::string_view name);
 LinkFinding& add(LinkDiagnosis& d, Rule rule, std::string what, std::string fix);
 bool has(const LinkDiagnosis& d, Rule rule);
 
-// The recipe's end of the code range, as lines to write: before .data, and
-// .data placed at their load address. `align` is the RAM data's alignment:
-// the file keeps it for the initial values.
-std::vector<std::string> endLines(std::uint32_t align);
-// The same as `f`'s lines, with the alignment they keep as its payload.
-void setEndLines(LinkFinding& f, std::uint32_t align);
+// The end of the code range as the lines to write, with the names the link
+// has free, as `f`'s lines, and the alignment they keep as its payload:
+// before .data, and .data placed at their load address. `align` is the RAM
+// data's alignment: the file keeps it for the initial values.
+void setEndLines(LinkFinding& f, const ElfFacts& facts, std::uint32_t align);
 // The alignment of the RAM data whose initial values the flash holds.
 std::uint32_t ramDataAlignment(const ElfFacts& facts);
 

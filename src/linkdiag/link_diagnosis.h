@@ -88,6 +88,18 @@ struct RamFacts {
 // as it is written there, KEEP(...) where it is the table's.
 std::string keptPattern(std::string_view section, std::string_view pattern);
 
+// The names of the lines that end the code range after .data's initial
+// values (their load start, their size, the range's end), the recipe's
+// first: --link advises, and --fix writes, the first choice none of whose
+// names the link already has.
+using EndNames = std::array<std::string_view, 3>;
+inline constexpr std::array<EndNames, 4> kEndNameChoices = {{
+    {"_sidata", "_data_image_size", "_flash_end"},
+    {"_data_image_start", "_data_image_size", "_flash_end"},
+    {"__data_image_start", "__data_image_size", "__flash_end"},
+    {"_data_image_start_", "_data_image_size_", "_flash_end_"},
+}};
+
 struct LinkDiagnosis {
   std::string mapPath;
   std::string elfPath;

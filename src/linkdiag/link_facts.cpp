@@ -64,6 +64,17 @@ void readElf(ElfReader& reader, ElfFacts& facts) {
   }
   facts.symbolsChecked = reader.findSymbols(kRequiredSymbolNames, facts.symbols);
   facts.definedSymbols = reader.definedSymbols();
+  // The end lines' names: the first choice the link has none of.
+  for (const EndNames& names : kEndNameChoices) {
+    std::array<ElfSymbol, 3> found{};
+    if (!reader.findSymbols(names, found) ||
+        std::none_of(found.begin(), found.end(),
+                     [](const ElfSymbol& s) { return s.defined || s.local(); })) {
+      facts.endNames = &names;
+      break;
+    }
+    facts.endNames = &kEndNameChoices.back();
+  }
   facts.zerosWritten = zerosWrittenBefore(reader, facts.zeros);
 }
 
@@ -118,26 +129,21 @@ bool has(const LinkDiagnosis& d, Rule rule) {
                      [rule](const LinkFinding& f) { return f.rule == rule; });
 }
 
-// The recipe's end of the code range, as lines to write: before .data, and
-// .data placed at their load address. `align` is the RAM data's alignment:
-// the file keeps it for the initial values.
-std::vector<std::string> endLines(std::uint32_t align) {
-  // A script that places .data with AT> today must drop it for AT().
-  constexpr std::string_view kData =
-      ".data : AT(_sidata) { _sdata = .; ... _edata = .; } > RAM  /* no AT> after it: AT() sets "
-      "the load address */";
-  std::vector<std::string> lines;
+void setEndLines(LinkFinding& f, const ElfFacts& facts, std::uint32_t align) {
+  const EndNames& n = *facts.endNames;
+  const std::string start(n[0]);
+  const std::string size(n[1]);
+  f.lines.clear();
   // The load address keeps the data's alignment, whatever ends before it.
   if (align >= 4) {
-    lines.push_back(". = ALIGN(" + std::to_string(align) + ");");
+    f.lines.push_back(". = ALIGN(" + std::to_string(align) + ");");
   }
-  lines.insert(lines.end(), {"_sidata = .;", ". = _sidata + _data_image_size;", "_flash_end = .;",
-                             std::string(kData), "_data_image_size = _edata - _sdata;"});
-  return lines;
-}
-
-void setEndLines(LinkFinding& f, std::uint32_t align) {
-  f.lines = endLines(align);
+  // A script that places .data with AT> today must drop it for AT().
+  f.lines.insert(
+      f.lines.end(),
+      {start + " = .;", ". = " + start + " + " + size + ";", std::string(n[2]) + " = .;",
+       ".data : AT(" + start + ") { ... } > RAM  /* no AT> after it: AT() sets the load address */",
+       size + " = SIZEOF(.data);"});
   f.align = align >= 4 ? align : 0;
 }
 

@@ -157,7 +157,7 @@ void dataLineFindings(LinkDiagnosis& d, const ElfFacts& facts) {
     setEndLines(
         add(d, Rule::dataLineAssignment, what + ": an assignment that names .data in an expression",
             fixText(Rule::dataLineAssignment)),
-        ramDataAlignment(facts));
+        facts, ramDataAlignment(facts));
   } else if (!section.empty() && section == ramDataSection) {
     add(d, Rule::dataLineSectionName,
         what + ": an input section line of " + section +
@@ -269,7 +269,7 @@ void leftOutAfterFindings(LinkDiagnosis& d, const ElfFacts& facts, std::uint64_t
                     ends + ": no line before .data carries the end of the initial values of " +
                         what.ramDataSection,
                     fixText(Rule::noEndLine, {what.ramDataSection})),
-                ramDataAlignment(facts));
+                facts, ramDataAlignment(facts));
   }
 }
 
