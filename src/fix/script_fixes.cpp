@@ -48,15 +48,16 @@ bool hasEdit(Rule rule) {
 RoundEdits applyFixes(const LinkDiagnosis& d, std::vector<ScriptFile>& files) {
   RoundEdits out;
   Editor e(files, out);
-  for (const RuleEdit& edit : kEdits) {
-    edit.make(e, d);
-    Sections s;
-    if (&edit == &kEdits.front() && !e.load(s)) {
-      if (out.error.empty()) {
-        out.error = "no file of the script has a SECTIONS block with a .text output section";
-      }
-      return out;
+  kEdits.front().make(e, d);
+  Sections s;
+  if (!e.load(s)) {
+    if (out.error.empty()) {
+      out.error = "no file of the script has a SECTIONS block with a .text output section";
     }
+    return out;
+  }
+  for (auto edit = kEdits.begin() + 1; edit != kEdits.end(); ++edit) {
+    edit->make(e, d);
   }
   return out;
 }
