@@ -183,6 +183,16 @@ TEST(ScriptFixes, EachRuleAsAnEdit) {
        "SECTIONS\n{\n  .hdr : {\n    . = .;\n  } > HEADER\n"
        "  .text : {\n    KEEP(*(.isr_vector))\n    *(.text*)\n  } > FLASH\n}\n",
        "PF106 PF106 PF106"},
+      {"PF106: a section of data words before .text is content, moved, not emptied as room",
+       "SECTIONS\n{\n  .cfg : {\n    FILL(0xFFFFFFFF)\n    LONG(0xFFFFFFFF)\n  } > FLASH\n"
+       "  .text : {\n    *(.text*)\n  } > FLASH\n}\n",
+       [](LinkDiagnosis& d) {
+         d.findings.push_back(finding(Rule::flashBeforeRange));
+         d.findings.back().sections = {".cfg"};
+       },
+       "SECTIONS\n{\n  .text : {\n    FILL(0xFFFFFFFF)\n    LONG(0xFFFFFFFF)\n"
+       "    *(.text*)\n  } > FLASH\n}\n",
+       "PF106 PF106"},
       {"PF401: .text aligned where the file holds it", kText + "}\n",
        [](LinkDiagnosis& d) {
          d.findings.push_back(finding(Rule::textNotAtOffset, {".text : ALIGN(0x20000)"}));
