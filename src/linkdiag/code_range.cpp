@@ -41,6 +41,37 @@ const MapSection* mapSectionNamed(const LinkDiagnosis& d, std::string_view name)
   return found;
 }
 
+// Room kept by a FILL with no input section in it (a boot loader's slot
+// header, which its tool writes after the link), taken out of `moved`: the
+// device's loader reads the image's own header, so the room is emptied
+// where it stands; moved into .text it would stand before the vector table.
+void roomFindings(LinkDiagnosis& d, const ElfFacts& facts, std::vector<const FlashSpan*>& moved) {
+  std::vector<std::string> rooms;
+  std::string roomNames;
+  for (auto at = moved.begin(); at != moved.end();) {
+    const Section* s = (*at)->section.empty() ? nullptr : sectionNamed(facts, (*at)->section);
+    const MapSection* m = mapSectionNamed(d, (*at)->section);
+    if (s == nullptr || !s->filled || m == nullptr || !m->patterns.empty()) {
+      ++at;
+      continue;
+    }
+    roomNames += (rooms.empty() ? "" : ", ") + (*at)->section;
+    rooms.push_back((*at)->section);
+    at = moved.erase(at);
+  }
+  if (rooms.empty()) {
+    return;
+  }
+  LinkFinding& room = add(
+      d, Rule::flashBeforeRange,
+      roomNames + (rooms.size() == 1 ? " holds" : " hold") +
+          " only filled room before the code range, which starts at " + quoted(d.outline.codeStart),
+      "empty " + roomNames + " where " + (rooms.size() == 1 ? "it stands" : "they stand") +
+          " (. = .;): room for a boot loader's header, which the device's loader does not "
+          "read; moved into .text it would stand before the vector table");
+  room.sections = rooms;
+}
+
 }  // namespace
 
 void codeStartFindings(LinkDiagnosis& d, const MapOutline& o, const ElfFacts& facts) {
@@ -110,34 +141,7 @@ void flashBeforeRangeFindings(LinkDiagnosis& d, const ElfFacts& facts) {
     initialValuesFindings(d, initialValues, facts);
     return;
   }
-  // Room kept by a FILL with no input section in it (a boot loader's slot
-  // header, which its tool writes after the link): the device's loader
-  // reads the image's own header, so the room is emptied where it stands;
-  // moved into .text it would stand before the vector table.
-  std::vector<std::string> rooms;
-  std::string roomNames;
-  for (auto at = moved.begin(); at != moved.end();) {
-    const Section* s = (*at)->section.empty() ? nullptr : sectionNamed(facts, (*at)->section);
-    const MapSection* m = mapSectionNamed(d, (*at)->section);
-    if (s == nullptr || !s->filled || m == nullptr || !m->patterns.empty()) {
-      ++at;
-      continue;
-    }
-    roomNames += (rooms.empty() ? "" : ", ") + (*at)->section;
-    rooms.push_back((*at)->section);
-    at = moved.erase(at);
-  }
-  if (!rooms.empty()) {
-    LinkFinding& room =
-        add(d, Rule::flashBeforeRange,
-            roomNames + (rooms.size() == 1 ? " holds" : " hold") +
-                " only filled room before the code range, which starts at " +
-                quoted(d.outline.codeStart),
-            "empty " + roomNames + " where " + (rooms.size() == 1 ? "it stands" : "they stand") +
-                " (. = .;): room for a boot loader's header, which the device's loader does not "
-                "read; moved into .text it would stand before the vector table");
-    room.sections = rooms;
-  }
+  roomFindings(d, facts, moved);
   if (moved.empty()) {
     initialValuesFindings(d, initialValues, facts);
     return;
