@@ -4,8 +4,8 @@
 # and puts the program's exit status in $PARSES_LOG.status.
 import gdb, os
 class Count(gdb.Breakpoint):
-    def __init__(self, spec):
-        super().__init__(spec, internal=True)
+    def __init__(self, location):
+        super().__init__(location, internal=True)
         self.total = 0
         self.editing = 0
     def stop(self):
@@ -19,8 +19,8 @@ class Count(gdb.Breakpoint):
             f = f.older()
         return False
 class Rounds(gdb.Breakpoint):
-    def __init__(self, spec):
-        super().__init__(spec, internal=True)
+    def __init__(self, location):
+        super().__init__(location, internal=True)
         self.n = 0
     def stop(self):
         self.n += 1
