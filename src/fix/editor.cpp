@@ -12,9 +12,8 @@ namespace pakforge::fix::edit {
 const Script* Editor::parsed(std::size_t i, ldscript::ParseError* error) {
   parsed_.resize(files_.size());
   std::optional<Parsed>& p = parsed_[i];
-  if (!p || p->text != files_[i].text) {
+  if (!p || p->script.text != files_[i].text) {
     p.emplace();
-    p->text = files_[i].text;
     p->reads = ldscript::parseScript(files_[i].text, p->script, p->error);
   }
   if (!p->reads && error != nullptr) {

@@ -74,9 +74,8 @@ class Editor {
   const Script* parsed(std::size_t i, ldscript::ParseError* error = nullptr);
 
   struct Parsed {
-    std::string text;  // what was parsed
     bool reads = false;
-    Script script;
+    Script script;  // its text is what was parsed, whether it reads or not
     ldscript::ParseError error;
   };
   std::vector<ScriptFile>& files_;

@@ -30,6 +30,11 @@ std::string spliced(const std::string& text, std::size_t begin, std::size_t end,
   return out;
 }
 
+// The script's text with one change made.
+std::string made(const Script& script, const Replacement& change) {
+  return spliced(script.text, change.begin, change.end, change.text);
+}
+
 bool isNameChar(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
          c == '.' || c == '$';
@@ -121,14 +126,12 @@ bool applyReplacements(const Script& script, std::vector<Replacement> changes, s
 
 std::string insertBefore(const Script& script, const Statement& st,
                          const std::vector<std::string>& lines) {
-  const Replacement r = linesBefore(script, st, lines);
-  return spliced(script.text, r.begin, r.end, r.text);
+  return made(script, linesBefore(script, st, lines));
 }
 
 std::string insertAfter(const Script& script, const Statement& st,
                         const std::vector<std::string>& lines) {
-  const Replacement r = linesAfter(script, st, lines);
-  return spliced(script.text, r.begin, r.end, r.text);
+  return made(script, linesAfter(script, st, lines));
 }
 
 Replacement linesAtBodyStart(const Script& script, const Statement& st,
@@ -163,19 +166,16 @@ Replacement statementRemoved(const Script& script, const Statement& st) {
 
 std::string insertAtBodyStart(const Script& script, const Statement& st,
                               const std::vector<std::string>& lines) {
-  const Replacement r = linesAtBodyStart(script, st, lines);
-  return spliced(script.text, r.begin, r.end, r.text);
+  return made(script, linesAtBodyStart(script, st, lines));
 }
 
 std::string insertAtBodyEnd(const Script& script, const Statement& st,
                             const std::vector<std::string>& lines) {
-  const Replacement r = linesAtBodyEnd(script, st, lines);
-  return spliced(script.text, r.begin, r.end, r.text);
+  return made(script, linesAtBodyEnd(script, st, lines));
 }
 
 std::string removeStatement(const Script& script, const Statement& st) {
-  const Replacement r = statementRemoved(script, st);
-  return spliced(script.text, r.begin, r.end, r.text);
+  return made(script, statementRemoved(script, st));
 }
 
 std::string moveAfter(const Script& script, const Statement& st, const Statement& anchor) {
@@ -188,8 +188,7 @@ std::string moveAfter(const Script& script, const Statement& st, const Statement
 
 std::string replaceTokens(const Script& script, std::size_t first, std::size_t end,
                           std::string_view text) {
-  const Replacement r = tokensReplaced(script, first, end, text);
-  return spliced(script.text, r.begin, r.end, r.text);
+  return made(script, tokensReplaced(script, first, end, text));
 }
 
 std::vector<std::string> bodyLines(const Script& script, const Statement& st) {
