@@ -216,6 +216,17 @@ TEST_F(Aelfdump, HelpVersionAndOptionsAnywhere) {
     EXPECT_EQ(r.out.substr(0, c.out.size()), c.out);
     EXPECT_EQ(r.err, c.err);
   }
+  // An explanation ends with what --fix does for it, one row per kind.
+  const std::vector<std::pair<std::string, std::string>> ends = {
+      {"PF102", "aelfdump --fix leaves this change to you.\n"},
+      {"PF208", "makes this change (it moves the layout: addresses the firmware sees).\n"},
+      {"PF303", "makes this change (safe: it moves no address the firmware sees).\n"},
+      {"PF501", "found with it fix it where they are its cause.\n"},
+  };
+  for (const auto& [code, end] : ends) {
+    const Outcome r = dump({"--explain", code});
+    EXPECT_TRUE(r.out.ends_with(end)) << code << ": " << r.out;
+  }
   const Outcome unknown = dump({"--explain", "PF999"});
   EXPECT_EQ(unknown.status, 2);
   EXPECT_EQ(unknown.err.rfind("aelfdump: no problem has the code 'PF999'; the codes are PF101 ", 0),

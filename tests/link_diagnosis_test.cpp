@@ -397,10 +397,12 @@ const std::vector<Row>& rows() {
        },
        {"PF210", "PF602"}},
       // The firmware's own needs, from links a wrong edit left.
-      {"the vector table behind a KEEP", kContract / "vector_behind", sameMap, sameElf,
+      {"the vector table behind a KEEP",
+       kContract / "vector_behind",
+       sameMap,
+       sameElf,
        {"PF111", "PF504"}},
-      {"the stack top past the device's RAM", kContract / "big_ram", sameMap, sameElf,
-       {"PF505"}},
+      {"the stack top past the device's RAM", kContract / "big_ram", sameMap, sameElf, {"PF505"}},
       {".data run in the flash", kContract / "data_in_flash", sameMap, sameElf, {"PF506"}},
       // The zeros of .bss that LLD writes for an empty section after it:
       // bytes no section names, which the build and the diagnosis both
@@ -575,6 +577,53 @@ TEST(LinkDiagnosis, FixesWriteWhatTheMapShows) {
   EXPECT_EQ(vectors[0]->fix.find(".isr_vector"), std::string::npos) << vectors[0]->fix;
   for (const std::string& line : vectors[0]->lines) {
     EXPECT_EQ(line.find(".isr_vector"), std::string::npos) << line;
+  }
+}
+
+// The room a FILL keeps for a slot header is emptied where it stands, never
+// moved into .text before the vector table; GNU ld does not load it at all.
+TEST(LinkDiagnosis, FilledRoomBeforeTheCodeIsEmptiedNotMoved) {
+  const auto diagnosis = [](const fs::path& link) {
+    return diagnoseLink((link / "output.map").string(), (link / "output.elf").string());
+  };
+  const LinkDiagnosis lld = diagnosis(kScripts / "mcuboot_slot/stock/lld");
+  const auto found = findingsOf(lld, Rule::flashBeforeRange);
+  ASSERT_EQ(found.size(), 2u);
+  EXPECT_EQ(found[0]->sections, std::vector<std::string>{".mcuboot_header"});
+  EXPECT_TRUE(found[0]->fix.starts_with("empty .mcuboot_header where it stands")) << found[0]->fix;
+  EXPECT_EQ(found[1]->sections, std::vector<std::string>{".vector_table"});
+  EXPECT_EQ(found[1]->fix.find(".mcuboot_header"), std::string::npos) << found[1]->fix;
+  const LinkDiagnosis gnu = diagnosis(kScripts / "mcuboot_slot/stock/gnu");
+  for (const LinkFinding* f : findingsOf(gnu, Rule::flashBeforeRange)) {
+    EXPECT_EQ(f->sections, std::vector<std::string>{".vector_table"});
+  }
+}
+
+// The end lines take the names --fix writes: the recipe's, unless the link
+// has them already; the size is SIZEOF(.data), whatever .data's bounds are
+// called.
+TEST(LinkDiagnosis, EndLinesTakeTheNamesTheLinkLacks) {
+  struct NamesRow {
+    fs::path link;
+    Rule rule;
+    std::string start;
+  };
+  const std::vector<NamesRow> rows = {
+      {kScripts / "nuttx/stock/gnu", Rule::noEndLine, "_sidata = .;"},
+      {kScripts / "st_cubeide/stock/gnu", Rule::dataLineAssignment, "_data_image_start = .;"},
+      {kScripts / "atmel_asf/stock/gnu", Rule::noEndLine, "_sidata = .;"},
+  };
+  for (const NamesRow& row : rows) {
+    SCOPED_TRACE(row.link.string());
+    const LinkDiagnosis d =
+        diagnoseLink((row.link / "output.map").string(), (row.link / "output.elf").string());
+    const auto found = findingsOf(d, row.rule);
+    ASSERT_EQ(found.size(), 1u);
+    const std::vector<std::string>& lines = found[0]->lines;
+    EXPECT_NE(std::find(lines.begin(), lines.end(), row.start), lines.end())
+        << found[0]->oneLineFix();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_TRUE(lines.back().ends_with(" = SIZEOF(.data);")) << lines.back();
   }
 }
 
