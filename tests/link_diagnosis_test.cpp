@@ -490,9 +490,16 @@ TEST(LinkRules, EveryCodeHasAFixAnExplanationAndARow) {
     covered.insert(row.codes.begin(), row.codes.end());
   }
   std::set<std::string> codes;
+  std::set<std::pair<bool, int>> ranks;  // (before the range, rank)
   for (const RuleInfo& rule : allRules()) {
     SCOPED_TRACE(rule.code);
     EXPECT_TRUE(codes.insert(std::string(rule.code)).second) << "a code given twice";
+    if (rule.refusal.explains != Explains::none) {
+      // The rules of one refusal are said in the order of their ranks.
+      const bool before = rule.refusal.explains == Explains::codeStart ||
+                          rule.refusal.explains == Explains::rangeStart;
+      EXPECT_TRUE(ranks.insert({before, rule.refusal.rank}).second) << "a rank given twice";
+    }
     EXPECT_EQ(findRule(rule.code), &rule);
     EXPECT_FALSE(rule.fix.empty());
     EXPECT_FALSE(rule.topic.empty());

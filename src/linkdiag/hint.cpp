@@ -37,13 +37,16 @@ const LinkFinding* firstOf(const LinkDiagnosis& d, std::span<const Rule> rules) 
   return nullptr;
 }
 
-constexpr std::array kCodeStartRules = {Rule::dataBeforeText, Rule::longCodeSectionName,
-                                        Rule::codeStartInOtherSection,
-                                        Rule::codeStartWithoutAddress, Rule::noTextLine};
-constexpr std::array kRangeEndRules = {
-    Rule::dataLineAssignment,    Rule::dataLineSectionName,    Rule::dataLinePattern,
-    Rule::ramSectionsBeforeData, Rule::flashSectionAfterRange, Rule::noEndLine,
-    Rule::lldAssignmentEnd,      Rule::endInsideSection,       Rule::reservationLoaded};
+// What the map's lines give no code start for, and what ends the range
+// too early: the rows say which rules explain them, in the order to say them.
+const std::vector<Rule>& codeStartRules() {
+  static const std::vector<Rule> rules = rulesExplaining({Explains::codeStart});
+  return rules;
+}
+const std::vector<Rule>& rangeEndRules() {
+  static const std::vector<Rule> rules = rulesExplaining({Explains::rangeEnd});
+  return rules;
+}
 
 }  // namespace
 
@@ -72,7 +75,7 @@ std::string symbolScanHint(const LinkDiagnosis& d) {
     return {};
   }
   if (!d.mapSymbols.haveAddrExe) {
-    const LinkFinding* f = firstOf(d, kCodeStartRules);
+    const LinkFinding* f = firstOf(d, codeStartRules());
     return f == nullptr ? std::string() : hintLine(d, *f);
   }
   std::size_t first = kRequiredSymbolCount;
@@ -102,7 +105,7 @@ std::string symbolScanHint(const LinkDiagnosis& d) {
   // Where it lies says why the map rules miss it; the fix is the range's.
   const LinkFinding* range = f->rule == Rule::symbolBeforeRange
                                  ? firstOf(d, std::array{Rule::flashBeforeRange})
-                             : f->rule == Rule::symbolAfterRange ? firstOf(d, kRangeEndRules)
+                             : f->rule == Rule::symbolAfterRange ? firstOf(d, rangeEndRules())
                                                                  : nullptr;
   std::string text =
       range != nullptr ? f->what + ": " + range->oneLineFix() : f->what + "; " + f->oneLineFix();
@@ -123,35 +126,21 @@ std::string ramHint(const LinkDiagnosis& d) {
 namespace {
 
 // The rules that can explain a refusal of the ELF check, for each fact it
-// refuses on: flash content before the code range, after it, or neither
-// end of the range where the content is. The map's lines are the cause
-// when they are wrong, so their rules come first; then what the ELF file
-// shows.
-constexpr std::array kLeftOutBefore = {
-    Rule::dataBeforeText,   Rule::longCodeSectionName,      Rule::codeStartInOtherSection,
-    Rule::noTextLine,       Rule::codeStartWithoutAddress,  Rule::rangeStartsLate,
-    Rule::flashBeforeRange, Rule::initialValuesBeforeRange, Rule::rangeStartsEarly,
-    Rule::noFlashContent};
-constexpr std::array kLeftOutAfter = {Rule::dataLineAssignment,      Rule::dataLineSectionName,
-                                      Rule::dataLinePattern,         Rule::ramSectionsBeforeData,
-                                      Rule::flashSectionAfterRange,  Rule::noEndLine,
-                                      Rule::lldAssignmentEnd,        Rule::endInsideSection,
-                                      Rule::reservationLoaded,       Rule::ramContentAfterRange,
-                                      Rule::initialValuesMisaligned, Rule::rangeEndNotFlash,
-                                      Rule::rangePastFlashContent,   Rule::ramNoDataLine};
+// refuses on: flash content before the code range, or after it.
+const std::vector<Rule>& leftOutBefore() {
+  static const std::vector<Rule> rules =
+      rulesExplaining({Explains::codeStart, Explains::rangeStart});
+  return rules;
+}
+const std::vector<Rule>& leftOutAfter() {
+  static const std::vector<Rule> rules =
+      rulesExplaining({Explains::rangeEnd, Explains::afterRange});
+  return rules;
+}
 
 bool among(std::span<const Rule> rules, Rule rule) {
   return std::find(rules.begin(), rules.end(), rule) != rules.end();
 }
-
-// Findings about a map line rather than about bytes: the refusal says first
-// what the ELF file loads that the range leaves out. So do those about
-// where the file holds the code, after the byte that differs.
-constexpr std::array kMapLineRules = {Rule::dataBeforeText,          Rule::longCodeSectionName,
-                                      Rule::codeStartInOtherSection, Rule::noTextLine,
-                                      Rule::codeStartWithoutAddress, Rule::rangeStartsLate,
-                                      Rule::dataLineAssignment,      Rule::dataLineSectionName,
-                                      Rule::dataLinePattern,         Rule::ramNoDataLine};
 
 }  // namespace
 
@@ -159,11 +148,11 @@ const LinkFinding* refusalFinding(const LinkDiagnosis& d, Rule cause) {
   if (d.elfState != ElfOpen::ok || !d.mapOpened || cause == Rule::none) {
     return nullptr;
   }
-  if (among(kLeftOutBefore, cause)) {
-    return firstOf(d, kLeftOutBefore);
+  if (among(leftOutBefore(), cause)) {
+    return firstOf(d, leftOutBefore());
   }
-  if (among(kLeftOutAfter, cause)) {
-    return firstOf(d, kLeftOutAfter);
+  if (among(leftOutAfter(), cause)) {
+    return firstOf(d, leftOutAfter());
   }
   return firstOf(d, std::array{cause});
 }
@@ -171,7 +160,8 @@ const LinkFinding* refusalFinding(const LinkDiagnosis& d, Rule cause) {
 std::string refusalText(const LinkFinding& f, std::string_view fact) {
   std::string text = "[";
   text.append(f.code()).append("] ");
-  if (!fact.empty() && (among(kMapLineRules, f.rule) || f.topic() == "file offset")) {
+  if (!fact.empty() &&
+      (ruleInfo(f.rule).refusal.about == About::mapLine || f.topic() == "file offset")) {
     text.append(fact).append(": ");
   }
   return text + f.what + "; " + f.oneLineFix();
@@ -180,8 +170,8 @@ std::string refusalText(const LinkFinding& f, std::string_view fact) {
 std::string refusalSeeAlso(const LinkDiagnosis& d, const LinkFinding& f) {
   // What leaves out content at the range's end stands in the way as well,
   // whatever the refusal was: say it now rather than one link later.
-  if (among(kLeftOutBefore, f.rule) || among(kLeftOutAfter, f.rule)) {
-    for (const Rule rule : kLeftOutAfter) {
+  if (ruleInfo(f.rule).refusal.explains != Explains::none) {
+    for (const Rule rule : leftOutAfter()) {
       for (const LinkFinding& end : d.findings) {
         if (end.rule == rule && &end != &f) {
           return hintLine(d, end);

@@ -12,7 +12,10 @@ namespace {
 #define LINK_AGAIN "link again, so that the map and the ELF file are from the same link"
 
 constexpr std::array kRules = {
-    RuleInfo{Rule::noTextLine, "PF101", "code range", "name the output section of the code .text",
+    RuleInfo{Rule::noTextLine,
+             "PF101",
+             "code range",
+             "name the output section of the code .text",
              R"EX(No line of the map holds ".text".
 
 pakforge's map rules start the code range at the first line of the map that
@@ -26,8 +29,12 @@ Fix: name the output section that holds the code .text.
     before:  .code : ALIGN(0x20000) { KEEP(*(.isr_vector)) *(.text*) ... } > FLASH
     after:   .text : ALIGN(0x20000) { KEEP(*(.isr_vector)) *(.text*) ... } > FLASH
 
-LLD's map has the same line for the output section: the fix is the same.)EX"},
-    RuleInfo{Rule::dataBeforeText, "PF102", "code range",
+LLD's map has the same line for the output section: the fix is the same.)EX",
+             FixKind::safe,
+             {Explains::codeStart, 4, About::mapLine}},
+    RuleInfo{Rule::dataBeforeText,
+             "PF102",
+             "code range",
              "place the .text output section before everything that names .data",
              R"EX(A line that holds ".data" stands before any line that holds ".text".
 
@@ -44,8 +51,11 @@ names .data.
              .data : { *(.data*) } > RAM AT> FLASH
 
 The same under LLD.)EX",
-             FixKind::byHand},
-    RuleInfo{Rule::longCodeSectionName, "PF103", "code range",
+             FixKind::byHand,
+             {Explains::codeStart, 1, About::mapLine}},
+    RuleInfo{Rule::longCodeSectionName,
+             "PF103",
+             "code range",
              "name the code's output section .text (a name shorter than 16 characters keeps the "
              "address on its line)",
              R"EX(The first line holding ".text" is an output section's line without an
@@ -62,8 +72,12 @@ Fix: name the output section .text.
     after:   .text : ALIGN(0x20000) { ... } > FLASH
 
 LLD writes every address on the section's own line; its maps do not show
-this.)EX"},
-    RuleInfo{Rule::codeStartInOtherSection, "PF104", "code range",
+this.)EX",
+             FixKind::safe,
+             {Explains::codeStart, 2, About::mapLine}},
+    RuleInfo{Rule::codeStartInOtherSection,
+             "PF104",
+             "code range",
              "move what {0} holds into .text, at its start, and drop that output section: the "
              ".text output section's own line must be the first to hold .text",
              R"EX(The first line holding ".text" lies in another output section.
@@ -81,8 +95,11 @@ the section.
     after:   .text : { *(.text.Reset_Handler) *(.text*) } > FLASH
 
 The same under LLD.)EX",
-             FixKind::byHand},
-    RuleInfo{Rule::codeStartWithoutAddress, "PF105", "code range",
+             FixKind::byHand,
+             {Explains::codeStart, 3, About::mapLine}},
+    RuleInfo{Rule::codeStartWithoutAddress,
+             "PF105",
+             "code range",
              "make the .text output section's own line the first line of the map that holds .text",
              R"EX(The first line holding ".text" holds no address.
 
@@ -94,8 +111,13 @@ no code start.
 Fix: make the .text output section's own line the first line of the map
 that holds ".text": nothing naming .text before it.
 
-The same under LLD.)EX"},
-    RuleInfo{Rule::flashBeforeRange, "PF106", "code range", "move {0} into .text, at its start{1}",
+The same under LLD.)EX",
+             FixKind::safe,
+             {Explains::codeStart, 5, About::mapLine}},
+    RuleInfo{Rule::flashBeforeRange,
+             "PF106",
+             "code range",
+             "move {0} into .text, at its start{1}",
              R"EX(Flash content lies before the code range.
 
 The code range starts at the first line holding ".text", and the image holds
@@ -127,8 +149,11 @@ it, is not moved: it is emptied where it stands (. = .;), as the device's
 loader reads the image's own header; in .text it would stand before the
 vector table. LLD's map names input sections rather than patterns: the fix
 is the same; GNU ld does not load such room at all.)EX",
-             FixKind::movesLayout},
-    RuleInfo{Rule::initialValuesBeforeRange, "PF107", "code range",
+             FixKind::movesLayout,
+             {Explains::rangeStart, 7}},
+    RuleInfo{Rule::initialValuesBeforeRange,
+             "PF107",
+             "code range",
              "load the initial values of {0} after the code, as the last thing in the code's "
              "flash region (AT> that region, or AT(_sidata) after the end lines of PF204), not "
              "into .text",
@@ -154,8 +179,12 @@ after the values.
 (AT> FLASH, the code's region, does the same; the end line must then follow
 .data's load address. Where .data has a load symbol of its own, AT(_sidata),
 the lines use it.) The same under LLD.)EX",
-             FixKind::movesLayout},
-    RuleInfo{Rule::rangeStartsEarly, "PF108", "code range", LINK_AGAIN,
+             FixKind::movesLayout,
+             {Explains::rangeStart, 8}},
+    RuleInfo{Rule::rangeStartsEarly,
+             "PF108",
+             "code range",
+             LINK_AGAIN,
              R"EX(The code range starts before the flash content the ELF file loads.
 
 The image would carry whatever the ELF file holds before its code (its own
@@ -165,8 +194,12 @@ map from another link, or one edited by hand, gives such a start.
 Fix: link again, so that the map and the ELF file are from the same link,
 and give pakforge both.
 
-The same under LLD.)EX"},
-    RuleInfo{Rule::noFlashContent, "PF109", "code range",
+The same under LLD.)EX",
+             FixKind::safe,
+             {Explains::rangeStart, 9}},
+    RuleInfo{Rule::noFlashContent,
+             "PF109",
+             "code range",
              "place the code in the application's flash, from {0}: .text in a MEMORY region "
              "there (.text : { ... } > FLASH, FLASH being that region)",
              R"EX(The ELF file loads nothing into the flash.
@@ -181,8 +214,12 @@ Fix: place .text, and what it holds, in the flash region.
     after:   .text : { *(.text*) } > FLASH
 
 The same under LLD.)EX",
-             FixKind::byHand},
-    RuleInfo{Rule::rangeStartsLate, "PF110", "code range", LINK_AGAIN,
+             FixKind::byHand,
+             {Explains::rangeStart, 10}},
+    RuleInfo{Rule::rangeStartsLate,
+             "PF110",
+             "code range",
+             LINK_AGAIN,
              R"EX(The code range starts inside the section that holds the code.
 
 The map's first line holding .text gives an address after the start of the
@@ -193,7 +230,9 @@ change nothing; the image would lack the section's first bytes.
 Fix: link again, so that the map and the ELF file are from the same link,
 and give pakforge both.
 
-The same under LLD.)EX"},
+The same under LLD.)EX",
+             FixKind::safe,
+             {Explains::rangeStart, 6, About::mapLine}},
     RuleInfo{Rule::vectorTableNotAtStart, "PF111", "code range",
              "place {0} first in .text, at the code start {1}, where the vector table register "
              "points",
@@ -214,7 +253,9 @@ pattern, and keep it (KEEP).
 
 The same under LLD.)EX",
              FixKind::byHand},
-    RuleInfo{Rule::dataLineAssignment, "PF201", "range end",
+    RuleInfo{Rule::dataLineAssignment,
+             "PF201",
+             "range end",
              "move that assignment after the .data section, or write it without naming .data; "
              "end the code range with a line before .data that moves the location counter past "
              "the initial values " END_LINES,
@@ -239,8 +280,11 @@ forward reference:
              _sidata = LOADADDR(.data);
 
 The same under LLD, which needs the location counter moved (see PF205).)EX",
-             FixKind::movesLayout},
-    RuleInfo{Rule::dataLineSectionName, "PF202", "range end",
+             FixKind::movesLayout,
+             {Explains::rangeEnd, 1, About::mapLine}},
+    RuleInfo{Rule::dataLineSectionName,
+             "PF202",
+             "range end",
              "rename the output section {0} to .data",
              R"EX(The RAM data's output section is not named .data, and one of its input
 section lines is the first line holding ".data".
@@ -258,8 +302,12 @@ Fix: name the RAM data's output section .data.
     after:   .data : AT(_sidata) { _sdata = .; *(.data*) ... } > RAM
              _ram_data_start = ADDR(.data);
 
-The same under LLD.)EX"},
-    RuleInfo{Rule::dataLinePattern, "PF203", "range end",
+The same under LLD.)EX",
+             FixKind::safe,
+             {Explains::rangeEnd, 2, About::mapLine}},
+    RuleInfo{Rule::dataLinePattern,
+             "PF203",
+             "range end",
              "write that pattern so that the line does not hold .data (.dat[a] matches the same "
              "sections), or move it after .data",
              R"EX(A pattern line before .data holds ".data".
@@ -274,8 +322,12 @@ pattern .dat[a] matches the same sections), or move it after .data.
     before:  *(.data.rel.ro*)
     after:   *(.dat[a].rel.ro*)
 
-The same under LLD.)EX"},
-    RuleInfo{Rule::noEndLine, "PF204", "range end",
+The same under LLD.)EX",
+             FixKind::safe,
+             {Explains::rangeEnd, 3, About::mapLine}},
+    RuleInfo{Rule::noEndLine,
+             "PF204",
+             "range end",
              "the code range must end after the last flash content, the initial values of {0} "
              "included: end it with a line before .data that moves the location counter past "
              "them, in an expression that does not name .data " END_LINES,
@@ -301,8 +353,11 @@ own, AT(_sidata), the lines use it.
              _data_image_size = SIZEOF(.data);
 
 Under LLD the location counter itself must be moved (see PF205).)EX",
-             FixKind::movesLayout},
-    RuleInfo{Rule::lldAssignmentEnd, "PF205", "range end",
+             FixKind::movesLayout,
+             {Explains::rangeEnd, 6}},
+    RuleInfo{Rule::lldAssignmentEnd,
+             "PF205",
+             "range end",
              "move the location counter itself there " END_LINES,
              R"EX(In a map from LLD, the line that ends the code range is an assignment.
 
@@ -317,8 +372,12 @@ Fix: move the location counter itself, and assign it after.
     after:   . = _sidata + _data_image_size;
              _flash_end = .;
 
-GNU ld prints the same value for both forms.)EX"},
-    RuleInfo{Rule::endInsideSection, "PF206", "range end",
+GNU ld prints the same value for both forms.)EX",
+             FixKind::safe,
+             {Explains::rangeEnd, 7}},
+    RuleInfo{Rule::endInsideSection,
+             "PF206",
+             "range end",
              "the code range must end after the last flash content: end it with a line before "
              ".data that moves the location counter past them, in an expression that does not name "
              ".data " END_LINES,
@@ -338,8 +397,11 @@ the location counter past it.
              _flash_end = .;
 
 The same under LLD.)EX",
-             FixKind::byHand},
-    RuleInfo{Rule::flashSectionAfterRange, "PF207", "range end",
+             FixKind::byHand,
+             {Explains::rangeEnd, 8}},
+    RuleInfo{Rule::flashSectionAfterRange,
+             "PF207",
+             "range end",
              "place {0} inside .text, or in the flash before the line that ends the code range",
              R"EX(A flash section lies after the end of the code range.
 
@@ -356,8 +418,12 @@ not carry has no place in the application's link.
     after:   .text : { ... *(.apps*) } > FLASH
 
 The same under LLD.)EX",
-             FixKind::byHand},
-    RuleInfo{Rule::ramSectionsBeforeData, "PF208", "range end", "place {0} after {1}",
+             FixKind::byHand,
+             {Explains::rangeEnd, 5}},
+    RuleInfo{Rule::ramSectionsBeforeData,
+             "PF208",
+             "range end",
+             "place {0} after {1}",
              R"EX(RAM sections stand between the flash sections and .data in the map.
 
 The code range ends at the last address line before the first line holding
@@ -374,8 +440,11 @@ Fix: place those sections after .bss.
              ._stack (NOLOAD) : { ... } > RAM
 
 The same under LLD.)EX",
-             FixKind::movesLayout},
-    RuleInfo{Rule::rangeEndNotFlash, "PF209", "range end",
+             FixKind::movesLayout,
+             {Explains::rangeEnd, 4}},
+    RuleInfo{Rule::rangeEndNotFlash,
+             "PF209",
+             "range end",
              "make the last address line before .data, now {0}, the end of the flash content{1}",
              R"EX(The code range does not end in the flash.
 
@@ -394,8 +463,12 @@ goes after .data, where it says the same.
              ...
              _sapps = ORIGIN(APPS);
 
-The same under LLD.)EX"},
-    RuleInfo{Rule::rangePastFlashContent, "PF210", "range end",
+The same under LLD.)EX",
+             FixKind::safe,
+             {Explains::afterRange, 12}},
+    RuleInfo{Rule::rangePastFlashContent,
+             "PF210",
+             "range end",
              LINK_AGAIN "; or end the code range where the flash content ends",
              R"EX(The code range runs past the end of the flash content the ELF file loads.
 
@@ -406,8 +479,12 @@ after a gap.
 Fix: link again, so that the map and the ELF file are from the same link; or
 end the code range where the flash content ends.
 
-The same under LLD.)EX"},
-    RuleInfo{Rule::reservationLoaded, "PF211", "range end",
+The same under LLD.)EX",
+             FixKind::safe,
+             {Explains::afterRange, 13}},
+    RuleInfo{Rule::reservationLoaded,
+             "PF211",
+             "range end",
              "mark {0} (NOLOAD): under LLD a RAM section after one placed with AT() gets load "
              "bytes in the flash unless it is NOLOAD",
              R"EX(A RAM reservation after .bss gets load bytes in the flash.
@@ -422,8 +499,12 @@ Fix: mark the reservation NOLOAD.
     before:  ._user_heap_stack : { . = . + 0x600; ... } > RAM
     after:   ._user_heap_stack (NOLOAD) : { . = . + 0x600; ... } > RAM
 
-GNU ld gives such a section no load bytes; NOLOAD is right for both.)EX"},
-    RuleInfo{Rule::ramContentAfterRange, "PF212", "range end",
+GNU ld gives such a section no load bytes; NOLOAD is right for both.)EX",
+             FixKind::safe,
+             {Explains::rangeEnd, 9}},
+    RuleInfo{Rule::ramContentAfterRange,
+             "PF212",
+             "range end",
              "move what {0} holds into .data ({1} inside .data's braces), whose initial values "
              "the code range covers; NOLOAD would drop its contents",
              R"EX(A RAM section after .bss holds contents that the ELF file loads after the
@@ -444,7 +525,8 @@ range covers, as ST's scripts do with their RamFunc sections.
     after:   .data : AT(_sidata) { _sdata = .; *(.data*) *(.ramfunc*) ... } > RAM
 
 The same under LLD.)EX",
-             FixKind::movesLayout},
+             FixKind::movesLayout,
+             {Explains::afterRange, 10}},
     RuleInfo{Rule::symbolStale, "PF301", "symbols", LINK_AGAIN,
              R"EX(A symbol's address in the map is not the ELF file's.
 
@@ -614,7 +696,9 @@ flash, and pakforge, which reads the flash content as one block, would take
 the gap instead.
 
 Fix: link with -n (gcc -Wl,-n; ld.lld -n).)EX"},
-    RuleInfo{Rule::initialValuesMisaligned, "PF403", "file offset",
+    RuleInfo{Rule::initialValuesMisaligned,
+             "PF403",
+             "file offset",
              "align the location counter (. = ALIGN({0})) at the end of the last flash section, "
              "before the load address of the initial values is taken",
              R"EX(The initial values of .data are loaded at an address that is not a multiple
@@ -637,7 +721,8 @@ hold.
 
 Under LLD the alignment line shows the location counter before it is
 aligned; the end line after it is right.)EX",
-             FixKind::movesLayout},
+             FixKind::movesLayout,
+             {Explains::afterRange, 11}},
     RuleInfo{Rule::flashNotOneBlock, "PF404", "file offset",
              "no change is known from what this link shows: compare its script with the "
              "recipe (examples/firmware/link.ld in the sources) or the installed "
@@ -711,7 +796,9 @@ Fix: make the start of .data the last such line, after .bss.
 
 LLD prints the location counter on assignment lines: moving it to
 ADDR(.data) first makes its line show the right value.)EX"},
-    RuleInfo{Rule::ramNoDataLine, "PF502", "RAM",
+    RuleInfo{Rule::ramNoDataLine,
+             "PF502",
+             "RAM",
              "name the RAM data's output section .data, or add . = ADDR(.data); _ram_data_start = "
              "ADDR(.data); after .bss",
              R"EX(No line of the map holds both ".data" and a RAM address.
@@ -719,7 +806,9 @@ ADDR(.data) first makes its line show the right value.)EX"},
 The RAM check then starts the RAM data at 0, and the report is meaningless.
 
 Fix: name the RAM data's output section .data, or add the lines of PF501.
-The same under LLD.)EX"},
+The same under LLD.)EX",
+             FixKind::safe,
+             {Explains::afterRange, 14, About::mapLine}},
     RuleInfo{Rule::ramCheckFails, "PF503", "RAM",
              "describe only the device's RAM in the linker script: a RAM bank the device lacks, or "
              "the end of a larger RAM, must not stand in the map as an address",
@@ -899,6 +988,23 @@ const RuleInfo* findRule(std::string_view code) {
     }
   }
   return nullptr;
+}
+
+std::vector<Rule> rulesExplaining(std::initializer_list<Explains> refusals) {
+  std::vector<const RuleInfo*> found;
+  for (const RuleInfo& info : kRules) {
+    if (std::find(refusals.begin(), refusals.end(), info.refusal.explains) != refusals.end()) {
+      found.push_back(&info);
+    }
+  }
+  std::stable_sort(found.begin(), found.end(), [](const RuleInfo* a, const RuleInfo* b) {
+    return a->refusal.rank < b->refusal.rank;
+  });
+  std::vector<Rule> rules;
+  for (const RuleInfo* info : found) {
+    rules.push_back(info->rule);
+  }
+  return rules;
 }
 
 std::string fixText(Rule rule, std::initializer_list<std::string_view> names) {

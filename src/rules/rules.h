@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace pakforge {
 
@@ -71,6 +72,26 @@ enum class Rule {
 
 enum class FixKind { safe, movesLayout, byHand };
 
+// Which of the ELF check's refusals a rule can explain. Content the code
+// range leaves out before it: the map gives no code start at all
+// (codeStart), or one after the content (rangeStart). Content it leaves out
+// after it: the range ends too early (rangeEnd), or the bytes past the end
+// are wrong for another reason (afterRange).
+enum class Explains { none, codeStart, rangeStart, rangeEnd, afterRange };
+// Whether a finding is about a line of the map or about the ELF file's
+// bytes: a refusal says first what the ELF file loads that the range leaves
+// out, then the map line that is the cause.
+enum class About { bytes, mapLine };
+
+struct RefusalRole {
+  Explains explains = Explains::none;
+  // Among the rules that explain one refusal, the lowest rank found is the
+  // one said. The map's lines are the cause when they are wrong, so their
+  // rules rank first; then what the ELF file shows.
+  int rank = 0;
+  About about = About::bytes;
+};
+
 struct RuleInfo {
   Rule rule;
   std::string_view code;   // "PF101"
@@ -86,6 +107,7 @@ struct RuleInfo {
   // safe (a rename, a KEEP, NOLOAD); or it is a change aelfdump --fix never
   // makes, left to the team (byHand).
   FixKind fixKind = FixKind::safe;
+  RefusalRole refusal{};
 };
 
 // Every rule, in code order.
@@ -93,6 +115,9 @@ std::span<const RuleInfo> allRules();
 const RuleInfo& ruleInfo(Rule rule);
 // Null for a code no rule has (codes are matched without regard to case).
 const RuleInfo* findRule(std::string_view code);
+
+// The rules that explain any of `refusals`, lowest rank first.
+std::vector<Rule> rulesExplaining(std::initializer_list<Explains> refusals);
 
 // The rule's fix with `names` put in for {0}, {1} ...
 std::string fixText(Rule rule, std::initializer_list<std::string_view> names = {});
