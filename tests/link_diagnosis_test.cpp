@@ -608,7 +608,9 @@ TEST(LinkDiagnosis, FilledRoomBeforeTheCodeIsEmptiedNotMoved) {
 
 // The end lines take the names --fix writes: the recipe's, unless the link
 // has them already; the size is SIZEOF(.data), whatever .data's bounds are
-// called.
+// called. Past a RAM section that stays before .data (a NOLOAD stack, an
+// empty RAM section), the location counter is a RAM address, and the
+// initial values start where the last flash section's load image ends.
 TEST(LinkDiagnosis, EndLinesTakeTheNamesTheLinkLacks) {
   struct NamesRow {
     fs::path link;
@@ -619,6 +621,10 @@ TEST(LinkDiagnosis, EndLinesTakeTheNamesTheLinkLacks) {
       {kScripts / "nuttx/stock/gnu", Rule::noEndLine, "_sidata = .;"},
       {kScripts / "st_cubeide/stock/gnu", Rule::dataLineAssignment, "_data_image_start = .;"},
       {kScripts / "atmel_asf/stock/gnu", Rule::noEndLine, "_sidata = .;"},
+      {kScripts / "tinygo/stock/gnu", Rule::dataLineAssignment,
+       "_data_image_start = LOADADDR(.text) + SIZEOF(.text);"},
+      {kScripts / "freertos_mpu/stock/lld", Rule::dataLineAssignment,
+       "_data_image_start = LOADADDR(.text) + SIZEOF(.text);"},
   };
   for (const NamesRow& row : rows) {
     SCOPED_TRACE(row.link.string());

@@ -28,7 +28,7 @@ void initialValuesFindings(LinkDiagnosis& d, const std::vector<const FlashSpan*>
                         " lie in the flash before the code range, which starts at " +
                         quoted(d.outline.codeStart),
                     fixText(Rule::initialValuesBeforeRange, {span->section})),
-                facts, sectionNamed(facts, span->section)->header.alignment);
+                d, facts, sectionNamed(facts, span->section)->header.alignment);
   }
 }
 

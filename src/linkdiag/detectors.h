@@ -72,7 +72,13 @@ bool has(const LinkDiagnosis& d, Rule rule);
 // has free, as `f`'s lines, and the alignment they keep as its payload:
 // before .data, and .data placed at their load address. `align` is the RAM
 // data's alignment: the file keeps it for the initial values.
-void setEndLines(LinkFinding& f, const ElfFacts& facts, std::uint32_t align);
+void setEndLines(LinkFinding& f, const LinkDiagnosis& d, const ElfFacts& facts,
+                 std::uint32_t align);
+// The RAM data's own section: the RAM section loaded into the flash.
+std::string ramDataSectionOf(const ElfFacts& facts);
+// A RAM section listed between the flash sections and .data that the fix
+// of PF208 moves after it: its lines can end the code range.
+bool movedAfterData(const MapOutline& o, const MapSection& section);
 // The alignment of the RAM data whose initial values the flash holds.
 std::uint32_t ramDataAlignment(const ElfFacts& facts);
 

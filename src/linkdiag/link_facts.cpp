@@ -129,19 +129,83 @@ bool has(const LinkDiagnosis& d, Rule rule) {
                      [rule](const LinkFinding& f) { return f.rule == rule; });
 }
 
-void setEndLines(LinkFinding& f, const ElfFacts& facts, std::uint32_t align) {
+// The RAM data's own section: the RAM section loaded into the flash.
+std::string ramDataSectionOf(const ElfFacts& facts) {
+  for (const Section& s : facts.sections) {
+    if (s.loaded && inSramWindow(s.header.address) && inFlash(s.loadAddress)) {
+      return s.header.name;
+    }
+  }
+  return {};
+}
+
+bool movedAfterData(const MapOutline& o, const MapSection& section) {
+  return section.phase == MapPhase::inRange && section.haveAddress &&
+         inSramWindow(section.address) && section.name != o.dataLineSection &&
+         section.name != ".data";
+}
+
+namespace {
+
+// The last flash section the map lists before .data, and whether RAM
+// sections that stay there (NOLOAD stacks, a heap) stand between: the
+// location counter is then a RAM address where the initial values start,
+// and their start is the end of that section's load image instead.
+struct FlashEnd {
+  std::string lastFlash;
+  bool ramBetween = false;
+};
+FlashEnd flashEndOf(const MapOutline& o, const ElfFacts& facts) {
+  // The RAM data's section, as the fix names it .data.
+  auto data = std::find_if(o.sections.begin(), o.sections.end(),
+                           [](const MapSection& s) { return s.name == ".data"; });
+  if (data == o.sections.end()) {
+    const std::string name = ramDataSectionOf(facts);
+    data = std::find_if(o.sections.begin(), o.sections.end(),
+                        [&name](const MapSection& s) { return s.name == name; });
+  }
+  FlashEnd end;
+  for (auto it = data; it != o.sections.begin();) {
+    const MapSection& section = *--it;
+    if (!section.haveAddress || section.name == "/DISCARD/" || movedAfterData(o, section)) {
+      continue;
+    }
+    // An empty RAM section moves the location counter all the same; an
+    // empty flash one (the linker's own .glue_7, .iplt) ends nothing.
+    if (inFlashWindow(section.address) && section.size > 0) {
+      end.lastFlash = section.name;
+      return end;
+    }
+    end.ramBetween = end.ramBetween || !inFlashWindow(section.address);
+  }
+  return {};
+}
+
+}  // namespace
+
+void setEndLines(LinkFinding& f, const LinkDiagnosis& d, const ElfFacts& facts,
+                 std::uint32_t align) {
   const EndNames& n = *facts.endNames;
   const std::string start(n[0]);
   const std::string size(n[1]);
+  const FlashEnd end = flashEndOf(d.outline, facts);
+  const bool fromSection = end.ramBetween && !end.lastFlash.empty();
   f.lines.clear();
-  // The load address keeps the data's alignment, whatever ends before it.
+  // The load address keeps the data's alignment, whatever ends before it;
+  // past RAM sections the location counter is no flash address to align,
+  // and the alignment goes at the end of the last flash section.
   if (align >= 4) {
-    f.lines.push_back(". = ALIGN(" + std::to_string(align) + ");");
+    f.lines.push_back(". = ALIGN(" + std::to_string(align) + ");" +
+                      (fromSection ? "  /* at the end of " + end.lastFlash + " */" : ""));
   }
   // A script that places .data with AT> today must drop it for AT().
   f.lines.insert(
       f.lines.end(),
-      {start + " = .;", ". = " + start + " + " + size + ";", std::string(n[2]) + " = .;",
+      {start + " = " +
+           (fromSection ? "LOADADDR(" + end.lastFlash + ") + SIZEOF(" + end.lastFlash + ")"
+                        : std::string(".")) +
+           ";",
+       ". = " + start + " + " + size + ";", std::string(n[2]) + " = .;",
        ".data : AT(" + start + ") { ... } > RAM  /* no AT> after it: AT() sets the load address */",
        size + " = SIZEOF(.data);"});
   f.align = align >= 4 ? align : 0;

@@ -107,16 +107,6 @@ void zerosWrittenFindings(LinkDiagnosis& d, const ElfFacts& facts) {
   f.section = z.section;
 }
 
-// The RAM data's own section: the RAM section loaded into the flash.
-std::string ramDataSectionOf(const ElfFacts& facts) {
-  for (const Section& s : facts.sections) {
-    if (s.loaded && inSramWindow(s.header.address) && inFlash(s.loadAddress)) {
-      return s.header.name;
-    }
-  }
-  return {};
-}
-
 }  // namespace
 
 // No line after the code start holds .data: the symbol scan finds no end of
@@ -157,7 +147,7 @@ void dataLineFindings(LinkDiagnosis& d, const ElfFacts& facts) {
     setEndLines(
         add(d, Rule::dataLineAssignment, what + ": an assignment that names .data in an expression",
             fixText(Rule::dataLineAssignment)),
-        facts, ramDataAlignment(facts));
+        d, facts, ramDataAlignment(facts));
   } else if (!section.empty() && section == ramDataSection) {
     add(d, Rule::dataLineSectionName,
         what + ": an input section line of " + section +
@@ -269,7 +259,7 @@ void leftOutAfterFindings(LinkDiagnosis& d, const ElfFacts& facts, std::uint64_t
                     ends + ": no line before .data carries the end of the initial values of " +
                         what.ramDataSection,
                     fixText(Rule::noEndLine, {what.ramDataSection})),
-                facts, ramDataAlignment(facts));
+                d, facts, ramDataAlignment(facts));
   }
 }
 
@@ -282,9 +272,7 @@ bool ramSectionsBeforeDataFindings(LinkDiagnosis& d, bool endInRam) {
   std::vector<std::string> moved;
   bool bssAmongThem = false;
   for (const MapSection& section : o.sections) {
-    if (section.phase == MapPhase::inRange && section.haveAddress &&
-        inSramWindow(section.address) && section.name != o.dataLineSection &&
-        section.name != ".data") {
+    if (movedAfterData(o, section)) {
       ramSections += (ramSections.empty() ? "" : ", ") + section.name;
       moved.push_back(section.name);
       bssAmongThem = bssAmongThem || section.name == ".bss";
