@@ -58,7 +58,7 @@ mcuboot_slot gnu ok 3
 mcuboot_slot lld ok 3
 micropython gnu ok 2
 micropython lld ok 2
-mynewt gnu ok 3
+mynewt gnu ok 2
 mynewt lld ok 3
 nrf5_sdk gnu ok 2
 nrf5_sdk lld ok 2

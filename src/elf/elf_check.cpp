@@ -133,7 +133,13 @@ Advice layoutFix(const ElfReader& elf, const FlashLayout& layout, const ImageHea
   const std::uint64_t headers = 52 + std::uint64_t{32} * elf.segmentCount();
   const bool alignKeepsStart = derived != 0 && (derived & (derived - 1)) == 0 &&
                                header.addrExe % derived == 0 && derived >= headers;
-  if (firstMisplaced && !alignKeepsStart) {
+  // A derived offset inside the file's headers can't be reached by -n
+  // either, even where the first segment starts before the code (a NOLOAD
+  // reservation GNU ld keeps in it): the code start is the fix.
+  const std::uint64_t at = std::max<std::uint64_t>(layout.first.from, header.addrExe);
+  const bool startMisplaced = at < layout.first.to && first.offset + (at - first.physicalAddress) !=
+                                                          derivedOffsetOf(header, at);
+  if ((firstMisplaced || (startMisplaced && derived < headers)) && !alignKeepsStart) {
     return {Rule::codeStartNotAlignable,
             fixText(Rule::codeStartNotAlignable, {hexText(header.addrExe), hexText(derived, 1)})};
   }

@@ -84,10 +84,17 @@ void ramFindings(LinkDiagnosis& d, const ElfFacts& facts) {
         fixText(Rule::ramStartNotData))
         .lines = {". = ADDR(.data);", "_ram_data_start = ADDR(.data);"};
   } else if (!r.startLine.found()) {
+    // Where the RAM data's section has another name, ADDR(.data) names no
+    // section: the linker refuses it until the section is renamed.
+    const std::string ramData =
+        sectionNamed(facts, ".data") == nullptr ? ramDataSectionOf(facts) : std::string();
     add(d, Rule::ramNoDataLine,
         "no line of the map holds both .data and a RAM address, so the RAM report starts the "
         "RAM data at 0",
-        fixText(Rule::ramNoDataLine));
+        ramData.empty() ? fixText(Rule::ramNoDataLine, {"", ""})
+                        : fixText(Rule::ramNoDataLine, {", " + ramData + ",",
+                                                        " once it is so named (ADDR(.data) names "
+                                                        "no section before)"}));
   }
   if (r.endLine.found() && r.mapEnd > r.elfReservedEnd && (r.mapEnd >= RAM_LIMIT || !r.fits)) {
     const std::string line = quoted(r.endLine);

@@ -799,8 +799,8 @@ ADDR(.data) first makes its line show the right value.)EX"},
     RuleInfo{Rule::ramNoDataLine,
              "PF502",
              "RAM",
-             "name the RAM data's output section .data, or add . = ADDR(.data); _ram_data_start = "
-             "ADDR(.data); after .bss",
+             "name the RAM data's output section{0} .data, or add . = ADDR(.data); "
+             "_ram_data_start = ADDR(.data); after .bss{1}",
              R"EX(No line of the map holds both ".data" and a RAM address.
 
 The RAM check then starts the RAM data at 0, and the report is meaningless.
