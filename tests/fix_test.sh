@@ -41,7 +41,7 @@ arduino_samd lld ok 2
 atmel_asf gnu ok 2
 atmel_asf lld ok 2
 chibios gnu ok 2
-chibios lld ok 3
+chibios lld ok 2
 cmsis gnu ok 2
 cortex_m_rt gnu ok 2
 cortex_m_rt lld ok 2
@@ -59,7 +59,7 @@ mcuboot_slot lld ok 3
 micropython gnu ok 2
 micropython lld ok 2
 mynewt gnu ok 2
-mynewt lld ok 3
+mynewt lld ok 2
 nrf5_sdk gnu ok 2
 nrf5_sdk lld ok 2
 nuttx gnu ok 2

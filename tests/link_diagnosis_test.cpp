@@ -606,6 +606,25 @@ TEST(LinkDiagnosis, FilledRoomBeforeTheCodeIsEmptiedNotMoved) {
   }
 }
 
+// A RAM section PF208 moves after .bss is marked NOLOAD as well where the
+// file holds its zeros (LLD's reservation), not where it holds none (GNU
+// ld's, the same script).
+TEST(LinkDiagnosis, MovedReservationsWhoseZerosTheFileHolds) {
+  for (const auto& [link, noLoad] :
+       {std::pair<std::string, std::vector<std::string>>{"lld", {".vector_relocation"}},
+        std::pair<std::string, std::vector<std::string>>{"gnu", {}}}) {
+    SCOPED_TRACE(link);
+    const fs::path folder = kScripts / "mynewt/stock" / link;
+    const LinkDiagnosis d =
+        diagnoseLink((folder / "output.map").string(), (folder / "output.elf").string());
+    const auto found = findingsOf(d, Rule::ramSectionsBeforeData);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0]->sections, std::vector<std::string>{".vector_relocation"});
+    EXPECT_EQ(found[0]->noLoad, noLoad);
+    EXPECT_EQ(found[0]->fix.find("NOLOAD") != std::string::npos, !noLoad.empty()) << found[0]->fix;
+  }
+}
+
 // The end lines take the names --fix writes: the recipe's, unless the link
 // has them already; the size is SIZEOF(.data), whatever .data's bounds are
 // called. Past a RAM section that stays before .data (a NOLOAD stack, an

@@ -97,6 +97,17 @@ TEST(ScriptFixes, EachRuleAsAnEdit) {
        kText + "  .data : { *(.data*) } > RAM AT> FLASH\n  .bss : { *(.bss*) } > RAM\n"
                "  .stack : { . += 0x400; } > RAM\n}\n",
        "PF208"},
+      {"PF208: a reservation whose zeros the file holds is also marked NOLOAD after .bss",
+       kText + "  .stack : { . += 0x400; } > RAM\n  .data : { *(.data*) } > RAM AT> FLASH\n"
+               "  .bss : { *(.bss*) } > RAM\n}\n",
+       [](LinkDiagnosis& d) {
+         d.findings.push_back(finding(Rule::ramSectionsBeforeData));
+         d.findings.back().sections = {".stack"};
+         d.findings.back().noLoad = {".stack"};
+       },
+       kText + "  .data : { *(.data*) } > RAM AT> FLASH\n  .bss : { *(.bss*) } > RAM\n"
+               "  .stack (NOLOAD) : { . += 0x400; } > RAM\n}\n",
+       "PF208 PF208"},
       {"PF202: the RAM data's section named .data, and what names it",
        kText + "  .relocate : { *(.data*) } > RAM AT> FLASH\n  _e = ADDR(.relocate);\n}\n",
        [](LinkDiagnosis& d) {

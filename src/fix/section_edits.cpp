@@ -338,6 +338,24 @@ void dropWhatNames(Editor& e, const std::vector<std::string>& dropped) {
   }
 }
 
+// Output section `name` marked NOLOAD where the script gives it no type;
+// false when the script can't be read.
+bool markedNoLoad(Editor& e, const std::string& name, const std::string& code,
+                  const std::string& why) {
+  Sections s;
+  if (!e.load(s)) {
+    return false;
+  }
+  const Statement* st = s.find(name);
+  if (st != nullptr && st->type.empty()) {
+    e.commit(s,
+             ldscript::replaceTokens(s.script, st->first, st->first + 1,
+                                     std::string(s.script.tokenText(st->first)) + " (NOLOAD)"),
+             {code}, "marked " + name + " (NOLOAD)" + why);
+  }
+  return true;
+}
+
 }  // namespace
 
 // PF208: RAM sections between the flash sections and .data go after .bss.
@@ -365,8 +383,14 @@ void moveRamSections(Editor& e, const LinkDiagnosis& d) {
     if (st == nullptr || after == nullptr || st == after || s.indexOf(*st) > s.indexOf(*after)) {
       continue;
     }
-    e.commit(s, ldscript::moveAfter(s.script, *st, *after), {codeOf(Rule::ramSectionsBeforeData)},
+    const std::string code = codeOf(Rule::ramSectionsBeforeData);
+    e.commit(s, ldscript::moveAfter(s.script, *st, *after), {code},
              "moved " + name + " after " + after->name);
+    for (const LinkFinding* f : found) {
+      if (std::find(f->noLoad.begin(), f->noLoad.end(), name) != f->noLoad.end()) {
+        markedNoLoad(e, name, code, ", a reservation after " + after->name);
+      }
+    }
   }
 }
 
@@ -389,18 +413,9 @@ void renameDataSection(Editor& e, const LinkDiagnosis& d) {
 // PF211: a reservation after .bss is marked NOLOAD.
 void markNoLoad(Editor& e, const LinkDiagnosis& d) {
   for (const LinkFinding* f : findingsOf(d, Rule::reservationLoaded)) {
-    Sections s;
-    if (f->section.empty() || !e.load(s)) {
+    if (f->section.empty() || !markedNoLoad(e, f->section, codeOf(Rule::reservationLoaded), "")) {
       return;
     }
-    const Statement* st = s.find(f->section);
-    if (st == nullptr || !st->type.empty()) {
-      continue;
-    }
-    e.commit(s,
-             ldscript::replaceTokens(s.script, st->first, st->first + 1,
-                                     std::string(s.script.tokenText(st->first)) + " (NOLOAD)"),
-             {codeOf(Rule::reservationLoaded)}, "marked " + f->section + " (NOLOAD)");
   }
 }
 

@@ -32,6 +32,10 @@ struct LinkFinding {
   // What its edit places, as the detector decided it: the output sections
   // it moves, and the alignment it keeps (0 for none).
   std::vector<std::string> sections;
+  // Of those, the reservations whose zero bytes the file holds (LLD's
+  // sections of a location counter's move alone): after .bss they are
+  // marked NOLOAD, or LLD writes their zeros into the flash.
+  std::vector<std::string> noLoad;
   std::uint32_t align = 0;
   // The fix says "these lines" rather than writing them out: a one-line
   // form of the finding writes them after it.

@@ -266,29 +266,45 @@ void leftOutAfterFindings(LinkDiagnosis& d, const ElfFacts& facts, std::uint64_t
 // RAM sections listed between the flash sections and .data: the last line
 // with an address before .data can be theirs, and then ends the range.
 // False when there are none.
-bool ramSectionsBeforeDataFindings(LinkDiagnosis& d, bool endInRam) {
+bool ramSectionsBeforeDataFindings(LinkDiagnosis& d, const ElfFacts& facts, bool endInRam) {
   const MapOutline& o = d.outline;
   std::string ramSections;
   std::vector<std::string> moved;
+  std::vector<std::string> noLoad;
   bool bssAmongThem = false;
   for (const MapSection& section : o.sections) {
     if (movedAfterData(o, section)) {
       ramSections += (ramSections.empty() ? "" : ", ") + section.name;
       moved.push_back(section.name);
+      const Section* elf = sectionNamed(facts, section.name);
+      if (elf != nullptr && elf->zero) {
+        noLoad.push_back(section.name);
+      }
       bssAmongThem = bssAmongThem || section.name == ".bss";
     }
   }
   if (ramSections.empty()) {
     return false;
   }
-  add(d, Rule::ramSectionsBeforeData,
+  LinkFinding& f = add(
+      d, Rule::ramSectionsBeforeData,
       "RAM sections (" + ramSections + ") stand between the flash sections and .data in the map" +
           (endInRam ? ", and the line that ends the code range, " + quoted(o.rangeEnd) +
                           ", is theirs: the range's end is no flash address"
                     : ": a line of theirs whose address holds an 8 would end the code range"),
       // With .bss itself among them, they go after .data.
-      fixText(Rule::ramSectionsBeforeData, {ramSections, bssAmongThem ? ".data" : ".bss"}))
-      .sections = std::move(moved);
+      fixText(Rule::ramSectionsBeforeData, {ramSections, bssAmongThem ? ".data" : ".bss"}));
+  // Moved after .bss, a reservation whose zeros the file holds would be
+  // the next link's PF211: say its fix now.
+  std::string reservations;
+  for (const std::string& name : noLoad) {
+    reservations += (reservations.empty() ? "" : ", ") + name;
+  }
+  if (!reservations.empty()) {
+    f.fix += ", and " + fixText(Rule::reservationLoaded, {reservations});
+  }
+  f.sections = std::move(moved);
+  f.noLoad = std::move(noLoad);
   return true;
 }
 
@@ -337,7 +353,7 @@ void rangeEndFindings(LinkDiagnosis& d, const ElfFacts& facts) {
   const bool fromFlashLine = endInRam && o.lastFlashLine.found();
   leftOutAfterFindings(d, facts, fromFlashLine ? o.lastFlashAddress : d.rangeEnd,
                        fromFlashLine ? o.lastFlashLine : o.rangeEnd);
-  const bool ramSectionsFound = ramSectionsBeforeDataFindings(d, endInRam);
+  const bool ramSectionsFound = ramSectionsBeforeDataFindings(d, facts, endInRam);
   rangeEndPlaceFindings(d, endInRam, ramSectionsFound);
   zerosWrittenFindings(d, facts);
 }
