@@ -73,6 +73,8 @@ riot gnu ok 2
 riot lld ok 2
 rodata_first gnu ok 2
 rodata_first lld ok 2
+rust_bare gnu ok 2
+rust_bare lld ok 2
 st_atollic gnu ok 2
 st_atollic lld ok 2
 st_cubeide gnu ok 2

@@ -204,6 +204,20 @@ const std::vector<Row>& rows() {
        sameMap,
        sameElf,
        {"PF202", "PF204", "PF208", "PF303", "PF401", "PF502"}},
+      // .data's initial values after .bss's lines are what the end lines
+      // must cover, not a RAM section to move into .data (PF212); under
+      // LLD the alignment that ends .rodata is no flash section after the
+      // range (PF207).
+      {".bss first in RAM, .data after it (a bare-metal Rust script)",
+       kScripts / "rust_bare/stock/gnu",
+       sameMap,
+       sameElf,
+       {"PF106", "PF204", "PF208", "PF303", "PF401"}},
+      {".bss first in RAM, .data after it, under LLD",
+       kScripts / "rust_bare/stock/lld",
+       sameMap,
+       sameElf,
+       {"PF106", "PF204", "PF208", "PF304", "PF401", "PF501"}},
       {"a pattern holding .data before .data (picolibc's script)",
        kScripts / "picolibc/stock/gnu",
        sameMap,

@@ -34,6 +34,13 @@ bool assignsLocationCounter(std::string_view line) {
   return target == "." || value == "." || value == "ABSOLUTE(.)";
 }
 
+// The RAM data's own section, which a script can place after .bss (.bss
+// first in RAM): its bytes in the flash are the initial values, never a
+// section to move into .data.
+bool isRamData(const ElfFacts& facts, const Section& s) {
+  return s.header.name == ".data" || s.header.name == ramDataSectionOf(facts);
+}
+
 // A RAM section after .bss that the ELF file loads bytes of into the flash:
 // a reservation (its bytes are zero) is marked NOLOAD; one with contents
 // (code run from RAM, initial values) moves into .data, since NOLOAD would
@@ -77,7 +84,8 @@ void lldReservationFindings(LinkDiagnosis& d, const ElfFacts& facts,
   for (const Section& s : facts.sections) {
     const bool alreadySaid = said.count(s.header.name) != 0;
     if (&s != bss && s.header.allocated() && s.header.hasContent() &&
-        inSramWindow(s.header.address) && s.header.address >= bss->header.address && !alreadySaid) {
+        inSramWindow(s.header.address) && s.header.address >= bss->header.address && !alreadySaid &&
+        !isRamData(facts, s)) {
       ramSectionAfterBss(d, s,
                          s.header.name +
                              " is a RAM section after .bss with bytes in the file: once .data "
@@ -172,15 +180,40 @@ struct LeftOut {
   bool initialValues = false;
   std::string shortEnd;
 };
+// Whether LLD's map lists `endLine` among the lines of output section
+// `name` (an alignment at its end, which it shows before it aligns): LLD
+// indents a section's own lines past its four columns, where a top-level
+// assignment stands one space after them. GNU ld's map shows an assignment
+// the same wherever it stands, so that it tells nothing there.
+bool endLineInside(const MapOutline& o, const std::string& name, const MapLine& endLine) {
+  std::string_view text = endLine.text;
+  for (int column = 0; column < 4 && !text.empty(); ++column) {
+    text.remove_prefix(std::min(text.size(), text.find_first_not_of(' ')));
+    text.remove_prefix(std::min(text.size(), text.find(' ')));
+  }
+  if (!o.lld || text.find_first_not_of(' ') <= 1) {
+    return false;
+  }
+  for (std::size_t i = 0; i < o.sections.size(); ++i) {
+    if (o.sections[i].name == name) {
+      return o.sections[i].line.number <= endLine.number &&
+             (i + 1 == o.sections.size() || o.sections[i + 1].line.number > endLine.number);
+    }
+  }
+  return false;
+}
+
 LeftOut classifyLeftOut(LinkDiagnosis& d, const ElfFacts& facts,
-                        const std::vector<FlashSpan>& after, const std::string& ends) {
+                        const std::vector<FlashSpan>& after, const std::string& ends,
+                        const MapLine& endLine) {
   LeftOut out;
   const Section* bss = sectionNamed(facts, ".bss");
   for (const FlashSpan& span : after) {
     const Section* s = span.section.empty() ? nullptr : sectionNamed(facts, span.section);
     const bool ram = s != nullptr && inSramWindow(s->header.address);
     if (!ram && !span.section.empty()) {
-      if (s != nullptr && s->loaded && s->loadAddress < span.start) {
+      if (s != nullptr && s->loaded &&
+          (s->loadAddress < span.start || endLineInside(d.outline, span.section, endLine))) {
         // The range ends inside this section: its end line stops short.
         out.shortEnd = ends + ": the line that ends the code range stops " +
                        bytes(span.end - span.start) + " before the end of " + span.section +
@@ -198,7 +231,8 @@ LeftOut classifyLeftOut(LinkDiagnosis& d, const ElfFacts& facts,
     if (!ram) {
       continue;
     }
-    if (bss != nullptr && s->header.address >= bss->header.address && s != bss) {
+    if (bss != nullptr && s->header.address >= bss->header.address && s != bss &&
+        !isRamData(facts, *s)) {
       // A RAM section after .bss that the linker gives load bytes after
       // AT().
       ramSectionAfterBss(
@@ -234,7 +268,7 @@ void leftOutAfterFindings(LinkDiagnosis& d, const ElfFacts& facts, std::uint64_t
   }
   const std::string ends = "the code range ends at " + hexText(end) + ", at " + quoted(endLine) +
                            ", and leaves out " + leftOut;
-  const LeftOut what = classifyLeftOut(d, facts, after, ends);
+  const LeftOut what = classifyLeftOut(d, facts, after, ends, endLine);
   // A data line that is an assignment naming .data is said by
   // dataLineFindings, with the lines that end the range after the values.
   const bool assignmentDataLine =
