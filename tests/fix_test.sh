@@ -49,6 +49,8 @@ cubemx_f4 gnu ok 2
 cubemx_f4 lld ok 3
 freertos_mpu gnu ok 2
 freertos_mpu lld ok 2
+hc32l110 gnu ok 2
+hc32l110 lld ok 2
 libopencm3 gnu ok 2
 libopencm3 lld ok 2
 lpcxpresso gnu status 12

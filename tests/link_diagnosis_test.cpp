@@ -658,6 +658,10 @@ TEST(LinkDiagnosis, EndLinesTakeTheNamesTheLinkLacks) {
        "_data_image_start = LOADADDR(.text) + SIZEOF(.text);"},
       {kScripts / "freertos_mpu/stock/lld", Rule::dataLineAssignment,
        "_data_image_start = LOADADDR(.text) + SIZEOF(.text);"},
+      // Before the script's own ". = ORIGIN(RAM);", where the counter is
+      // still in the flash.
+      {kScripts / "hc32l110/stock/gnu", Rule::dataLineAssignment, "_sidata = .;"},
+      {kScripts / "hc32l110/stock/lld", Rule::dataLineAssignment, "_sidata = .;"},
   };
   for (const NamesRow& row : rows) {
     SCOPED_TRACE(row.link.string());
@@ -670,6 +674,10 @@ TEST(LinkDiagnosis, EndLinesTakeTheNamesTheLinkLacks) {
         << found[0]->oneLineFix();
     ASSERT_FALSE(lines.empty());
     EXPECT_TRUE(lines.back().ends_with(" = SIZEOF(.data);")) << lines.back();
+    // Said where they go when that line stands before .data, and only then.
+    EXPECT_EQ(lines.front().find(". = ORIGIN (") != std::string::npos,
+              row.link.string().find("hc32l110") != std::string::npos)
+        << lines.front();
   }
 }
 

@@ -76,6 +76,26 @@ TEST(ScriptFixes, EachRuleAsAnEdit) {
                "  _flash_end = .;\n  .data : AT(_data_image_start) { *(.data*) } > RAM\n"
                "  _data_image_size = SIZEOF(.data);\n  _sidata = LOADADDR(.data);\n}\n",
        "PF204"},
+      {"PF204: the end lines go before an assignment that sets the counter in RAM",
+       kText + "  . = ORIGIN(RAM);\n  .data : { *(.data*) } > RAM AT> FLASH\n}\n",
+       [](LinkDiagnosis& d) {
+         d.findings.push_back(finding(Rule::noEndLine));
+         d.outline.sections = {mapSection(".text", 0x08020000)};
+       },
+       kText + "  _sidata = .;\n  . = _sidata + _data_image_size;\n  _flash_end = .;\n"
+               "  . = ORIGIN(RAM);\n  .data : AT(_sidata) { *(.data*) } > RAM\n"
+               "  _data_image_size = SIZEOF(.data);\n}\n",
+       "PF204"},
+      {"PF204: an alignment of the counter moves on from it: no place for the end lines",
+       kText + "  . = ALIGN(8);\n  .data : { *(.data*) } > RAM AT> FLASH\n}\n",
+       [](LinkDiagnosis& d) {
+         d.findings.push_back(finding(Rule::noEndLine));
+         d.outline.sections = {mapSection(".text", 0x08020000)};
+       },
+       "SECTIONS\n{\n  .text : {\n    *(.text*)\n    . = ALIGN(8);\n  } > FLASH\n"
+       "  _sidata = .;\n  . = _sidata + _data_image_size;\n  _flash_end = .;\n"
+       "  .data : AT(_sidata) { *(.data*) } > RAM\n  _data_image_size = SIZEOF(.data);\n}\n",
+       "PF204 PF204"},
       {"PF201: an assignment naming .data moves after it; .data's own AT symbol stays",
        kText + "  _sidata = .;\n  _sloaded = LOADADDR(.data);\n  .data : AT(_sidata) {\n"
                "    *(.data*)\n  } > RAM\n}\n",

@@ -195,9 +195,51 @@ bool moveNamingAfterData(Editor& e, const LinkDiagnosis& d, Sections& s) {
   }
 }
 
-// Where the flash content ends before .data: `from` is the location
-// counter, when the output section before .data lies in the flash, and the
-// end of the last one that does otherwise; `lastFlash` names that section.
+// Whether an assignment sets the location counter anew (". =
+// ORIGIN(RAM);") rather than moving it on from where it stands.
+bool setsCounterAnew(const Script& script, const Statement& st) {
+  if (st.kind != StatementKind::assignment || st.name != ".") {
+    return false;
+  }
+  const std::string text = ldscript::statementText(script, st);
+  const std::string value = text.substr(std::min(text.size(), text.find('=') + 1));
+  // ". = ALIGN(4)" and ". = . + 0x100" move on from where it stands.
+  std::size_t word = 0;
+  for (std::size_t i = 0; i <= value.size(); ++i) {
+    const bool inWord = i < value.size() && (std::isalnum(static_cast<unsigned char>(value[i])) ||
+                                             value[i] == '_' || value[i] == '.');
+    if (!inWord) {
+      if (value.substr(word, i - word) == "." ||
+          (value.substr(word, i - word) == "ALIGN" && value.find(',', i) == std::string::npos)) {
+        return false;
+      }
+      word = i + 1;
+    }
+  }
+  return true;
+}
+
+// Where the end lines go: before .data, or before an assignment that sets
+// the location counter anew just before it (out of the flash), from which
+// GNU ld would otherwise take .data's address once they move it back.
+const Statement& endLinesPlace(const Sections& s) {
+  const Statement* data = s.find(".data");
+  for (std::size_t i = s.indexOf(*data); i-- > 0;) {
+    const Statement& st = s.block->body[i];
+    if (st.kind == StatementKind::outputSection) {
+      break;
+    }
+    if (setsCounterAnew(s.script, st)) {
+      return st;
+    }
+  }
+  return *data;
+}
+
+// Where the flash content ends before the end lines: `from` is the
+// location counter, when the output section before them lies in the
+// flash, and the end of the last one that does otherwise; `lastFlash`
+// names that section.
 struct FlashEnd {
   std::string from = ".";
   std::string lastFlash;
@@ -205,7 +247,7 @@ struct FlashEnd {
 FlashEnd flashEnd(const Sections& s, const LinkDiagnosis& d) {
   FlashEnd out;
   bool before = true;
-  for (std::size_t i = s.indexOf(*s.find(".data")); i-- > 0;) {
+  for (std::size_t i = s.indexOf(endLinesPlace(s)); i-- > 0;) {
     const Statement& st = s.block->body[i];
     const MapSection* section = st.kind != StatementKind::outputSection || st.name == "/DISCARD/"
                                     ? nullptr
@@ -319,7 +361,7 @@ void writeEndLines(Editor& e, const Sections& s, const EndNames& names, const Fl
   // its header's change may start at the same byte), its load region
   // dropped for AT(), and the size after it.
   std::vector<ldscript::Replacement> changes = {
-      ldscript::linesBefore(s.script, *data, lines),
+      ldscript::linesBefore(s.script, endLinesPlace(s), lines),
       ldscript::linesAfter(s.script, *data, {size + " = SIZEOF(.data);"})};
   if (data->lmaFirst != data->lmaEnd) {
     std::size_t lmaBegin = data->lmaFirst;

@@ -76,6 +76,9 @@ void setEndLines(LinkFinding& f, const LinkDiagnosis& d, const ElfFacts& facts,
                  std::uint32_t align);
 // The RAM data's own section: the RAM section loaded into the flash.
 std::string ramDataSectionOf(const ElfFacts& facts);
+// Whether the last assignment of the location counter before the RAM
+// data's section leaves it outside the flash.
+bool counterLeftFlash(const MapOutline& o, const ElfFacts& facts);
 // A RAM section listed between the flash sections and .data that the fix
 // of PF208 moves after it: its lines can end the code range.
 bool movedAfterData(const MapOutline& o, const MapSection& section);

@@ -139,6 +139,7 @@ LinkDiagnosis diagnoseLink(const std::string& mapPath, const std::string& elfPat
   ElfFacts facts;
   readElf(reader, facts);
   readFlash(d, reader, facts);
+  d.counterLeftFlash = counterLeftFlash(d.outline, facts);
   d.symbolsChecked = facts.symbolsChecked;
   codeStartFindings(d, actual, facts);
   FlashLoadProblem load;

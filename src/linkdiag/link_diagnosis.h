@@ -112,6 +112,10 @@ struct LinkDiagnosis {
   std::string elfProblem;  // why an ELF file can't be read
   bool lldMap = false;
   bool lldElf = false;
+  // The location counter stands outside the flash where .data's header is
+  // read (a ". = ORIGIN(RAM)" before it): lines that end the code range
+  // there take the end of the last flash section's load image, not ".".
+  bool counterLeftFlash = false;
 
   // What the checks read from the map, as a build reads it.
   MapFacts checked;

@@ -155,8 +155,8 @@ struct FlashEnd {
   std::string lastFlash;
   bool ramBetween = false;
 };
-FlashEnd flashEndOf(const MapOutline& o, const ElfFacts& facts) {
-  // The RAM data's section, as the fix names it .data.
+// The map's line of the RAM data's section, as the fix names it .data.
+std::vector<MapSection>::const_iterator ramDataLine(const MapOutline& o, const ElfFacts& facts) {
   auto data = std::find_if(o.sections.begin(), o.sections.end(),
                            [](const MapSection& s) { return s.name == ".data"; });
   if (data == o.sections.end()) {
@@ -164,9 +164,19 @@ FlashEnd flashEndOf(const MapOutline& o, const ElfFacts& facts) {
     data = std::find_if(o.sections.begin(), o.sections.end(),
                         [&name](const MapSection& s) { return s.name == name; });
   }
+  return data;
+}
+
+FlashEnd flashEndOf(const LinkDiagnosis& d, const ElfFacts& facts) {
+  const MapOutline& o = d.outline;
+  const auto data = ramDataLine(o, facts);
   FlashEnd end;
   for (auto it = data; it != o.sections.begin();) {
     const MapSection& section = *--it;
+    // The end lines stand before the assignment that leaves the flash.
+    if (d.counterLeftFlash && section.line.number > data->counterLine.number) {
+      continue;
+    }
     if (!section.haveAddress || section.name == "/DISCARD/" || movedAfterData(o, section)) {
       continue;
     }
@@ -183,14 +193,37 @@ FlashEnd flashEndOf(const MapOutline& o, const ElfFacts& facts) {
 
 }  // namespace
 
+bool counterLeftFlash(const MapOutline& o, const ElfFacts& facts) {
+  const auto data = ramDataLine(o, facts);
+  if (data == o.sections.end() || !data->counterLine.found() || inFlashWindow(data->counter)) {
+    return false;
+  }
+  // Set anew from the flash, not moved on inside a RAM section.
+  const MapSection* before = nullptr;
+  for (const MapSection& section : o.sections) {
+    if (section.line.number < data->counterLine.number) {
+      before = &section;
+    }
+  }
+  return before != nullptr && before->haveAddress && inFlashWindow(before->address);
+}
+
 void setEndLines(LinkFinding& f, const LinkDiagnosis& d, const ElfFacts& facts,
                  std::uint32_t align) {
   const EndNames& n = *facts.endNames;
   const std::string start(n[0]);
   const std::string size(n[1]);
-  const FlashEnd end = flashEndOf(d.outline, facts);
+  const FlashEnd end = flashEndOf(d, facts);
   const bool fromSection = end.ramBetween && !end.lastFlash.empty();
   f.lines.clear();
+  if (d.counterLeftFlash) {
+    const std::string& counter = ramDataLine(d.outline, facts)->counterLine.text;
+    const std::size_t at = counter.find(". =");
+    f.lines.push_back(
+        "/* these lines before the script's own that moves the location counter "
+        "out of the flash: " +
+        counter.substr(at == std::string::npos ? 0 : at) + " */");
+  }
   // The load address keeps the data's alignment, whatever ends before it;
   // past RAM sections the location counter is no flash address to align,
   // and the alignment goes at the end of the last flash section.

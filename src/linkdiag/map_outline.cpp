@@ -163,6 +163,21 @@ void addPattern(MapSection& section, std::string_view line, bool lld) {
   }
 }
 
+// Whether the line assigns the location counter (". = ORIGIN (RAM)"): the
+// text after the address column starts with ". =".
+bool assignsCounter(std::string_view line, const MapColumns& columns, bool lld) {
+  if (!columns.assignment || !columns.haveAddress) {
+    return false;
+  }
+  std::string_view text = columns.name;
+  if (!lld) {
+    const std::size_t hex = line.find("0x");
+    text = line.substr(hex + 2);
+    text = trimLeft(text.substr(std::min(text.size(), text.find_first_of(" \t"))));
+  }
+  return text.starts_with(". =");
+}
+
 }  // namespace
 
 OutlineScan::OutlineScan(bool sectionLinesOnly, const OutlineScan* actual)
@@ -179,10 +194,14 @@ namespace {
 // In the memory map the phase's rules and the names are looked for in one
 // search: the range is most of a large map.
 constexpr std::array<std::string_view, 3> kSeeking = {".text", ".data", "\n."};
-constexpr std::array<std::string_view, 6> kInRange = {".data",          "\n.",  "*(",
-                                                      "__entryPoint__", "loop", "Modbus"};
-constexpr std::array<std::string_view, 5> kAfterData = {"\n.", "*(", "__entryPoint__", "loop",
-                                                        "Modbus"};
+// "= ORIGIN" finds the location counter set to a region's start (". =
+// ORIGIN (RAM)"), which says where the counter stands when .data's header
+// is read; a search for every ". = " would make the scan half as fast
+// again, for assignments that only move the counter on.
+constexpr std::array<std::string_view, 7> kInRange = {
+    ".data", "\n.", "*(", "__entryPoint__", "loop", "Modbus", "= ORIGIN"};
+constexpr std::array<std::string_view, 6> kAfterData = {"\n.",  "*(",     "__entryPoint__",
+                                                        "loop", "Modbus", "= ORIGIN"};
 constexpr std::array<std::string_view, 4> kNamesAndHeading = {"__entryPoint__", "loop", "Modbus",
                                                               "Linker script"};
 constexpr std::array<std::string_view, 2> kPatterns = {"*(", "SORT"};
@@ -342,6 +361,12 @@ bool OutlineScan::onLine(const LineFeatures& features) {
 // Output sections, which one each line lies in, and what the current one
 // holds, as patterns to quote. Whether the line is an output section's.
 bool OutlineScan::trackSection(std::string_view line, const MapColumns& columns) {
+  if (inMemoryMap_ && assignsCounter(line, columns, outline_.lld)) {
+    counterLine_ = mapLine(number_, line);
+    // LLD's columns show the counter before the assignment and how far it
+    // moves; GNU ld's the value assigned.
+    counter_ = columns.address + (outline_.lld && columns.haveSize ? columns.size : 0);
+  }
   if (!outline_.lld && sectionWrapped_ && !columns.outputSection) {
     MapSection& last = outline_.sections.back();
     last.haveAddress = columns.haveAddress;
@@ -359,6 +384,8 @@ bool OutlineScan::trackSection(std::string_view line, const MapColumns& columns)
       section.haveAddress = columns.haveAddress;
       section.address = columns.address;
       section.size = columns.size;
+      section.counterLine = counterLine_;
+      section.counter = counter_;
       section.phase = !haveCodeStart_ ? MapPhase::beforeCode
                       : haveDataLine_ ? MapPhase::afterData
                                       : MapPhase::inRange;

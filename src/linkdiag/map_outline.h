@@ -27,6 +27,10 @@ struct MapSection {
   std::uint64_t address = 0;
   std::uint64_t size = 0;
   MapPhase phase = MapPhase::beforeCode;
+  // The last assignment of the location counter before this section's
+  // line (". = ORIGIN(RAM)" before .data), and the value it assigns.
+  MapLine counterLine;
+  std::uint64_t counter = 0;
   // The input section patterns the script gives it, as the map shows them
   // (GNU ld: " *(.isr_vector)"; LLD, which shows none, the pattern of each
   // input section it lists: "*(.isr_vector)"), at most kMaxPatterns.
@@ -129,6 +133,9 @@ class OutlineScan : public LineScan {
   MapOutline outline_;
   std::uint64_t number_ = 0;
   bool inMemoryMap_ = false;
+  // The last location counter assignment, for the next section.
+  MapLine counterLine_;
+  std::uint64_t counter_ = 0;
   bool haveCodeStart_ = false;
   bool haveDataLine_ = false;
   bool stopped_ = false;

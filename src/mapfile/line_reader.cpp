@@ -264,6 +264,8 @@ std::size_t findAny(std::string_view text, std::span<const std::string_view> pat
       return findAnySse2<5>(text, patterns, from);
     case 6:
       return findAnySse2<6>(text, patterns, from);
+    case 7:
+      return findAnySse2<7>(text, patterns, from);
     default:
       break;
   }
