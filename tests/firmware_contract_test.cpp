@@ -238,6 +238,11 @@ TEST(FirmwareContract, ScriptsSayWhatTheirSymbolsMark) {
   EXPECT_EQ(facts.symbols[4].named.front(),
             std::make_pair(std::string("LOADADDR"), std::string(".data")));
   EXPECT_TRUE(facts.symbols[5].sizeOf);
+  // Between sections, a symbol follows the output section before it.
+  EXPECT_EQ(facts.symbols[0].follows, "");
+  EXPECT_EQ(facts.symbols[1].follows, "");
+  EXPECT_EQ(facts.symbols[4].follows, ".rodata");
+  EXPECT_EQ(facts.symbols[5].follows, ".rodata");
   EXPECT_EQ(facts.keeps, std::vector<std::string>{"KEEP(*(.isr_vector))"});
   EXPECT_EQ(facts.discards, std::vector<std::string>{"*(.comment)"});
   EXPECT_EQ(facts.asserts, 1u);

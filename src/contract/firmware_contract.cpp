@@ -135,8 +135,17 @@ void addStatementFacts(const ldscript::Script& script, const Statement& st,
     return;
   }
   if (st.kind == StatementKind::block) {
+    std::string before;  // the output section the statements follow
     for (const Statement& inner : st.body) {
+      const std::size_t from = facts.symbols.size();
       addStatementFacts(script, inner, section, facts);
+      if (inner.kind == StatementKind::outputSection) {
+        before = inner.name;
+      } else if (section.empty()) {
+        for (std::size_t i = from; i < facts.symbols.size(); ++i) {
+          facts.symbols[i].follows = before;
+        }
+      }
     }
     return;
   }
@@ -267,7 +276,10 @@ std::vector<Meaning> meaningsOf(const LinkFacts& link, const ScriptSymbol& symbo
         return named.first == "ADDR" || named.first == "LOADADDR";
       });
   for (const ElfSection& s : link.sections) {
-    if (!s.allocated() || s.size == 0 || s.name.empty()) {
+    // The section a symbol follows may be empty (and so not allocated):
+    // its end is still what the symbol marks.
+    const bool followed = !symbol.follows.empty() && s.name == symbol.follows;
+    if (s.name.empty() || (!followed && (!s.allocated() || s.size == 0))) {
       continue;
     }
     const std::uint64_t end = std::uint64_t{s.address} + s.size;

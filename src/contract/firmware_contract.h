@@ -35,6 +35,10 @@ struct ScriptSymbol {
   // section's start, or its end.
   bool first = true;
   bool last = true;
+  // Outside any section: the output section just before it in its block
+  // ("__rodata_region_end = .;" after rodata), whose end it can mark even
+  // where that section was empty in the team's link.
+  std::string follows = {};
 };
 
 // What the scripts of one link say that the contract keeps.

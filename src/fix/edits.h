@@ -104,6 +104,7 @@ inline constexpr std::array kEndRules = {
 // applyFixes makes them, each with the rules whose findings it answers.
 void renameTextSection(Editor& e, const LinkDiagnosis& d);      // section_edits.cpp
 void moveRamSections(Editor& e, const LinkDiagnosis& d);        // section_edits.cpp
+void moveFlashSections(Editor& e, const LinkDiagnosis& d);      // section_edits.cpp
 void renameDataSection(Editor& e, const LinkDiagnosis& d);      // section_edits.cpp
 void markNoLoad(Editor& e, const LinkDiagnosis& d);             // section_edits.cpp
 void moveIntoData(Editor& e, const LinkDiagnosis& d);           // section_edits.cpp

@@ -394,6 +394,48 @@ void moveRamSections(Editor& e, const LinkDiagnosis& d) {
   }
 }
 
+// PF207: a section of the code's flash region placed after .data (a marker
+// that ends the image) goes after the last section of that region before
+// .data, so that the lines that end the code range come after it: placed after .data, whose initial
+// values are loaded with AT(), it would overlap them. A section of a flash region of its own stays:
+// what the firmware means by that region is the team's.
+void moveFlashSections(Editor& e, const LinkDiagnosis& d) {
+  for (const LinkFinding* f : findingsOf(d, Rule::flashSectionAfterRange)) {
+    Sections s;
+    if (f->section.empty() || !e.load(s)) {
+      return;
+    }
+    const Statement* st = s.find(f->section);
+    const Statement* data = s.find(".data");
+    const Statement* text = s.find(".text");
+    if (st == nullptr || data == nullptr || text == nullptr || s.indexOf(*st) < s.indexOf(*data) ||
+        st->region.empty() || e.region(st->region) != e.region(text->region)) {
+      continue;
+    }
+    // After the last section of the code's region before .data: what
+    // stands between it and .data (assignments that name .data, the end
+    // lines) stays after the moved section.
+    const Statement* last = nullptr;
+    for (std::size_t i = s.indexOf(*data); i-- > 0 && last == nullptr;) {
+      const Statement& before = s.block->body[i];
+      if (before.kind == StatementKind::outputSection && !before.region.empty() &&
+          e.region(before.region) == e.region(text->region)) {
+        last = &before;
+      }
+    }
+    std::string moved;
+    if (last != nullptr &&
+        ldscript::applyReplacements(
+            s.script,
+            {ldscript::linesAfter(s.script, *last, {ldscript::statementText(s.script, *st)}),
+             ldscript::statementRemoved(s.script, *st)},
+            moved)) {
+      e.commit(s, std::move(moved), {codeOf(Rule::flashSectionAfterRange)},
+               "moved " + f->section + " before .data, into the code range");
+    }
+  }
+}
+
 // PF101, PF103: the output section that holds the code is named .text.
 void renameTextSection(Editor& e, const LinkDiagnosis& d) {
   for (const Rule rule : {Rule::noTextLine, Rule::longCodeSectionName}) {

@@ -224,7 +224,8 @@ LeftOut classifyLeftOut(LinkDiagnosis& d, const ElfFacts& facts,
         add(d, Rule::flashSectionAfterRange,
             span.section + " is a flash section after the end of the code range, " +
                 quoted(d.outline.rangeEnd),
-            fixText(Rule::flashSectionAfterRange, {span.section}));
+            fixText(Rule::flashSectionAfterRange, {span.section}))
+            .section = span.section;
       }
       continue;
     }

@@ -410,15 +410,20 @@ What the script places in the flash after the line that ends the code range
 such as an apps or a storage area, with its own start symbol) is left out of
 the image, and the range may end past the device's flash.
 
-Fix: place that section inside .text, or in the code's flash region before
-the line that ends the code range. A region of its own that the image must
-not carry has no place in the application's link.
+Fix: place that section in the code's flash region before the line that
+ends the code range, or inside .text. A region of its own that the image
+must not carry has no place in the application's link; moving a section of
+one is left to you.
 
-    before:  .apps : { *(.apps*) } > APPS
-    after:   .text : { ... *(.apps*) } > FLASH
+    before:  .data : { ... } > RAM AT> FLASH
+             ...
+             .last_section : { LONG(0xE015E015) } > FLASH
+    after:   .last_section : { LONG(0xE015E015) ... } > FLASH
+             ...
+             .data : AT(...) { ... } > RAM
 
 The same under LLD.)EX",
-             FixKind::byHand,
+             FixKind::movesLayout,
              {Explains::rangeEnd, 5}},
     RuleInfo{Rule::ramSectionsBeforeData,
              "PF208",

@@ -9,6 +9,6 @@ defines=(-DVECTORS_SECTION='".exc_vector_table"' -DSTACK_WORDS=256
 link_flags=(-Wl,--gc-sections)
 # LLD 14 does not know ALIGN_WITH_INPUT.
 linkers=(gnu)
-fixes=(TEXTNAME VECTORS OFFSET KEEP DATANAME END RAMSTART)
+fixes=(TEXTNAME VECTORS OFFSET KEEP DATANAME END APPS RAMSTART)
 # The edits aelfdump --link must name for the stock form, by linker.
 named_gnu=(TEXTNAME KEEP)
