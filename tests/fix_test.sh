@@ -56,7 +56,7 @@ libopencm3 lld ok 2
 lpcxpresso gnu status 12
 lpcxpresso lld status 12
 mbed gnu ok 2
-mcuboot_slot gnu ok 3
+mcuboot_slot gnu ok 2
 mcuboot_slot lld ok 3
 micropython gnu ok 2
 micropython lld ok 2

@@ -157,12 +157,13 @@ const std::vector<Row>& rows() {
        sameElf,
        {"PF106", "PF201", "PF303", "PF401", "PF504"}},
       // The reservation of an MCUboot slot emptied, no -n: GNU ld loads
-      // the file's own headers in the room before the code.
+      // the file's own headers in the room before the code. -n alone would
+      // put .text right after them, not at 0x200: it wants ALIGN(0x200) too.
       {"the ELF file's headers loaded before the code",
        kScripts / "mcuboot_slot/between/gnu",
        sameMap,
        sameElf,
-       {"PF402", "PF504"}},
+       {"PF401", "PF504"}},
       {"the initial values loaded before the code",
        kFirmware / "recipe",
        sameMap,
@@ -618,6 +619,13 @@ TEST(LinkDiagnosis, FilledRoomBeforeTheCodeIsEmptiedNotMoved) {
   for (const LinkFinding* f : findingsOf(gnu, Rule::flashBeforeRange)) {
     EXPECT_EQ(f->sections, std::vector<std::string>{".vector_table"});
   }
+  // .text aligned for where the code starts once the vector table is in
+  // it (0x08020200), not for the code range's start today (0x08020440);
+  // -n alone would put it right after the file's headers.
+  const auto aligned = findingsOf(gnu, Rule::textNotAtOffset);
+  ASSERT_EQ(aligned.size(), 1u);
+  EXPECT_EQ(aligned[0]->align, 0x200u);
+  EXPECT_EQ(aligned[0]->lines, std::vector<std::string>{".text : ALIGN(0x200)"});
 }
 
 // A RAM section PF208 moves after .bss is marked NOLOAD as well where the

@@ -117,6 +117,27 @@ FlashLayout flashLayout(const ElfReader& elf, const ImageHeader& header) {
   return layout;
 }
 
+// What -n alone does not fix: the page put the code at the derived offset,
+// or loaded the file's headers before it, but -n puts the first section
+// right after the headers, at a multiple of its own alignment, which must
+// then be that offset (0x200 for a code start 0x200 into the flash). Where
+// aligning .text to it is possible, that goes with -n.
+Advice noPageAlignAdvice(const ElfReader& elf, std::uint32_t addrExe) {
+  const std::uint64_t derived = elfCodeOffset(addrExe);
+  const std::uint64_t headers = 52 + std::uint64_t{32} * elf.segmentCount();
+  const bool alignable = derived != 0 && (derived & (derived - 1)) == 0 && addrExe % derived == 0 &&
+                         derived >= headers;
+  const ElfSection* code = findSectionLoadedAt(elf, addrExe);
+  const std::uint64_t align = code == nullptr ? 1 : std::max<std::uint64_t>(code->alignment, 1);
+  if (alignable && code != nullptr && code->loadAddress == addrExe &&
+      (headers + align - 1) / align * align != derived) {
+    return {Rule::textNotAtOffset,
+            fixText(Rule::textNotAtOffset,
+                    {hexText(derived, 1), ", and link with -n (no page alignment of segments)"})};
+  }
+  return {Rule::pageAlignedSegments, fixText(Rule::pageAlignedSegments)};
+}
+
 // What to change so that the file holds the flash content as one block from
 // the derived offset, for the cause the layout shows; empty when it shows
 // none.
@@ -151,7 +172,7 @@ Advice layoutFix(const ElfReader& elf, const FlashLayout& layout, const ImageHea
                  layout.pageAligned ? ", and link with -n (no page alignment of segments)" : ""})};
   }
   if (!firstMisplaced && layout.pageAligned) {
-    return {Rule::pageAlignedSegments, fixText(Rule::pageAlignedSegments)};
+    return noPageAlignAdvice(elf, header.addrExe);
   }
   if (!firstMisplaced && layout.misaligned) {
     const ElfSegment& s = layout.misalignedSegment;
@@ -469,9 +490,9 @@ bool checkRange(ElfReader& elf, const ImageHeader& header, HeaderSource source, 
       } else if (section == nullptr && part.segment.offset == 0) {
         // No section's bytes: the file's own headers, which the linker loads
         // in the segment when the page before the code has room for them.
-        cause = Rule::pageAlignedSegments;
-        problem =
-            check.fact + ": the ELF file's own headers, loaded with the code; " + fixText(cause);
+        const Advice advice = noPageAlignAdvice(elf, header.addrExe);
+        cause = advice.rule;
+        problem = check.fact + ": the ELF file's own headers, loaded with the code; " + advice.text;
       }
       return false;
     }

@@ -59,9 +59,11 @@ void offsetFindings(LinkDiagnosis& d, const ElfFacts& facts, const ElfReader& el
           ? layout.fix
           : fixText(rule, {hexText(start), hexText(elfCodeOffset(header.addrExe), 1)}));
   if (rule == Rule::textNotAtOffset) {
-    // The header of .text the fix writes.
-    d.findings.back().lines = {".text : ALIGN(" + hexText(layout.derived, 1) + ")"};
-    d.findings.back().align = static_cast<std::uint32_t>(layout.derived);
+    // The header of .text the fix writes: aligned to the offset derived
+    // from where the code starts once .text holds what lies before it.
+    const std::uint32_t derived = elfCodeOffset(header.addrExe);
+    d.findings.back().lines = {".text : ALIGN(" + hexText(derived, 1) + ")"};
+    d.findings.back().align = derived;
   }
 }
 
