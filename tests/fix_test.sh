@@ -57,7 +57,7 @@ lpcxpresso gnu status 12
 lpcxpresso lld status 12
 mbed gnu ok 2
 mcuboot_slot gnu ok 2
-mcuboot_slot lld ok 3
+mcuboot_slot lld ok 2
 micropython gnu ok 2
 micropython lld ok 2
 mynewt gnu ok 2

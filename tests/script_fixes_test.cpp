@@ -200,8 +200,8 @@ TEST(ScriptFixes, EachRuleAsAnEdit) {
        "  .text : {\n    __vectors_moved_start = .;\n    __vectors_start = .;\n"
        "    KEEP(*(.vectors))\n    __vectors_moved_end = .;\n    *(.text*)\n  } > FLASH\n}\n",
        "PF106 PF106 PF106"},
-      {"PF106: a filled room for another loader's header is emptied where it stands, and the "
-       "alignment reckoned with it waits for the next link",
+      {"PF106: a filled room for another loader's header, in a region of its own, is emptied "
+       "where it stands; the code's start stays, and so does the alignment reckoned for it",
        "SECTIONS\n{\n  .hdr : {\n    FILL(0xFFFFFFFF)\n    . = . + 0x200;\n  } > HEADER\n"
        "  .vt : {\n    KEEP(*(.isr_vector))\n  } > FLASH\n"
        "  .text : {\n    *(.text*)\n  } > FLASH\n}\n",
@@ -209,9 +209,23 @@ TEST(ScriptFixes, EachRuleAsAnEdit) {
          d.findings.push_back(finding(Rule::flashBeforeRange));
          d.findings.back().sections = {".hdr", ".vt"};
          d.findings.push_back(finding(Rule::textNotAtOffset));
-         d.findings.back().align = 0x20000;
+         d.findings.back().align = 0x200;
        },
        "SECTIONS\n{\n  .hdr : {\n    . = .;\n  } > HEADER\n"
+       "  .text : ALIGN(0x200) {\n    KEEP(*(.isr_vector))\n    *(.text*)\n  } > FLASH\n}\n",
+       "PF106 PF106 PF106 PF401"},
+      {"PF106: the same room in the code's region: the code moves down, and the alignment "
+       "reckoned with the room waits for the next link",
+       "SECTIONS\n{\n  .hdr : {\n    FILL(0xFFFFFFFF)\n    . = . + 0x200;\n  } > FLASH\n"
+       "  .vt : {\n    KEEP(*(.isr_vector))\n  } > FLASH\n"
+       "  .text : {\n    *(.text*)\n  } > FLASH\n}\n",
+       [](LinkDiagnosis& d) {
+         d.findings.push_back(finding(Rule::flashBeforeRange));
+         d.findings.back().sections = {".hdr", ".vt"};
+         d.findings.push_back(finding(Rule::textNotAtOffset));
+         d.findings.back().align = 0x200;
+       },
+       "SECTIONS\n{\n  .hdr : {\n    . = .;\n  } > FLASH\n"
        "  .text : {\n    KEEP(*(.isr_vector))\n    *(.text*)\n  } > FLASH\n}\n",
        "PF106 PF106 PF106"},
       {"PF106: a section of data words before .text is content, moved, not emptied as room",

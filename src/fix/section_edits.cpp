@@ -544,7 +544,11 @@ void moveIntoText(Editor& e, const LinkDiagnosis& d) {
     // Room for another header (MCUboot's, filled): the device's loader
     // reads the image's own, so nothing goes into .text for it.
     if (onlyReserves(*st)) {
-      if (emptySection(e, s, *st, codeOf(Rule::flashBeforeRange))) {
+      // In a region of its own the room keeps its place, and the code
+      // start with it; in the code's region the code moves down.
+      const bool ownRegion = !st->region.empty() && !text->region.empty() &&
+                             e.region(st->region) != e.region(text->region);
+      if (emptySection(e, s, *st, codeOf(Rule::flashBeforeRange)) && !ownRegion) {
         e.flashStartMoves();
       }
       continue;

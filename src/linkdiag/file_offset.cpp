@@ -19,10 +19,12 @@ void offsetFindings(LinkDiagnosis& d, const ElfFacts& facts, const ElfReader& el
   // With flash sections before the range, the code will start where they
   // do, once they are moved into .text: judge the offset of that. Initial
   // values before the range move after the code instead.
+  // Room a FILL keeps for a boot loader's header is emptied where it
+  // stands, not moved: in a region of its own, the code starts after it.
   std::uint64_t start = d.rangeStart;
   for (const FlashSpan& span : d.flash) {
     const Section* s = span.section.empty() ? nullptr : sectionNamed(facts, span.section);
-    if (span.start < start && (s == nullptr || !inSramWindow(s->header.address))) {
+    if (span.start < start && (s == nullptr || (!inSramWindow(s->header.address) && !s->filled))) {
       start = span.start;
     }
   }
