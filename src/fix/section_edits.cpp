@@ -396,9 +396,10 @@ void moveRamSections(Editor& e, const LinkDiagnosis& d) {
 
 // PF207: a section of the code's flash region placed after .data (a marker
 // that ends the image) goes after the last section of that region before
-// .data, so that the lines that end the code range come after it: placed after .data, whose initial
-// values are loaded with AT(), it would overlap them. A section of a flash region of its own stays:
-// what the firmware means by that region is the team's.
+// .data, so that the lines that end the code range come after it: after
+// .data, whose initial values are loaded with AT(), it would overlap them.
+// A section of a flash region of its own stays: what the firmware means by
+// that region is the team's.
 void moveFlashSections(Editor& e, const LinkDiagnosis& d) {
   for (const LinkFinding* f : findingsOf(d, Rule::flashSectionAfterRange)) {
     Sections s;
