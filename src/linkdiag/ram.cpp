@@ -28,6 +28,34 @@ bool namesStackTop(std::string_view line) {
   return lower.find("stack") != std::string::npos || lower == "_sp" || lower == "__sp";
 }
 
+// Where the RAM report starts the RAM data: a line of the map that holds
+// .data and another RAM address than .data's, or none at all.
+void ramStartFindings(LinkDiagnosis& d, const ElfFacts& facts) {
+  const RamFacts& r = d.ram;
+  if (r.startLine.found() && r.mapStart != r.elfStart) {
+    add(d, Rule::ramStartNotData,
+        "the RAM report takes the start of the RAM data, " + hexText(r.mapStart) + ", from " +
+            quoted(r.startLine) +
+            " (the last line holding both .data and a RAM address), not "
+            "the start of .data, " +
+            hexText(r.elfStart),
+        fixText(Rule::ramStartNotData))
+        .lines = {". = ADDR(.data);", "_ram_data_start = ADDR(.data);"};
+  } else if (!r.startLine.found()) {
+    // Where the RAM data's section has another name, ADDR(.data) names no
+    // section: the linker refuses it until the section is renamed.
+    const std::string ramData =
+        sectionNamed(facts, ".data") == nullptr ? ramDataSectionOf(facts) : std::string();
+    add(d, Rule::ramNoDataLine,
+        "no line of the map holds both .data and a RAM address, so the RAM report starts the "
+        "RAM data at 0",
+        ramData.empty() ? fixText(Rule::ramNoDataLine, {"", ""})
+                        : fixText(Rule::ramNoDataLine, {", " + ramData + ",",
+                                                        " once it is so named (ADDR(.data) names "
+                                                        "no section before)"}));
+  }
+}
+
 }  // namespace
 
 void ramFindings(LinkDiagnosis& d, const ElfFacts& facts) {
@@ -74,28 +102,7 @@ void ramFindings(LinkDiagnosis& d, const ElfFacts& facts) {
                                 bytes(r.elfBssEnd - r.elfStart) + "), and with its " +
                                 "reservations to " + hexText(r.elfReservedEnd) + " (" +
                                 bytes(r.elfReservedEnd - r.elfStart) + ")";
-  if (r.startLine.found() && r.mapStart != r.elfStart) {
-    add(d, Rule::ramStartNotData,
-        "the RAM report takes the start of the RAM data, " + hexText(r.mapStart) + ", from " +
-            quoted(r.startLine) +
-            " (the last line holding both .data and a RAM address), not "
-            "the start of .data, " +
-            hexText(r.elfStart),
-        fixText(Rule::ramStartNotData))
-        .lines = {". = ADDR(.data);", "_ram_data_start = ADDR(.data);"};
-  } else if (!r.startLine.found()) {
-    // Where the RAM data's section has another name, ADDR(.data) names no
-    // section: the linker refuses it until the section is renamed.
-    const std::string ramData =
-        sectionNamed(facts, ".data") == nullptr ? ramDataSectionOf(facts) : std::string();
-    add(d, Rule::ramNoDataLine,
-        "no line of the map holds both .data and a RAM address, so the RAM report starts the "
-        "RAM data at 0",
-        ramData.empty() ? fixText(Rule::ramNoDataLine, {"", ""})
-                        : fixText(Rule::ramNoDataLine, {", " + ramData + ",",
-                                                        " once it is so named (ADDR(.data) names "
-                                                        "no section before)"}));
-  }
+  ramStartFindings(d, facts);
   if (r.endLine.found() && r.mapEnd > r.elfReservedEnd && (r.mapEnd >= RAM_LIMIT || !r.fits)) {
     const std::string line = quoted(r.endLine);
     if (!r.fits) {
