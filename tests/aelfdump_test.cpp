@@ -23,7 +23,7 @@ std::string hex32(std::uint32_t value) {
 
 const std::string kUsage =
     "usage: aelfdump [--json] [--elf ELF] IMAGE\n"
-    "       aelfdump [--json] --link MAP ELF\n"
+    "       aelfdump [--json] --link MAP ELF [--script SCRIPT]\n"
     "       aelfdump --explain CODE\n"
     "       aelfdump --fix SCRIPT [--write] -- LINK COMMAND...\n"
     "       aelfdump --help | --version\n";
@@ -188,6 +188,19 @@ TEST_F(Aelfdump, HelpVersionAndOptionsAnywhere) {
        2,
        "",
        "aelfdump: --link takes the ELF file as its second path, not with --elf\n" + kUsage},
+      // The script the link was made with, read for .data's own load symbol.
+      {{"--script", "app.ld", "../prog.alf"},
+       2,
+       "",
+       "aelfdump: --script goes with --link\n" + kUsage},
+      {{"--link", "../output.map", "../output.elf", "--script"},
+       2,
+       "",
+       "aelfdump: --script needs the linker script's path\n" + kUsage},
+      {{"--link", "../output.map", "../output.elf", "--script", "none.ld"},
+       1,
+       "",
+       "aelfdump: can't open 'none.ld'\n"},
       // A problem's explanation, by its code, in any case.
       {{"--explain", "PF204"}, 0, "PF204 (range end): No line before .data carries", ""},
       {{"--explain", "pf403"}, 0, "PF403 (file offset): ", ""},
@@ -227,6 +240,11 @@ TEST_F(Aelfdump, HelpVersionAndOptionsAnywhere) {
     const Outcome r = dump({"--explain", code});
     EXPECT_TRUE(r.out.ends_with(end)) << code << ": " << r.out;
   }
+  // A file that reads as no script is said with where, status 10.
+  const Outcome noScript =
+      dump({"--link", "../output.map", "../output.elf", "--script", "../prog.alf"});
+  EXPECT_EQ(noScript.status, 10);
+  EXPECT_EQ(noScript.err.rfind("aelfdump: ../prog.alf:", 0), 0u) << noScript.err;
   const Outcome unknown = dump({"--explain", "PF999"});
   EXPECT_EQ(unknown.status, 2);
   EXPECT_EQ(unknown.err.rfind("aelfdump: no problem has the code 'PF999'; the codes are PF101 ", 0),

@@ -628,6 +628,32 @@ TEST(LinkDiagnosis, FilledRoomBeforeTheCodeIsEmptiedNotMoved) {
   EXPECT_EQ(aligned[0]->lines, std::vector<std::string>{".text : ALIGN(0x200)"});
 }
 
+// Given the script's own AT(SYMBOL) for the RAM data (Atmel's .relocate
+// AT (_etext)), the end lines start from it, as --fix writes them; without
+// the script, from the recipe's name.
+TEST(LinkDiagnosis, EndLinesStartFromTheScriptsOwnLoadSymbol) {
+  const fs::path link = kScripts / "atmel_asf/stock/gnu";
+  const std::string map = (link / "output.map").string();
+  const std::string elf = (link / "output.elf").string();
+  for (const auto& [symbols, start] :
+       {std::pair<std::vector<std::pair<std::string, std::string>>, std::string>{
+            {{".relocate", "_etext"}}, "_etext"},
+        std::pair<std::vector<std::pair<std::string, std::string>>, std::string>{
+            {{".text", "_other"}}, "_sidata"}}) {
+    SCOPED_TRACE(start);
+    const LinkDiagnosis d = diagnoseLink(map, elf, nullptr, symbols);
+    const auto found = findingsOf(d, Rule::noEndLine);
+    ASSERT_EQ(found.size(), 1u);
+    const std::vector<std::string>& lines = found[0]->lines;
+    const auto has = [&lines](const std::string& line) {
+      return std::find(lines.begin(), lines.end(), line) != lines.end();
+    };
+    EXPECT_TRUE(has(". = " + start + " + _data_image_size;")) << found[0]->oneLineFix();
+    // The script's own symbol stays where the script sets it.
+    EXPECT_EQ(has(start + " = .;"), start == "_sidata") << found[0]->oneLineFix();
+  }
+}
+
 // A RAM section PF208 moves after .bss is marked NOLOAD as well where the
 // file holds its zeros (LLD's reservation), not where it holds none (GNU
 // ld's, the same script).

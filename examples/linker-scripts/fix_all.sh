@@ -69,10 +69,11 @@ for origin in "${origins[@]}"; do
     start=$(now)
     (cd "$run" && "${command[@]}" >/dev/null 2>&1) || true
     one_link=$(($(now) - start))
-    # What aelfdump --link advises for that link, to hold against the edits.
+    # What aelfdump --link advises for that link, given the script, to hold
+    # against the edits.
     : >"$run/advice.txt"
     [ ! -f "$run/out.elf" ] ||
-      "$aelfdump" --link "$run/out.map" "$run/out.elf" >"$run/advice.txt" 2>&1 || true
+      "$aelfdump" --link "$run/out.map" "$run/out.elf" --script "$run/stock.ld" >"$run/advice.txt" 2>&1 || true
     start=$(now)
     status=0
     (cd "$run" && "$aelfdump" --fix script.ld --write -- "${command[@]}") >"$run/fix.txt" 2>&1 ||
@@ -131,6 +132,6 @@ for origin in "${origins[@]}"; do
     fi
   done
 done
-echo "the lines --link gives to end the code range are the ones --fix writes on" \
+echo "the lines --link --script gives to end the code range are the ones --fix writes on" \
   "$advice_same of $advice_runs runs${advice_differs[*]:+ (not on: ${advice_differs[*]})}" >&2
 exit $((failures > 0))

@@ -29,17 +29,6 @@ constexpr int kMaxRounds = 4;
 // script a team writes by hand.
 constexpr std::size_t kMaxFiles = 64;
 
-bool readText(const std::string& path, std::string& text) {
-  std::ifstream in;
-  if (!openInputFile(path, std::ios::binary, in)) {
-    return false;
-  }
-  std::ostringstream all;
-  all << in.rdbuf();
-  text = all.str();
-  return !in.bad();
-}
-
 std::string folderOf(const std::string& path) {
   const std::size_t separator = platform::lastSeparator(path);
   return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
@@ -85,7 +74,7 @@ int readFiles(const std::string& script, const fix::LinkCommand& command,
               std::vector<ScriptFile>& files) {
   std::string text;
   platform::FileId id;
-  if (!readText(script, text) || !platform::fileId(script, id)) {
+  if (!readWholeFile(script, text) || !platform::fileId(script, id)) {
     std::cerr << "aelfdump: can't open '" << script << "'\n";
     return 1;
   }
@@ -128,7 +117,7 @@ int readFiles(const std::string& script, const fix::LinkCommand& command,
       if (known) {
         continue;
       }
-      if (files.size() >= kMaxFiles || !readText(found, text)) {
+      if (files.size() >= kMaxFiles || !readWholeFile(found, text)) {
         std::cerr << "aelfdump: can't read '" << found << "', which " << files[i].path
                   << " includes\n";
         return 1;
@@ -220,7 +209,7 @@ std::string inFileForm(const std::string& original, const std::string& text) {
 int writeFiles(const std::vector<ScriptFile>& files) {
   for (const ScriptFile& f : files) {
     std::string now;
-    if (!readText(f.path, now) || now != f.original) {
+    if (!readWholeFile(f.path, now) || now != f.original) {
       std::cerr << "aelfdump: '" << f.path
                 << "' changed while --fix ran: no file was changed; run --fix again on what it "
                    "holds now\n";
@@ -423,7 +412,7 @@ LinkEnd linkCopies(FixRun& run, int round, int& status) {
     return LinkEnd::failed;
   }
   std::string output;
-  readText(run.log, output);
+  readWholeFile(run.log, output);
   output = teamPaths(output, run.teamNames());
   const bool linked = result.started && result.signal == 0 && result.status == 0;
   if (linked) {

@@ -8,6 +8,9 @@
 #include "driver/build_image.h"
 #include "fix/script_fixes.h"
 #include "format/hex_text.h"
+#include "format/input_file.h"
+#include "ldscript/script.h"
+#include "ldscript/script_edit.h"
 #include "linkdiag/link_diagnosis.h"
 
 namespace pakforge::aelfdump {
@@ -331,8 +334,49 @@ int explainRule(const std::string& code) {
   return 0;
 }
 
-int dumpLink(const std::string& mapPath, const std::string& elfPath, bool json) {
-  const LinkDiagnosis d = diagnoseLink(mapPath, elfPath);
+namespace {
+
+// The output sections' own AT(SYMBOL) in the SECTIONS blocks of the script
+// at `path`: 0, or the exit status after saying why it can't be opened (1)
+// or read as a script (10).
+int readAtSymbols(const std::string& path,
+                  std::vector<std::pair<std::string, std::string>>& symbols) {
+  std::string text;
+  if (!readWholeFile(path, text)) {
+    std::cerr << "aelfdump: can't open '" << path << "'\n";
+    return 1;
+  }
+  ldscript::Script script;
+  ldscript::ParseError error;
+  if (!ldscript::parseScript(text, script, error)) {
+    std::cerr << "aelfdump: " << path << ":" << ldscript::errorText(error) << "\n";
+    return kScriptUnreadable;
+  }
+  for (const ldscript::Statement& block : script.statements) {
+    if (block.kind != ldscript::StatementKind::block || block.name != "SECTIONS") {
+      continue;
+    }
+    for (const ldscript::Statement& st : block.body) {
+      if (st.kind == ldscript::StatementKind::outputSection) {
+        if (std::string symbol = ldscript::atSymbol(script, st); !symbol.empty()) {
+          symbols.emplace_back(st.name, std::move(symbol));
+        }
+      }
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+int dumpLink(const std::string& mapPath, const std::string& elfPath, bool json,
+             const std::string& scriptPath) {
+  std::vector<std::pair<std::string, std::string>> atSymbols;
+  if (const int status = scriptPath.empty() ? 0 : readAtSymbols(scriptPath, atSymbols);
+      status != 0) {
+    return status;
+  }
+  const LinkDiagnosis d = diagnoseLink(mapPath, elfPath, nullptr, std::move(atSymbols));
   if (!d.mapOpened) {
     std::cerr << "aelfdump: can't open '" << mapPath << "'\n";
     return 1;

@@ -14,7 +14,7 @@ namespace {
 
 constexpr std::string_view kUsage =
     "usage: aelfdump [--json] [--elf ELF] IMAGE\n"
-    "       aelfdump [--json] --link MAP ELF\n"
+    "       aelfdump [--json] --link MAP ELF [--script SCRIPT]\n"
     "       aelfdump --explain CODE\n"
     "       aelfdump --fix SCRIPT [--write] -- LINK COMMAND...\n"
     "       aelfdump --help | --version\n";
@@ -32,6 +32,7 @@ struct Arguments {
   // After --fix SCRIPT and "--": the link command.
   std::vector<std::string> command;
   std::optional<std::string> elf;
+  std::optional<std::string> script;  // with --link: the script the link was made with
   std::optional<std::string> explain;
   std::vector<std::string> positional;
   std::string error;  // what is wrong with them, if anything
@@ -79,6 +80,10 @@ Arguments parseArguments(const std::vector<std::string>& args) {
       a.error = a.explain ? "--explain is given twice" : "--explain needs a problem's code";
     } else if (arg == "--link") {
       a.link = true;
+    } else if (arg == "--script" && i + 1 < args.size() && !a.script) {
+      a.script = args[++i];
+    } else if (arg == "--script") {
+      a.error = a.script ? "--script is given twice" : "--script needs the linker script's path";
     } else {
       a.error = "unknown option '" + std::string(arg) + "'";
     }
@@ -86,7 +91,7 @@ Arguments parseArguments(const std::vector<std::string>& args) {
   if (!a.error.empty() || a.help || a.version) {
     return a;
   }
-  if (a.fix && (a.link || a.elf || a.json || a.explain || !a.positional.empty())) {
+  if (a.fix && (a.link || a.elf || a.json || a.explain || a.script || !a.positional.empty())) {
     a.error = "--fix takes a script, --write and, after --, the link command";
   } else if (a.fix && a.command.empty()) {
     a.error = "--fix needs the link command after --";
@@ -94,10 +99,12 @@ Arguments parseArguments(const std::vector<std::string>& args) {
     a.error = "--write goes with --fix";
   } else if (a.program != pakforge::fix::ProgramKind::unknown && !a.fix) {
     a.error = "--driver and --linker go with --fix";
-  } else if (a.explain && (a.link || a.elf || a.json || !a.positional.empty())) {
+  } else if (a.explain && (a.link || a.elf || a.json || a.script || !a.positional.empty())) {
     a.error = "--explain takes a code alone";
   } else if (a.explain || a.fix) {
     return a;
+  } else if (a.script && !a.link) {
+    a.error = "--script goes with --link";
   } else if (a.link && a.elf) {
     a.error = "--link takes the ELF file as its second path, not with --elf";
   } else if (a.link && a.positional.size() != 2) {
@@ -132,7 +139,8 @@ int main(int argc, char** argv) {
     return pakforge::aelfdump::fixScript(*a.fix, a.command, {a.write, a.program});
   }
   if (a.link) {
-    return pakforge::aelfdump::dumpLink(a.positional[0], a.positional[1], a.json);
+    return pakforge::aelfdump::dumpLink(a.positional[0], a.positional[1], a.json,
+                                        a.script.value_or(""));
   }
   return pakforge::aelfdump::dumpImage(a.positional.front(), a.json, a.elf);
 }

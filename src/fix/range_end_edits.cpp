@@ -326,26 +326,12 @@ bool alignFlashEnd(Editor& e, Sections& s, const LinkDiagnosis& d, const std::st
   return e.load(s);
 }
 
-// .data's own AT(SYMBOL), which the start-up code copies from; empty when
-// it has none, or an expression.
-std::string ownLoadSymbol(const Script& script, const Statement& data) {
-  std::string inside;
-  for (std::size_t i = data.atFirst + 1; i < data.atEnd; ++i) {
-    if (script.tokens[i].kind == ldscript::TokenKind::word) {
-      inside.append(script.tokenText(i)).append(" ");
-    }
-  }
-  const bool plain = !inside.empty() && inside.find(' ') == inside.size() - 1 &&
-                     inside.find_first_of("()+-*/") == std::string::npos;
-  return plain ? inside.substr(0, inside.size() - 1) : std::string();
-}
-
 // The end lines before .data, .data loaded with AT(start) and no load
 // region, and the size after it.
 void writeEndLines(Editor& e, const Sections& s, const EndNames& names, const FlashEnd& end,
                    const std::vector<std::string>& codes) {
   const Statement* data = s.find(".data");
-  std::string start = ownLoadSymbol(s.script, *data);
+  std::string start = ldscript::atSymbol(s.script, *data);
   const bool own = !start.empty();
   start = own ? start : std::string(names[0]);
   const std::string size(names[1]);

@@ -1,6 +1,7 @@
 #include "format/input_file.h"
 
 #include <filesystem>
+#include <sstream>
 #include <system_error>
 
 #include "platform/platform.h"
@@ -18,6 +19,17 @@ bool openInputFile(const std::string& path, std::ios::openmode mode, std::ifstre
   }
   file.open(native, mode | std::ios::in);
   return file.is_open();
+}
+
+bool readWholeFile(const std::string& path, std::string& text) {
+  std::ifstream in;
+  if (!openInputFile(path, std::ios::binary, in)) {
+    return false;
+  }
+  std::ostringstream all;
+  all << in.rdbuf();
+  text = all.str();
+  return !in.bad();
 }
 
 }  // namespace pakforge

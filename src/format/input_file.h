@@ -10,5 +10,7 @@
 namespace pakforge {
 
 bool openInputFile(const std::string& path, std::ios::openmode mode, std::ifstream& file);
+// The whole file as bytes; false when it can't be opened or read.
+bool readWholeFile(const std::string& path, std::string& text);
 
 }  // namespace pakforge

@@ -218,6 +218,18 @@ std::vector<std::string> bodyLines(const Script& script, const Statement& st) {
   return lines;
 }
 
+std::string atSymbol(const Script& script, const Statement& section) {
+  std::string inside;
+  for (std::size_t i = section.atFirst + 1; i < section.atEnd; ++i) {
+    if (script.tokens[i].kind == TokenKind::word) {
+      inside.append(script.tokenText(i)).append(" ");
+    }
+  }
+  const bool plain = !inside.empty() && inside.find(' ') == inside.size() - 1 &&
+                     inside.find_first_of("()+-*/") == std::string::npos;
+  return plain ? inside.substr(0, inside.size() - 1) : std::string();
+}
+
 std::string statementText(const Script& script, const Statement& st) {
   const std::size_t begin = script.byteOf(st.first);
   return script.text.substr(begin, script.byteOf(st.end) - begin);

@@ -70,6 +70,10 @@ std::string replaceTokens(const Script& script, std::size_t first, std::size_t e
 std::vector<std::string> bodyLines(const Script& script, const Statement& st);
 // The text of a statement.
 std::string statementText(const Script& script, const Statement& st);
+// An output section's AT(SYMBOL): the symbol its load address is, as the
+// start-up code copies from it; empty when it has no AT(), or an
+// expression in it.
+std::string atSymbol(const Script& script, const Statement& section);
 
 // Whether any word of the script is `word`, or holds it as a name inside
 // an expression ("ADDR(.data)", "_etext+4").

@@ -113,10 +113,12 @@ void rangeStartFindings(LinkDiagnosis& d, const ElfFacts& facts) {
 }  // namespace
 
 LinkDiagnosis diagnoseLink(const std::string& mapPath, const std::string& elfPath,
-                           const MapFacts* checked) {
+                           const MapFacts* checked,
+                           std::vector<std::pair<std::string, std::string>> atSymbols) {
   LinkDiagnosis d;
   d.mapPath = mapPath;
   d.elfPath = elfPath;
+  d.atSymbols = std::move(atSymbols);
   MapOutline actual;
   if (!readMap(d, mapPath, checked, actual)) {
     return d;

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "elf/elf_reader.h"
@@ -107,6 +108,11 @@ inline constexpr std::array<EndNames, 4> kEndNameChoices = {{
 struct LinkDiagnosis {
   std::string mapPath;
   std::string elfPath;
+  // What the linker script says where the caller read it: the output
+  // sections' own AT(SYMBOL), by section. The lines that end the code range
+  // then start from .data's, as --fix writes them; the map and the ELF file
+  // can't tell AT(SYMBOL) from AT> FLASH.
+  std::vector<std::pair<std::string, std::string>> atSymbols;
   bool mapOpened = false;
   ElfOpen elfState = ElfOpen::notElf;
   std::string elfProblem;  // why an ELF file can't be read
@@ -155,7 +161,8 @@ struct LinkDiagnosis {
 // `checked`, when given, is what the checks of a build already read from
 // the map: the map is then read for its outline alone.
 LinkDiagnosis diagnoseLink(const std::string& mapPath, const std::string& elfPath,
-                           const MapFacts* checked = nullptr);
+                           const MapFacts* checked = nullptr,
+                           std::vector<std::pair<std::string, std::string>> atSymbols = {});
 
 // The one line pakforge prints after its own message when a symbol scan or
 // the RAM check refused a link whose ELF file is a real one: what the ELF

@@ -191,6 +191,18 @@ FlashEnd flashEndOf(const LinkDiagnosis& d, const ElfFacts& facts) {
   return {};
 }
 
+// .data's own AT(SYMBOL), where the script that the caller read has one:
+// the RAM data's section there may still have another name.
+std::string ownLoadSymbol(const LinkDiagnosis& d, const ElfFacts& facts) {
+  const std::string ramData = ramDataSectionOf(facts);
+  for (const auto& [section, symbol] : d.atSymbols) {
+    if (section == ".data" || section == ramData) {
+      return symbol;
+    }
+  }
+  return {};
+}
+
 }  // namespace
 
 bool counterLeftFlash(const MapOutline& o, const ElfFacts& facts) {
@@ -211,7 +223,8 @@ bool counterLeftFlash(const MapOutline& o, const ElfFacts& facts) {
 void setEndLines(LinkFinding& f, const LinkDiagnosis& d, const ElfFacts& facts,
                  std::uint32_t align) {
   const EndNames& n = *facts.endNames;
-  const std::string start(n[0]);
+  const std::string own = ownLoadSymbol(d, facts);
+  const std::string start = own.empty() ? std::string(n[0]) : own;
   const std::string size(n[1]);
   const FlashEnd end = flashEndOf(d, facts);
   const bool fromSection = end.ramBetween && !end.lastFlash.empty();
@@ -231,14 +244,19 @@ void setEndLines(LinkFinding& f, const LinkDiagnosis& d, const ElfFacts& facts,
     f.lines.push_back(". = ALIGN(" + std::to_string(align) + ");" +
                       (fromSection ? "  /* at the end of " + end.lastFlash + " */" : ""));
   }
+  // The script's own load symbol stays where it is set, unless RAM
+  // sections moved the location counter away from the flash.
+  if (own.empty() || fromSection) {
+    f.lines.push_back(start + " = " +
+                      (fromSection
+                           ? "LOADADDR(" + end.lastFlash + ") + SIZEOF(" + end.lastFlash + ")"
+                           : std::string(".")) +
+                      ";");
+  }
   // A script that places .data with AT> today must drop it for AT().
   f.lines.insert(
       f.lines.end(),
-      {start + " = " +
-           (fromSection ? "LOADADDR(" + end.lastFlash + ") + SIZEOF(" + end.lastFlash + ")"
-                        : std::string(".")) +
-           ";",
-       ". = " + start + " + " + size + ";", std::string(n[2]) + " = .;",
+      {". = " + start + " + " + size + ";", std::string(n[2]) + " = .;",
        ".data : AT(" + start + ") { ... } > RAM  /* no AT> after it: AT() sets the load address */",
        size + " = SIZEOF(.data);"});
   f.align = align >= 4 ? align : 0;
