@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -94,11 +95,10 @@ std::string join(std::initializer_list<std::string_view> parts);
 // The index of the first token of the header that holds its ':'.
 std::size_t colonToken(const Script& script, const Statement& st);
 
-// The findings the end lines fix (endRange), in the order their codes are
-// said.
-inline constexpr std::array kEndRules = {
-    Rule::initialValuesBeforeRange, Rule::dataLineAssignment,      Rule::noEndLine,
-    Rule::lldAssignmentEnd,         Rule::initialValuesMisaligned, Rule::loadedOutsideFlash};
+// The rules an edit answers, as the table of edits in script_fixes.cpp
+// gives them, in the order their codes are said.
+void endRange(Editor& e, const LinkDiagnosis& d);  // range_end_edits.cpp
+std::span<const Rule> rulesOf(void (*edit)(Editor&, const LinkDiagnosis&));
 
 // The edits, by topic; script_fixes.cpp holds them in the order
 // applyFixes makes them, each with the rules whose findings it answers.
@@ -114,7 +114,6 @@ void moveRegionAssignment(Editor& e, const LinkDiagnosis& d);   // range_end_edi
 void clampRamBanks(Editor& e, const LinkDiagnosis& d);          // memory_edits.cpp
 void moveCodeRegion(Editor& e, const LinkDiagnosis& d);         // memory_edits.cpp
 void keepSymbols(Editor& e, const LinkDiagnosis& d);            // section_edits.cpp
-void endRange(Editor& e, const LinkDiagnosis& d);               // range_end_edits.cpp
 void alignText(Editor& e, const LinkDiagnosis& d);              // section_edits.cpp
 void regionsAfterMemory(Editor& e, const std::string& region);  // memory_edits.cpp
 

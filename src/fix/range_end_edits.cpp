@@ -310,8 +310,9 @@ bool alignFlashEnd(Editor& e, Sections& s, const LinkDiagnosis& d, const std::st
                    const std::vector<std::string>& codes) {
   // The alignment the findings of the range's end keep (PF401's is .text's).
   std::uint32_t align = 1;
+  const std::span<const Rule> endRules = rulesOf(endRange);
   for (const LinkFinding& f : d.findings) {
-    if (std::find(kEndRules.begin(), kEndRules.end(), f.rule) != kEndRules.end()) {
+    if (std::find(endRules.begin(), endRules.end(), f.rule) != endRules.end()) {
       align = std::max(align, f.align);
     }
   }
@@ -374,7 +375,7 @@ void writeEndLines(Editor& e, const Sections& s, const EndNames& names, const Fl
 
 void endRange(Editor& e, const LinkDiagnosis& d) {
   std::vector<std::string> codes;
-  for (const Rule rule : kEndRules) {
+  for (const Rule rule : rulesOf(endRange)) {
     if (!findingsOf(d, rule).empty()) {
       codes.push_back(codeOf(rule));
     }

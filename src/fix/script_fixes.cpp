@@ -15,7 +15,7 @@ namespace {
 // An edit and the rules whose findings it answers.
 struct RuleEdit {
   void (*make)(Editor&, const LinkDiagnosis&);
-  std::array<Rule, kEndRules.size()> rules;  // Rule::none after the last
+  std::array<Rule, 6> rules;  // Rule::none after the last
 };
 
 // The edits in the order they are made. The names first: the rest need the
@@ -34,11 +34,24 @@ const std::array<RuleEdit, 14> kEdits = {{
     {clampRamBanks, {Rule::ramCheckFails, Rule::stackTopOutsideRam}},
     {moveCodeRegion, {Rule::codeStartNotAlignable}},
     {keepSymbols, {Rule::symbolDiscarded, Rule::symbolUndefined}},
-    {endRange, kEndRules},
+    // The end lines, and the alignment the initial values keep.
+    {endRange,
+     {Rule::initialValuesBeforeRange, Rule::dataLineAssignment, Rule::noEndLine,
+      Rule::lldAssignmentEnd, Rule::initialValuesMisaligned, Rule::loadedOutsideFlash}},
     {alignText, {Rule::textNotAtOffset, Rule::pageAlignedSegments}},
 }};
 
 }  // namespace
+
+std::span<const Rule> edit::rulesOf(void (*make)(Editor&, const LinkDiagnosis&)) {
+  for (const RuleEdit& row : kEdits) {
+    if (row.make == make) {
+      const auto end = std::find(row.rules.begin(), row.rules.end(), Rule::none);
+      return {row.rules.begin(), end};
+    }
+  }
+  return {};
+}
 
 bool hasEdit(Rule rule) {
   return rule != Rule::none && std::any_of(kEdits.begin(), kEdits.end(), [rule](const RuleEdit& e) {
