@@ -1006,6 +1006,7 @@ std::vector<Rule> rulesExplaining(std::initializer_list<Explains> refusals) {
     return a->refusal.rank < b->refusal.rank;
   });
   std::vector<Rule> rules;
+  rules.reserve(found.size());
   for (const RuleInfo* info : found) {
     rules.push_back(info->rule);
   }
