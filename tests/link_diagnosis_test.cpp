@@ -29,6 +29,11 @@ const fs::path kFirmware = PAKFORGE_FIRMWARE_DIR;
 const fs::path kScripts = kFirmware / "../../linker-scripts";
 const fs::path kContract = kFirmware / "../../contract/prebuilt";
 
+// The diagnosis of the link in `folder` (output.map, output.elf).
+LinkDiagnosis diagnosisOf(const fs::path& folder) {
+  return diagnoseLink((folder / "output.map").string(), (folder / "output.elf").string());
+}
+
 std::string replaced(std::string map, const std::string& from, const std::string& to) {
   const std::size_t at = map.find(from);
   EXPECT_NE(at, std::string::npos) << from;
@@ -472,8 +477,7 @@ TEST(LinkDiagnosis, EachLinkGivesExactlyItsCodes) {
     Bytes elf = readFile(row.link / "output.elf");
     row.alterElf(elf);
     writeFile(dir / "output.elf", elf);
-    const LinkDiagnosis d =
-        diagnoseLink((dir / "output.map").string(), (dir / "output.elf").string());
+    const LinkDiagnosis d = diagnosisOf(dir);
     std::string all;
     for (const LinkFinding& f : d.findings) {
       all += std::string(f.code()) + " " + f.what + " | " + f.fix + "\n";
@@ -492,8 +496,7 @@ TEST(LinkDiagnosis, EachLinkGivesExactlyItsCodes) {
   for (const fs::path& link :
        {kFirmware / "recipe", kFirmware / "gc_first", kFirmware / "lld", kFirmware / "static_loop",
         kFirmware / "../../template/prebuilt/gnu", kFirmware / "../../template/prebuilt/lld"}) {
-    const LinkDiagnosis d =
-        diagnoseLink((link / "output.map").string(), (link / "output.elf").string());
+    const LinkDiagnosis d = diagnosisOf(link);
     EXPECT_EQ(listed(codesOf(d)), "") << link;
   }
   fs::remove_all(dir);
@@ -573,8 +576,7 @@ TEST(LinkDiagnosis, ALongDataLineIsTheOneTheScanTakes) {
   for (const std::size_t length : {5000u, 300000u}) {
     SCOPED_TRACE(length);
     writeText(dir / "output.map", replaced(map, end, end + std::string(length, 'x') + " .data\n"));
-    const LinkDiagnosis d =
-        diagnoseLink((dir / "output.map").string(), (dir / "output.elf").string());
+    const LinkDiagnosis d = diagnosisOf(dir);
     EXPECT_EQ(d.outline.dataLine.number, line);
     EXPECT_EQ(d.outline.dataLine.text, std::string(MapLine::kMaxText, 'x'));
     EXPECT_EQ(listed(codesOf(d)), "PF203 ");
@@ -585,15 +587,12 @@ TEST(LinkDiagnosis, ALongDataLineIsTheOneTheScanTakes) {
 // The fixes a plan writes: the patterns the map shows, in order, and what
 // the fixes cause foreseen.
 TEST(LinkDiagnosis, FixesWriteWhatTheMapShows) {
-  const auto diagnosis = [](const fs::path& link) {
-    return diagnoseLink((link / "output.map").string(), (link / "output.elf").string());
-  };
-  const LinkDiagnosis cubeide = diagnosis(kScripts / "st_cubeide/stock/gnu");
+  const LinkDiagnosis cubeide = diagnosisOf(kScripts / "st_cubeide/stock/gnu");
   const auto moves = findingsOf(cubeide, Rule::flashBeforeRange);
   ASSERT_EQ(moves.size(), 1u);
   EXPECT_EQ(moves[0]->lines, std::vector<std::string>{"KEEP(*(.isr_vector))"});
   // libopencm3's table is in .vectors; nothing of .isr_vector is named.
-  const LinkDiagnosis chibios = diagnosis(kScripts / "chibios/stock/gnu");
+  const LinkDiagnosis chibios = diagnosisOf(kScripts / "chibios/stock/gnu");
   const auto vectors = findingsOf(chibios, Rule::flashBeforeRange);
   ASSERT_EQ(vectors.size(), 1u);
   EXPECT_EQ(vectors[0]->fix.find(".isr_vector"), std::string::npos) << vectors[0]->fix;
@@ -605,17 +604,14 @@ TEST(LinkDiagnosis, FixesWriteWhatTheMapShows) {
 // The room a FILL keeps for a slot header is emptied where it stands, never
 // moved into .text before the vector table; GNU ld does not load it at all.
 TEST(LinkDiagnosis, FilledRoomBeforeTheCodeIsEmptiedNotMoved) {
-  const auto diagnosis = [](const fs::path& link) {
-    return diagnoseLink((link / "output.map").string(), (link / "output.elf").string());
-  };
-  const LinkDiagnosis lld = diagnosis(kScripts / "mcuboot_slot/stock/lld");
+  const LinkDiagnosis lld = diagnosisOf(kScripts / "mcuboot_slot/stock/lld");
   const auto found = findingsOf(lld, Rule::flashBeforeRange);
   ASSERT_EQ(found.size(), 2u);
   EXPECT_EQ(found[0]->sections, std::vector<std::string>{".mcuboot_header"});
   EXPECT_TRUE(found[0]->fix.starts_with("empty .mcuboot_header where it stands")) << found[0]->fix;
   EXPECT_EQ(found[1]->sections, std::vector<std::string>{".vector_table"});
   EXPECT_EQ(found[1]->fix.find(".mcuboot_header"), std::string::npos) << found[1]->fix;
-  const LinkDiagnosis gnu = diagnosis(kScripts / "mcuboot_slot/stock/gnu");
+  const LinkDiagnosis gnu = diagnosisOf(kScripts / "mcuboot_slot/stock/gnu");
   for (const LinkFinding* f : findingsOf(gnu, Rule::flashBeforeRange)) {
     EXPECT_EQ(f->sections, std::vector<std::string>{".vector_table"});
   }
@@ -663,8 +659,7 @@ TEST(LinkDiagnosis, MovedReservationsWhoseZerosTheFileHolds) {
         std::pair<std::string, std::vector<std::string>>{"gnu", {}}}) {
     SCOPED_TRACE(link);
     const fs::path folder = kScripts / "mynewt/stock" / link;
-    const LinkDiagnosis d =
-        diagnoseLink((folder / "output.map").string(), (folder / "output.elf").string());
+    const LinkDiagnosis d = diagnosisOf(folder);
     const auto found = findingsOf(d, Rule::ramSectionsBeforeData);
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0]->sections, std::vector<std::string>{".vector_relocation"});
@@ -699,8 +694,7 @@ TEST(LinkDiagnosis, EndLinesTakeTheNamesTheLinkLacks) {
   };
   for (const NamesRow& row : rows) {
     SCOPED_TRACE(row.link.string());
-    const LinkDiagnosis d =
-        diagnoseLink((row.link / "output.map").string(), (row.link / "output.elf").string());
+    const LinkDiagnosis d = diagnosisOf(row.link);
     const auto found = findingsOf(d, row.rule);
     ASSERT_EQ(found.size(), 1u);
     const std::vector<std::string>& lines = found[0]->lines;

@@ -117,6 +117,21 @@ FlashLayout flashLayout(const ElfReader& elf, const ImageHeader& header) {
   return layout;
 }
 
+// The bytes of the ELF header and the program headers, which no loaded
+// byte can stand in the file before.
+std::uint64_t fileHeadersSize(const ElfReader& elf) {
+  return 52 + std::uint64_t{32} * elf.segmentCount();
+}
+
+// ALIGN(n) puts .text at file offset n (with -n) without moving it only
+// when n is a power of two that the code start is a multiple of, past the
+// file's headers; otherwise the fix is where the code starts.
+bool alignKeepsStart(const ElfReader& elf, std::uint32_t addrExe) {
+  const std::uint64_t derived = elfCodeOffset(addrExe);
+  return derived != 0 && (derived & (derived - 1)) == 0 && addrExe % derived == 0 &&
+         derived >= fileHeadersSize(elf);
+}
+
 // What -n alone does not fix: the page put the code at the derived offset,
 // or loaded the file's headers before it, but -n puts the first section
 // right after the headers, at a multiple of its own alignment, which must
@@ -124,12 +139,10 @@ FlashLayout flashLayout(const ElfReader& elf, const ImageHeader& header) {
 // aligning .text to it is possible, that goes with -n.
 Advice noPageAlignAdvice(const ElfReader& elf, std::uint32_t addrExe) {
   const std::uint64_t derived = elfCodeOffset(addrExe);
-  const std::uint64_t headers = 52 + std::uint64_t{32} * elf.segmentCount();
-  const bool alignable = derived != 0 && (derived & (derived - 1)) == 0 && addrExe % derived == 0 &&
-                         derived >= headers;
+  const std::uint64_t headers = fileHeadersSize(elf);
   const ElfSection* code = findSectionLoadedAt(elf, addrExe);
   const std::uint64_t align = code == nullptr ? 1 : std::max<std::uint64_t>(code->alignment, 1);
-  if (alignable && code != nullptr && code->loadAddress == addrExe &&
+  if (alignKeepsStart(elf, addrExe) && code != nullptr && code->loadAddress == addrExe &&
       (headers + align - 1) / align * align != derived) {
     return {Rule::textNotAtOffset,
             fixText(Rule::textNotAtOffset,
@@ -147,20 +160,14 @@ Advice layoutFix(const ElfReader& elf, const FlashLayout& layout, const ImageHea
   const bool firstMisplaced = layout.first.from >= header.addrExe &&
                               first.offset + (layout.first.from - first.physicalAddress) !=
                                   derivedOffsetOf(header, layout.first.from);
-  // ALIGN(n) puts .text at file offset n (with -n) without moving it only
-  // when n is a power of two that the code start is a multiple of, past the
-  // file's headers; otherwise the fix is where the code starts.
-  // The offset must also lie past the ELF header and the program headers.
-  const std::uint64_t headers = 52 + std::uint64_t{32} * elf.segmentCount();
-  const bool alignKeepsStart = derived != 0 && (derived & (derived - 1)) == 0 &&
-                               header.addrExe % derived == 0 && derived >= headers;
+  const bool alignable = alignKeepsStart(elf, header.addrExe);
   // A derived offset inside the file's headers can't be reached by -n
   // either, even where the first segment starts before the code (a NOLOAD
   // reservation GNU ld keeps in it): the code start is the fix.
   const std::uint64_t at = std::max<std::uint64_t>(layout.first.from, header.addrExe);
   const bool startMisplaced = at < layout.first.to && first.offset + (at - first.physicalAddress) !=
                                                           derivedOffsetOf(header, at);
-  if ((firstMisplaced || (startMisplaced && derived < headers)) && !alignKeepsStart) {
+  if ((firstMisplaced || (startMisplaced && derived < fileHeadersSize(elf))) && !alignable) {
     return {Rule::codeStartNotAlignable,
             fixText(Rule::codeStartNotAlignable, {hexText(header.addrExe), hexText(derived, 1)})};
   }
