@@ -36,6 +36,7 @@ build "$work/obj"
 build "$work/obj-table" -DCOPY_TABLE
 build "$work/obj-bounds" -DVECTOR_BOUNDS
 build "$work/obj-slot" -DAPPLICATION_VECTORS=0x08020200u
+build "$work/obj-banks" -DSECTION_TABLE
 head -c 72 /dev/zero >"$work/cfg.bin"
 printf 'res' >"$work/res.bin"
 
@@ -101,5 +102,8 @@ for linker in gnu lld; do
   check_case vector_size "$linker" "$work/obj-bounds"
   # A boot loader's slot header first: the code starts 0x200 further on.
   check_case slot_header "$linker" "$work/obj-slot"
+  # A section table with a second RAM bank's entries, a bank the device
+  # lacks: its data arrives only once its sections run in the device's RAM.
+  check_case ram_bank "$linker" "$work/obj-banks"
 done
 echo "fixed scripts boot with the firmware's meaning kept: OK"

@@ -135,6 +135,14 @@ TEST_F(Firmware, EachLinkGivesItsVerdict) {
         "(0x20000000-0x20008000)",
         "run .data in the device's RAM"},
        {}},
+      // A heap in a RAM bank of a larger part, which the device lacks: an
+      // image of a firmware whose first allocation faults.
+      {"../../contract/prebuilt/heap_in_bank",
+       252,
+       {"does not match the image: [PF507] .heap runs at 0x10000000 (2048 bytes), outside the "
+        "device's RAM (0x20000000-0x20008000) and the flash",
+        "move what .heap holds into .bss, in the device's RAM"},
+       {}},
       {"ram_counter", 252, {"the ELF loads 20 bytes at 0x20000010 (section .data"}, aligned},
       {"ram_counter_lld", 252, {"the ELF loads 20 bytes at 0x20000010 (section .data"}, aligned},
       // The code range must end where the flash content does: a map from a

@@ -224,6 +224,24 @@ const std::vector<Row>& rows() {
        sameMap,
        sameElf,
        {"PF106", "PF204", "PF208", "PF304", "PF401", "PF501"}},
+      // A second RAM bank the device lacks, empty in this firmware: its
+      // sections move into .data and .bss, never marked NOLOAD under LLD
+      // (PF211). A second flash bank is no RAM bank.
+      {"a RAM bank the device lacks (LPCXpresso's script)",
+       kScripts / "lpcxpresso/stock/gnu",
+       sameMap,
+       sameElf,
+       {"PF203", "PF204", "PF303", "PF306", "PF401", "PF507"}},
+      {"a RAM bank the device lacks, under LLD",
+       kScripts / "lpcxpresso/stock/lld",
+       sameMap,
+       sameElf,
+       {"PF203", "PF204", "PF304", "PF306", "PF401", "PF501", "PF507"}},
+      {"a table in a flash bank past the application's flash",
+       kScripts / "apps_region/stock/gnu",
+       sameMap,
+       sameElf,
+       {"PF209", "PF402", "PF504", "PF601"}},
       {"a pattern holding .data before .data (picolibc's script)",
        kScripts / "picolibc/stock/gnu",
        sameMap,
@@ -424,6 +442,11 @@ const std::vector<Row>& rows() {
        {"PF111", "PF504"}},
       {"the stack top past the device's RAM", kContract / "big_ram", sameMap, sameElf, {"PF505"}},
       {".data run in the flash", kContract / "data_in_flash", sameMap, sameElf, {"PF506"}},
+      {"a heap in a RAM bank the device lacks",
+       kContract / "heap_in_bank",
+       sameMap,
+       sameElf,
+       {"PF504", "PF507"}},
       // The zeros of .bss that LLD writes for an empty section after it:
       // bytes no section names, which the build and the diagnosis both
       // tie to that section.

@@ -83,12 +83,12 @@ int main(int argc, char** argv) {
   elf.insert(elf.end(), elf.begin() + sections, elf.begin() + sections + 40 * sectionCount);
   for (std::uint32_t i = sectionCount; i < count; ++i) {
     Bytes entry(40, 0);
-    put(entry, 4, 1, 4);                               // SHT_PROGBITS
-    put(entry, 8, 3, 4);                               // SHF_ALLOC | SHF_WRITE
-    put(entry, 12, 0x20006000 + 4 * (i % 0x1000), 4);  // sh_addr
-    put(entry, 16, spare, 4);                          // sh_offset
-    put(entry, 20, 4, 4);                              // sh_size
-    put(entry, 32, 4, 4);                              // sh_addralign
+    put(entry, 4, 1, 4);                              // SHT_PROGBITS
+    put(entry, 8, 3, 4);                              // SHF_ALLOC | SHF_WRITE
+    put(entry, 12, 0x20006000 + 4 * (i % 0x800), 4);  // sh_addr, in the device's RAM
+    put(entry, 16, spare, 4);                         // sh_offset
+    put(entry, 20, 4, 4);                             // sh_size
+    put(entry, 32, 4, 4);                             // sh_addralign
     elf.insert(elf.end(), entry.begin(), entry.end());
   }
   // Counts this large go to section 0, as the ELF rules keep them: the

@@ -597,6 +597,41 @@ bool checkCodeBytes(ElfReader& elf, const ImageHeader& header, std::span<const c
   return true;
 }
 
+}  // namespace
+
+bool runsInMissingRam(const ElfSection& s) {
+  if (s.address == 0 || (s.address >= RAM_BASE && s.address <= RAM_LIMIT) ||
+      inFlashWindow(s.address) || s.name == ".data" || s.name == ".bss") {
+    return false;
+  }
+  constexpr std::uint32_t kWrite = 1;  // SHF_WRITE
+  const bool copied = s.loaded && s.loadAddress != s.address;
+  const bool zeroed = !s.hasContent() && s.allocated() && s.size > 0;
+  const bool writable = (s.flags & kWrite) != 0 && s.size > 0;
+  return copied || zeroed || writable || (s.size == 0 && inSramWindow(s.address));
+}
+
+// Into .data where the flash holds its initial values, into .bss where it
+// is zeroed; for an empty one only the script tells.
+FlashLoadProblem missingRamProblem(const ElfSection& s) {
+  const bool initialised = s.loaded && s.loadAddress != s.address;
+  const std::string_view into = !s.hasContent() && s.size > 0 ? ".bss"
+                                : initialised                 ? ".data"
+                                                              : ".data or .bss";
+  FlashLoadProblem problem;
+  problem.rule = Rule::ramBankMissing;
+  problem.what =
+      s.name + " runs at " + hexText(s.address) + " (" + std::to_string(s.size) +
+      (s.size == 1 ? " byte" : " bytes") + "), outside the device's RAM (" + hexText(RAM_BASE) +
+      "-" + hexText(RAM_LIMIT) + ") and the flash: the firmware " +
+      (s.size == 0 ? "would fault on what a later build puts there" : "would fault there");
+  problem.fix = fixText(Rule::ramBankMissing, {s.name, into});
+  problem.section = s.name;
+  return problem;
+}
+
+namespace {
+
 // .data and .bss must run in the device's RAM: elsewhere (in the flash,
 // where a script without MEMORY left the location counter) the start-up
 // code's copy and zeroing keep nothing, and the RAM check, which reads the
@@ -615,6 +650,13 @@ bool checkRamRuns(const ElfReader& elf, FlashLoadProblem& problem) {
                    "nothing";
     problem.fix = fixText(Rule::ramDataOutsideRam, {s.name});
     return false;
+  }
+  // Nor may anything else with bytes run in RAM the device lacks.
+  for (const ElfSection& s : elf.sections()) {
+    if (s.size > 0 && runsInMissingRam(s)) {
+      problem = missingRamProblem(s);
+      return false;
+    }
   }
   return true;
 }

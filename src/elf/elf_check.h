@@ -69,10 +69,23 @@ bool localAgrees(const ElfSymbol& symbol, std::uint32_t value);
 // RAM. On false, `problem` says what, where, and the change that fixes it.
 struct FlashLoadProblem {
   Rule rule = Rule::none;
-  std::string what;  // what is loaded where
-  std::string fix;   // the rule's fix, with what this file names
+  std::string what;     // what is loaded where
+  std::string fix;      // the rule's fix, with what this file names
+  std::string section;  // the output section the fix changes, where one does
 };
 bool checkFlashLoads(ElfReader& elf, FlashLoadProblem& problem);
+
+// Whether a section runs in RAM the device lacks (a second bank of a larger
+// part): not .data or .bss, which must run in the device's RAM themselves,
+// starting neither there (nor at its end, a stack top's empty section) nor
+// in the flash, and RAM by what it is (zeroed, copied from its load
+// address, writable). An empty one counts in the SRAM window past the
+// device's RAM, a second bank's: its lines name what a later build puts
+// there. Elsewhere an empty section may stand wherever the location
+// counter was (GNU ld's sections of its own script at 0x8000).
+bool runsInMissingRam(const ElfSection& section);
+// That section's problem; a build refuses it when the section has bytes.
+FlashLoadProblem missingRamProblem(const ElfSection& section);
 
 // Whether a RAM section's bytes in the file are all zero: a reservation (a
 // heap, a stack), which wants no load bytes, rather than contents (code run

@@ -108,6 +108,7 @@ void moveFlashSections(Editor& e, const LinkDiagnosis& d);      // section_edits
 void renameDataSection(Editor& e, const LinkDiagnosis& d);      // section_edits.cpp
 void markNoLoad(Editor& e, const LinkDiagnosis& d);             // section_edits.cpp
 void moveIntoData(Editor& e, const LinkDiagnosis& d);           // section_edits.cpp
+void moveOutOfMissingRam(Editor& e, const LinkDiagnosis& d);    // section_edits.cpp
 void moveIntoText(Editor& e, const LinkDiagnosis& d);           // section_edits.cpp
 void rewriteDataPatterns(Editor& e, const LinkDiagnosis& d);    // range_end_edits.cpp
 void moveRegionAssignment(Editor& e, const LinkDiagnosis& d);   // range_end_edits.cpp

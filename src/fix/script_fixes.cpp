@@ -21,10 +21,11 @@ struct RuleEdit {
 // The edits in the order they are made. The names first: the rest need the
 // SECTIONS block with .text, which the first makes. The sections move
 // before the range's end is written, which only .text's alignment follows.
-const std::array<RuleEdit, 14> kEdits = {{
+const std::array<RuleEdit, 15> kEdits = {{
     {renameTextSection, {Rule::noTextLine, Rule::longCodeSectionName}},
     {moveRamSections, {Rule::ramSectionsBeforeData}},
     {renameDataSection, {Rule::dataLineSectionName}},
+    {moveOutOfMissingRam, {Rule::ramBankMissing}},
     {moveFlashSections, {Rule::flashSectionAfterRange}},
     {markNoLoad, {Rule::reservationLoaded}},
     {moveIntoData, {Rule::ramContentAfterRange}},

@@ -356,6 +356,53 @@ bool markedNoLoad(Editor& e, const std::string& name, const std::string& code,
   return true;
 }
 
+// What `st` holds moved into `into` (.data or .bss) after its last pattern,
+// before the statements that end it (". = ALIGN(4); _edata = .;"), which
+// then still mark its end; `st` goes. Marked where something names the
+// section (a copy table's LOADADDR, ADDR and SIZEOF of it), so that it can
+// be said by what it held; into .data, its load address is then set after
+// .data. `withFill` keeps the section's FILL: a bank's own fill is no part
+// of .data's initial values.
+void moveInto(Editor& e, const Sections& s, const Statement& st, const Statement& into,
+              const std::string& code, bool withFill) {
+  if (into.body.empty()) {
+    return;
+  }
+  const auto [start, end] = movedMarkers(st.name);
+  const bool marked = namingStatement(s.script, s.script.statements, st.name) != nullptr;
+  std::vector<std::string> lines;
+  if (marked) {
+    lines.push_back(start + " = .;");
+  }
+  for (const Statement& item : st.body) {
+    if (withFill || !item.name.starts_with("FILL")) {
+      lines.push_back(ldscript::statementText(s.script, item));
+    }
+  }
+  if (marked) {
+    lines.push_back(end + " = .;");
+  }
+  const Statement* lastPattern = nullptr;
+  for (const Statement& item : into.body) {
+    lastPattern = isPattern(item) ? &item : lastPattern;
+  }
+  const bool loaded = into.name == ".data";
+  const std::string load = loaded ? start.substr(0, start.size() - 5) + "load" : std::string();
+  std::vector<ldscript::Replacement> changes = {
+      lastPattern != nullptr ? ldscript::linesAfter(s.script, *lastPattern, lines)
+                             : ldscript::linesBefore(s.script, into.body.back(), lines)};
+  if (marked && loaded) {
+    changes.push_back(ldscript::linesAfter(
+        s.script, into, {join({load, " = LOADADDR(.data) + (", start, " - ADDR(.data));"})}));
+  }
+  changes.push_back(ldscript::statementRemoved(s.script, st));
+  std::string text;
+  if (ldscript::applyReplacements(s.script, std::move(changes), text) &&
+      e.commit(s, std::move(text), {code}, "moved what " + st.name + " holds into " + into.name)) {
+    sayByMarkers(e, st.name, load, code);
+  }
+}
+
 }  // namespace
 
 // PF208: RAM sections between the flash sections and .data go after .bss.
@@ -474,46 +521,29 @@ void moveIntoData(Editor& e, const LinkDiagnosis& d) {
     const Statement* data = s.find(".data");
     // Never .data into itself: a finding of a round before PF208 moved the
     // sections before .data can name .data.
-    if (st == nullptr || data == nullptr || st == data || s.indexOf(*st) < s.indexOf(*data) ||
-        data->body.empty()) {
+    if (st == nullptr || data == nullptr || st == data || s.indexOf(*st) < s.indexOf(*data)) {
       continue;
     }
-    // Marked where something names the section (a copy table's
-    // LOADADDR, ADDR and SIZEOF of it), so that it can be said by what it
-    // held; its load address is then set after .data.
-    const auto [start, end] = movedMarkers(f->section);
-    const bool marked = namingStatement(s.script, s.script.statements, f->section) != nullptr;
-    std::vector<std::string> lines;
-    if (marked) {
-      lines.push_back(start + " = .;");
+    moveInto(e, s, *st, *data, codeOf(Rule::ramContentAfterRange), true);
+  }
+}
+
+// PF507: a section in RAM the device lacks moves into .data when the script
+// loads it into the flash (AT> or AT()), into .bss when it does not.
+void moveOutOfMissingRam(Editor& e, const LinkDiagnosis& d) {
+  for (const LinkFinding* f : findingsOf(d, Rule::ramBankMissing)) {
+    Sections s;
+    if (!e.load(s)) {
+      return;
     }
-    for (const Statement& item : st->body) {
-      lines.push_back(ldscript::statementText(s.script, item));
+    const Statement* st = s.find(f->section);
+    if (st == nullptr) {
+      continue;
     }
-    if (marked) {
-      lines.push_back(end + " = .;");
-    }
-    // Into .data after its last pattern, before the statements that end
-    // it (". = ALIGN(4); _edata = .;"), which then still mark its end; the
-    // section goes.
-    const Statement* lastPattern = nullptr;
-    for (const Statement& item : data->body) {
-      lastPattern = isPattern(item) ? &item : lastPattern;
-    }
-    const std::string load = start.substr(0, start.size() - 5) + "load";
-    std::vector<ldscript::Replacement> changes = {
-        lastPattern != nullptr ? ldscript::linesAfter(s.script, *lastPattern, lines)
-                               : ldscript::linesBefore(s.script, data->body.back(), lines)};
-    if (marked) {
-      changes.push_back(ldscript::linesAfter(
-          s.script, *data, {join({load, " = LOADADDR(.data) + (", start, " - ADDR(.data));"})}));
-    }
-    changes.push_back(ldscript::statementRemoved(s.script, *st));
-    std::string text;
-    if (ldscript::applyReplacements(s.script, std::move(changes), text) &&
-        e.commit(s, std::move(text), {codeOf(Rule::ramContentAfterRange)},
-                 "moved what " + f->section + " holds into .data")) {
-      sayByMarkers(e, f->section, load, codeOf(Rule::ramContentAfterRange));
+    const bool initialised = !st->loadRegion.empty() || st->atFirst != st->atEnd;
+    const Statement* into = s.find(initialised ? ".data" : ".bss");
+    if (into != nullptr && into != st) {
+      moveInto(e, s, *st, *into, codeOf(Rule::ramBankMissing), false);
     }
   }
 }

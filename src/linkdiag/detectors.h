@@ -44,6 +44,10 @@ struct ElfFacts {
   // The zeros of .bss that LLD writes into the flash, when it does.
   bool zerosWritten = false;
   ZerosWritten zeros;
+  // Sections, other than .data and .bss, that run in RAM the device lacks
+  // (a second bank of a larger part): empty ones too, which the linkers
+  // may keep unallocated or give a code section's flags.
+  std::vector<ElfSection> missingRam;
 };
 
 // The flash the device holds below ROM_LIMIT.
@@ -94,9 +98,10 @@ void dataLineFindings(LinkDiagnosis& d, const ElfFacts& facts);          // rang
 void noDataLineFindings(LinkDiagnosis& d, const ElfFacts& facts);        // range_end.cpp
 void rangeEndFindings(LinkDiagnosis& d, const ElfFacts& facts);          // range_end.cpp
 void offsetFindings(LinkDiagnosis& d, const ElfFacts& facts,
-                    const ElfReader& elf);                        // file_offset.cpp
-void alignmentFindings(LinkDiagnosis& d, const ElfFacts& facts);  // file_offset.cpp
-void ramFindings(LinkDiagnosis& d, const ElfFacts& facts);        // ram.cpp
-void firmwareFindings(LinkDiagnosis& d, ElfReader& reader);       // firmware.cpp
+                    const ElfReader& elf);                         // file_offset.cpp
+void alignmentFindings(LinkDiagnosis& d, const ElfFacts& facts);   // file_offset.cpp
+void ramFindings(LinkDiagnosis& d, const ElfFacts& facts);         // ram.cpp
+void missingRamFindings(LinkDiagnosis& d, const ElfFacts& facts);  // ram.cpp
+void firmwareFindings(LinkDiagnosis& d, ElfReader& reader);        // firmware.cpp
 
 }  // namespace pakforge::detect

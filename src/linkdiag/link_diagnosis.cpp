@@ -146,12 +146,15 @@ LinkDiagnosis diagnoseLink(const std::string& mapPath, const std::string& elfPat
   codeStartFindings(d, actual, facts);
   FlashLoadProblem load;
   if (!checkFlashLoads(reader, load)) {
-    add(d, load.rule, load.what, load.fix);
+    add(d, load.rule, load.what, load.fix).section = load.section;
   }
   if (d.haveRange) {
     rangeStartFindings(d, facts);
   }
   symbolFindings(d, facts);
+  // Before the range's end: a bank's section that moves is no reservation
+  // to mark NOLOAD.
+  missingRamFindings(d, facts);
   noDataLineFindings(d, facts);
   if (d.haveRange) {
     dataLineFindings(d, facts);

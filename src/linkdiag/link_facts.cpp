@@ -49,6 +49,9 @@ void readElf(ElfReader& reader, ElfFacts& facts) {
     // Allocated sections, and those in RAM that are not (GNU ld's COPY
     // sections: a heap or a stack the startup code does not touch).
     const ElfSection& section = reader.sections()[i];
+    if (runsInMissingRam(section)) {
+      facts.missingRam.push_back(section);
+    }
     if (!section.allocated() && !(inSramWindow(section.address) && section.size > 0)) {
       continue;
     }

@@ -123,4 +123,18 @@ void ramFindings(LinkDiagnosis& d, const ElfFacts& facts) {
   }
 }
 
+// Sections in RAM the device lacks, each once: the build's check refuses
+// the first that has bytes.
+void missingRamFindings(LinkDiagnosis& d, const ElfFacts& facts) {
+  for (const ElfSection& s : facts.missingRam) {
+    const bool said = std::any_of(d.findings.begin(), d.findings.end(), [&s](const LinkFinding& f) {
+      return f.rule == Rule::ramBankMissing && f.section == s.name;
+    });
+    if (!said) {
+      const FlashLoadProblem p = missingRamProblem(s);
+      add(d, p.rule, p.what, p.fix).section = p.section;
+    }
+  }
+}
+
 }  // namespace pakforge::detect

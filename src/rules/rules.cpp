@@ -896,6 +896,26 @@ values into the flash.
 
 The same under LLD.)EX",
              FixKind::byHand},
+    RuleInfo{Rule::ramBankMissing, "PF507", "RAM",
+             "move what {0} holds into {1}, in the device's RAM",
+             R"EX(An output section runs in a RAM bank the device lacks.
+
+The device's RAM is 0x20000000-0x20008000. A script written for a larger
+part may place a section in a second bank (SRAM2, CCM, DTCM, an AHB bank):
+the start-up code would copy initial values to it, or zero it, where no
+memory answers, and code or data placed there would fault. Empty, it still
+holds lines that name .data, which end the code range early.
+
+Fix: move its input sections into .data when the flash holds its initial
+values (AT> FLASH), or into .bss when it has none; what names it (a copy
+table's LOADADDR, ADDR and SIZEOF of it) names the markers of what moved.
+
+    before:  .data : { _sdata = .; *(.data*) . = ALIGN(4); _edata = .; } > RAM AT> FLASH
+             .ramfunc : { *(.ramfunc*) } > CCMRAM AT> FLASH
+    after:   .data : ... { _sdata = .; *(.data*) *(.ramfunc*) ... } > RAM
+
+The same under LLD.)EX",
+             FixKind::movesLayout},
     RuleInfo{Rule::flashPastLimit, "PF601", "flash",
              "place {0} in the application's flash, below {1}: inside .text, or before the line "
              "that ends the code range (a flash region of the linker script that ends past {1} "

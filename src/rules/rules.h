@@ -64,6 +64,7 @@ enum class Rule {
   ramReportHigh,
   stackTopOutsideRam,
   ramDataOutsideRam,
+  ramBankMissing,
   // What the flash holds.
   flashPastLimit,
   flashOverlap,

@@ -15,6 +15,10 @@
  *                  (__vectors_start, __vectors_end), which must hold the
  *                  16 words of exception_table: the report's end marker
  *                  says 0xBAD when they don't
+ *   SECTION_TABLE  the start-up walks a section table the script writes, as
+ *                  LPCXpresso's does: (load, run, size) for each bank's
+ *                  data, (run, size) for each bank's .bss; a word of the
+ *                  second bank's data must arrive, or the checksum is wrong
  *   APPLICATION_VECTORS  where the vector table stands, for the register
  *                  (0x08020000 by default; an image a boot loader's slot
  *                  header precedes has it further on) */
@@ -27,6 +31,9 @@ typedef void (*Handler)(void);
 extern uint32_t __stack_top[];
 #ifdef COPY_TABLE
 extern const uint32_t __copy_table[3];
+#elif defined(SECTION_TABLE)
+extern const uint32_t __data_section_table[], __data_section_table_end[];
+extern const uint32_t __bss_section_table[], __bss_section_table_end[];
 #else
 extern uint32_t __data_load[], __data_lo[], __data_hi[];
 #endif
@@ -72,7 +79,12 @@ __attribute__((used, section(".isr_vector"))) const Handler exception_table[16] 
     Default_Handler, Default_Handler, 0, 0, 0, 0, Default_Handler, Default_Handler, 0,
     PendSV_Handler, Default_Handler};
 
-#ifdef VECTOR_BOUNDS
+#ifdef SECTION_TABLE
+/* Initialised data of the second RAM bank, which its entry copies. */
+__attribute__((section(".data.$RAM2"))) volatile uint32_t bankWord = 0x5A5A5A5Au;
+#endif
+
+#if defined(VECTOR_BOUNDS) || defined(SECTION_TABLE)
 /* An address as the linker set it: the compiler may take two symbols for
  * distinct objects and fold a comparison of them. */
 static uintptr_t addressOf(const volatile void* symbol) {
@@ -82,6 +94,28 @@ static uintptr_t addressOf(const volatile void* symbol) {
 }
 #endif
 
+#ifdef SECTION_TABLE
+static void startData(void) {
+  for (uintptr_t e = addressOf(__data_section_table); e < addressOf(__data_section_table_end);
+       e += 12) {
+    const uint32_t* entry = (const uint32_t*)e;
+    const uint32_t* from = (const uint32_t*)entry[0];
+    uint32_t* to = (uint32_t*)entry[1];
+    for (uint32_t n = 0; n < entry[2]; n += 4) {
+      *to++ = *from++;
+    }
+  }
+  leftZero[1] = 0x77u; /* the zeroing below must clear it */
+  for (uintptr_t e = addressOf(__bss_section_table); e < addressOf(__bss_section_table_end);
+       e += 8) {
+    const uint32_t* entry = (const uint32_t*)e;
+    uint32_t* z = (uint32_t*)entry[0];
+    for (uint32_t n = 0; n < entry[1]; n += 4) {
+      *z++ = 0;
+    }
+  }
+}
+#else
 static void startData(void) {
 #ifdef COPY_TABLE
   const uint32_t* from = (const uint32_t*)__copy_table[0];
@@ -100,12 +134,16 @@ static void startData(void) {
     *z++ = 0;
   }
 }
+#endif
 
 void __entryPoint__(void) {
   startData();
   report.zeroed = leftZero[1] == 0 ? 1u : 0u;
   report.stackTop = *(const volatile uint32_t*)APPLICATION_VECTORS;
   report.checksum = modbusChecksum();
+#ifdef SECTION_TABLE
+  report.checksum ^= bankWord ^ 0x5A5A5A5Au;
+#endif
 #ifdef VECTOR_BOUNDS
   if (addressOf(__vectors_end) - addressOf(__vectors_start) != sizeof exception_table ||
       addressOf(__vectors_start) != addressOf(exception_table)) {

@@ -6,10 +6,10 @@ defines=(-DVECTORS_SECTION='".isr_vector"' -DSTACK_TOP=_vStackTop -DDATA_LOAD=_e
   -DDATA_START=_data -DDATA_END=_edata -DBSS_START=_bss -DBSS_END=_ebss)
 link_flags=(-Wl,--gc-sections)
 linkers=(gnu lld)
-# --fix stops here (status 12): the second bank's .data_RAM2 stands before
-# .data, and its own name holds ".data"; no edit moves a bank's initial
-# values into .data and its entries of the section table with them.
+# The second bank, which the device lacks, is empty in this firmware; --fix
+# moves its sections into .data and .bss with their section table entries
+# (PF507), where the recipe drops them.
 fixes=(OFFSET KEEP DATANAME END BANKS RAMSECTIONS RAMSTART)
 # The edits aelfdump --link must name for the stock form, by linker.
-named_gnu=(OFFSET KEEP DATANAME END)
-named_lld=(OFFSET KEEP DATANAME END)
+named_gnu=(OFFSET KEEP DATANAME END BANKS)
+named_lld=(OFFSET KEEP DATANAME END BANKS)
