@@ -9,7 +9,8 @@
 #     the private (0700) work folder, and ends aelfdump with 143;
 #   - a link ended by a signal is named, the linker's warnings are shown,
 #     and a failed relink is the last verdict, not round 1's refusal;
-#   - a round with the findings of the round before ends the fix (12).
+#   - a round with the findings of the round before is undone and its
+#     findings take their next edits; with none left, the fix ends (12).
 # Usage: fix_safety_test.sh AELFDUMP SOURCE_DIR
 set -euo pipefail
 aelfdump=$1
@@ -137,8 +138,21 @@ expect "a failed relink" 12 "round 2: the link fails (status 1):"
 ! grep -q "^not fixed: pakforge still refuses" "$work/out" ||
   fail "a failed relink: round 1's verdict quoted as the last"
 cmp -s "$work/fw/s.ld" "$work/team.ld" || fail "a failed relink: the script was changed"
-# Rounds that repeat themselves end at the first repeat, said.
+# Rounds that repeat themselves: a finding with no other edit (PF405) ends
+# the fix at the first repeat, said.
 fix stale
-expect "a link that ignores the edits" 12 "round 2: the same findings as round 1: its edits changed nothing for them"
+expect "a link that ignores the edits" 12 "round 2: the same findings as round 1: its edits changed nothing for them, and no finding has another edit"
 ! grep -q "^round 3" "$work/out" || fail "a repeating round ran again"
+# The end lines have another edit: the round's edits are undone, and the
+# range's end is said by the last flash section's load image. (Round 2
+# differs from round 1: -n is on the command line from then on.)
+sed '/^  _flash_end = \.;$/d; /^  \. = _sidata + _data_image_size;$/d' \
+  "$source/examples/firmware/link.ld" >"$work/team.ld"
+fix stale
+expect "end lines that change nothing" 12 "round 3: the same findings as round 2: its edits changed nothing for them; undone, and the next edit made for PF204:"
+grep -q "^+  _sidata = LOADADDR(.text) + SIZEOF(.text);$" "$work/out" ||
+  { cat "$work/out"; fail "end lines that change nothing: no end from the load image"; }
+[ "$(grep -c "^+  _sidata = " "$work/out")" -eq 1 ] ||
+  { cat "$work/out"; fail "end lines that change nothing: the undone lines are still there"; }
+[ "$(cat "$work/record/calls")" -eq 4 ] || fail "end lines that change nothing: $(cat "$work/record/calls") links, not 4"
 echo "aelfdump --fix in a team's build: OK"

@@ -39,6 +39,7 @@ struct Row {
   std::function<void(LinkDiagnosis&)> diagnosis;
   std::string after;
   std::string codes;  // of the changes, in order
+  EditChoices choices = {};
 };
 
 const std::string kText = "SECTIONS\n{\n  .text : {\n    *(.text*)\n  } > FLASH\n";
@@ -66,6 +67,20 @@ TEST(ScriptFixes, EachRuleAsAnEdit) {
        "  _flash_end = .;\n  .data : AT(_sidata) { *(.data*) } > RAM\n"
        "  _data_image_size = SIZEOF(.data);\n}\n",
        "PF204 PF204"},
+      {"PF204 once its first end lines changed nothing: from .text's load image",
+       kText + "  .data : { *(.data*) } > RAM AT> FLASH\n}\n",
+       [](LinkDiagnosis& d) {
+         d.findings.push_back(finding(Rule::noEndLine, {". = ALIGN(4);"}));
+         d.findings.back().align = 4;
+         d.outline.sections = {mapSection(".text", 0x08020000),
+                               mapSection(".data", 0x20000000, MapPhase::afterData)};
+       },
+       "SECTIONS\n{\n  .text : {\n    *(.text*)\n    . = ALIGN(4);\n  } > FLASH\n"
+       "  _sidata = LOADADDR(.text) + SIZEOF(.text);\n  . = _sidata + _data_image_size;\n"
+       "  _flash_end = .;\n  .data : AT(_sidata) { *(.data*) } > RAM\n"
+       "  _data_image_size = SIZEOF(.data);\n}\n",
+       "PF204 PF204",
+       {{Rule::noEndLine, 1}}},
       {"PF204: the end lines take names the script does not have",
        kText + "  .data : { *(.data*) } > RAM AT> FLASH\n  _sidata = LOADADDR(.data);\n}\n",
        [](LinkDiagnosis& d) {
@@ -299,7 +314,7 @@ TEST(ScriptFixes, EachRuleAsAnEdit) {
     LinkDiagnosis d;
     row.diagnosis(d);
     std::vector<ScriptFile> files = {{"app.ld", "", row.before, row.before}};
-    const RoundEdits edits = applyFixes(d, files);
+    const RoundEdits edits = applyFixes(d, files, row.choices);
     EXPECT_EQ(edits.error, "");
     EXPECT_EQ(files.front().text, row.after);
     std::string codes;
@@ -314,6 +329,19 @@ TEST(ScriptFixes, EachRuleAsAnEdit) {
     ldscript::ParseError error;
     EXPECT_TRUE(ldscript::parseScript(files.front().text, script, error)) << errorText(error);
   }
+}
+
+// Findings that came back unchanged take their rule's next edit, once; a
+// rule with one edit has none to take.
+TEST(ScriptFixes, RepeatedFindingsTakeTheNextEdit) {
+  LinkDiagnosis d;
+  d.findings = {finding(Rule::codeStartNotAlignable), finding(Rule::noEndLine),
+                finding(Rule::noEndLine)};
+  EditChoices choices;
+  EXPECT_EQ(takeNextEdits(d, choices), std::vector<Rule>{Rule::noEndLine});
+  EXPECT_EQ(choices, (EditChoices{{Rule::noEndLine, 1}}));
+  EXPECT_EQ(takeNextEdits(d, choices), std::vector<Rule>{});
+  EXPECT_EQ(choices, (EditChoices{{Rule::noEndLine, 1}}));
 }
 
 // LLD's refusal of a region named before MEMORY, answered by moving the

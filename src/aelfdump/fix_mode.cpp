@@ -305,6 +305,17 @@ struct FixRun {
   // The last link's verdict, for the closing lines: pakforge's refusal and
   // the codes left, or what the link breaks of the firmware's contract.
   std::string verdictText, left, breaches;
+  // Which edit each rule takes, and what stood before the last round's
+  // edits: when they change nothing for their findings, they are undone
+  // and the next edits made in their place.
+  fix::EditChoices choices;
+  struct BeforeEdits {
+    std::vector<ScriptFile> files;
+    bool noPageAlign = false;
+    int safeChanges = 0, layoutChanges = 0;
+    LinkDiagnosis diagnosis;
+    std::string findings;
+  } beforeEdits;
 
   std::string path(const std::string& name) const {
     return (platform::nativePath(work) / name).string();
@@ -493,7 +504,7 @@ Verdict judgeLink(FixRun& run, int round, LinkDiagnosis& d, int& status) {
 // Edits the copies for the next round; false when there is nothing left to
 // change, or an edit failed (said).
 bool editFiles(FixRun& run, const LinkDiagnosis& d) {
-  const fix::RoundEdits edits = fix::applyFixes(d, run.files);
+  const fix::RoundEdits edits = fix::applyFixes(d, run.files, run.choices);
   const bool changed = sayChanges(edits, run);
   const bool newFlag = edits.noPageAlign && !run.noPageAlign && !run.command.hasNoPageAlign;
   if (newFlag) {
@@ -508,6 +519,30 @@ bool editFiles(FixRun& run, const LinkDiagnosis& d) {
     return false;
   }
   return changed || newFlag;
+}
+
+// The same findings as the round before: its edits changed nothing the
+// linker does, and making them again would not either. They are undone,
+// and the rules that have another edit take it; false when none has.
+bool takeNextEdits(FixRun& run, int round) {
+  FixRun::BeforeEdits& before = run.beforeEdits;
+  const std::vector<Rule> next = fix::takeNextEdits(before.diagnosis, run.choices);
+  std::cout << "round " << round << ": the same findings as round " << round - 1
+            << ": its edits changed nothing for them";
+  if (next.empty()) {
+    std::cout << ", and no finding has another edit\n";
+    return false;
+  }
+  std::string codes;
+  for (const Rule rule : next) {
+    codes += std::string(codes.empty() ? "" : " ") + std::string(ruleInfo(rule).code);
+  }
+  std::cout << "; undone, and the next edit made for " << codes << ":\n";
+  run.files = before.files;
+  run.noPageAlign = before.noPageAlign;
+  run.safeChanges = before.safeChanges;
+  run.layoutChanges = before.layoutChanges;
+  return editFiles(run, before.diagnosis);
 }
 
 // 128 + the signal held while the links ran, said; 0 when none came.
@@ -583,7 +618,6 @@ int fixScript(const std::string& script, const std::vector<std::string>& command
   }
   platform::holdInterrupts();
   int status = kNotFixed;
-  std::string lastFindings;
   for (int round = 1; round <= kMaxRounds && platform::heldInterrupt() == 0; ++round) {
     const LinkEnd linked = linkCopies(run, round, status);
     if (linked == LinkEnd::edited) {
@@ -596,15 +630,15 @@ int fixScript(const std::string& script, const std::vector<std::string>& command
     if (judgeLink(run, round, d, status) != Verdict::refused || round == kMaxRounds) {
       break;
     }
-    // The same findings as the round before: its edits changed nothing the
-    // linker does, and making them again would not either.
     std::string findings = run.left + "\n" + run.breaches;
-    if (findings == lastFindings) {
-      std::cout << "round " << round << ": the same findings as round " << round - 1
-                << ": its edits changed nothing for them\n";
-      break;
+    if (findings == run.beforeEdits.findings) {
+      if (!takeNextEdits(run, round)) {
+        break;
+      }
+      continue;
     }
-    lastFindings = std::move(findings);
+    run.beforeEdits = {run.files, run.noPageAlign,    run.safeChanges, run.layoutChanges,
+                       d,         std::move(findings)};
     if (!editFiles(run, d)) {
       break;
     }

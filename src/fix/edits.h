@@ -97,7 +97,8 @@ std::size_t colonToken(const Script& script, const Statement& st);
 
 // The rules an edit answers, as the table of edits in script_fixes.cpp
 // gives them, in the order their codes are said.
-void endRange(Editor& e, const LinkDiagnosis& d);  // range_end_edits.cpp
+void endRange(Editor& e, const LinkDiagnosis& d);               // range_end_edits.cpp
+void endRangeFromLoadImage(Editor& e, const LinkDiagnosis& d);  // range_end_edits.cpp
 std::span<const Rule> rulesOf(void (*make)(Editor&, const LinkDiagnosis&));
 
 // The edits, by topic; script_fixes.cpp holds them in the order

@@ -238,13 +238,13 @@ const Statement& endLinesPlace(const Sections& s) {
 
 // Where the flash content ends before the end lines: `from` is the
 // location counter, when the output section before them lies in the
-// flash, and the end of the last one that does otherwise; `lastFlash`
-// names that section.
+// flash, and the end of the last one that does otherwise, or always with
+// `fromLoadImage`; `lastFlash` names that section.
 struct FlashEnd {
   std::string from = ".";
   std::string lastFlash;
 };
-FlashEnd flashEnd(const Sections& s, const LinkDiagnosis& d) {
+FlashEnd flashEnd(const Sections& s, const LinkDiagnosis& d, bool fromLoadImage = false) {
   FlashEnd out;
   bool before = true;
   for (std::size_t i = s.indexOf(endLinesPlace(s)); i-- > 0;) {
@@ -257,7 +257,7 @@ FlashEnd flashEnd(const Sections& s, const LinkDiagnosis& d) {
     }
     if (inFlashWindow(section->address)) {
       out.lastFlash = st.name;
-      if (!before) {
+      if (!before || fromLoadImage) {
         out.from = "LOADADDR(" + st.name + ") + SIZEOF(" + st.name + ")";
       }
       break;
@@ -373,7 +373,10 @@ void writeEndLines(Editor& e, const Sections& s, const EndNames& names, const Fl
   e.commit(s, text, codes, "ended the code range after the initial values of .data");
 }
 
-void endRange(Editor& e, const LinkDiagnosis& d) {
+// The end lines, the range's end said by the location counter where it
+// stands in the flash, or with `fromLoadImage` by the last flash section's
+// load image wherever it stands.
+void endRangeFrom(Editor& e, const LinkDiagnosis& d, bool fromLoadImage) {
   std::vector<std::string> codes;
   for (const Rule rule : rulesOf(endRange)) {
     if (!findingsOf(d, rule).empty()) {
@@ -401,13 +404,24 @@ void endRange(Editor& e, const LinkDiagnosis& d) {
   if (!moveNamingAfterData(e, d, s) || !placeDataAtRamAddress(e, codes) || !e.load(s)) {
     return;
   }
-  const FlashEnd end = flashEnd(s, d);
+  const FlashEnd end = flashEnd(s, d, fromLoadImage);
   if ((end.from == "." && !end.lastFlash.empty() &&
        !moveAlignmentsInside(e, s, end.lastFlash, codes)) ||
       !alignFlashEnd(e, s, d, end.lastFlash, codes)) {
     return;
   }
   writeEndLines(e, s, *names, end, codes);
+}
+
+void endRange(Editor& e, const LinkDiagnosis& d) {
+  endRangeFrom(e, d, false);
+}
+
+// The next edit for the end lines, when the location counter where they
+// stood was not where the flash content ends (a layout the map does not
+// show): the last flash section's load image, which is.
+void endRangeFromLoadImage(Editor& e, const LinkDiagnosis& d) {
+  endRangeFrom(e, d, true);
 }
 
 // PF203: a pattern of a flash section before .data that holds ".data"

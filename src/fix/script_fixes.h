@@ -4,6 +4,7 @@
 // each fix in the rule table describes the same edit.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -39,8 +40,20 @@ struct RoundEdits {
 // Whether an edit of applyFixes answers the findings of `rule`.
 bool hasEdit(Rule rule);
 
-// Applies the fixes of the diagnosis's findings to `files`.
-RoundEdits applyFixes(const LinkDiagnosis& diagnosis, std::vector<ScriptFile>& files);
+// Which of its edits each rule takes: its first (0), or a later one once
+// the first changed nothing for its findings. A rule not named takes its
+// first.
+using EditChoices = std::map<Rule, int>;
+
+// Applies the fixes of the diagnosis's findings to `files`, each rule's
+// by its edit in `choices`.
+RoundEdits applyFixes(const LinkDiagnosis& diagnosis, std::vector<ScriptFile>& files,
+                      const EditChoices& choices = {});
+
+// For findings that came back unchanged: each of their rules that has an
+// edit after its choice takes that one. The rules so moved on, in the order
+// found; none when no finding has another edit.
+std::vector<Rule> takeNextEdits(const LinkDiagnosis& diagnosis, EditChoices& choices);
 
 // For a link the linker refused: the edits its message asks for, where it
 // names a case --fix knows (LLD's "memory region not defined: NAME" for a
