@@ -127,9 +127,8 @@ void ramFindings(LinkDiagnosis& d, const ElfFacts& facts) {
 // the first that has bytes.
 void missingRamFindings(LinkDiagnosis& d, const ElfFacts& facts) {
   for (const ElfSection& s : facts.missingRam) {
-    const bool said = std::any_of(d.findings.begin(), d.findings.end(), [&s](const LinkFinding& f) {
-      return f.rule == Rule::ramBankMissing && f.section == s.name;
-    });
+    const bool said = std::any_of(d.findings.begin(), d.findings.end(),
+                                  [&s](const LinkFinding& f) { return f.section == s.name; });
     if (!said) {
       const FlashLoadProblem p = missingRamProblem(s);
       add(d, p.rule, p.what, p.fix).section = p.section;

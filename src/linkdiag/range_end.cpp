@@ -82,12 +82,11 @@ void lldReservationFindings(LinkDiagnosis& d, const ElfFacts& facts,
     said.insert(span.section);
   }
   for (const Section& s : facts.sections) {
-    // A section of RAM the device lacks moves into .data or .bss (PF507).
+    // A section of RAM the device lacks moves into .data or .bss instead.
     const bool alreadySaid =
         said.count(s.header.name) != 0 ||
-        std::any_of(d.findings.begin(), d.findings.end(), [&s](const LinkFinding& f) {
-          return f.rule == Rule::ramBankMissing && f.section == s.header.name;
-        });
+        std::any_of(facts.missingRam.begin(), facts.missingRam.end(),
+                    [&s](const ElfSection& m) { return m.name == s.header.name; });
     if (&s != bss && s.header.allocated() && s.header.hasContent() &&
         inSramWindow(s.header.address) && s.header.address >= bss->header.address && !alreadySaid &&
         !isRamData(facts, s)) {
