@@ -113,7 +113,12 @@ std::string Editor::region(const std::string& name) {
 
 bool Editor::commit(const Sections& s, std::string text, std::vector<std::string> codes,
                     std::string what) {
-  if (text == files_[s.file].text) {
+  return commit(s, std::move(text), codes, std::vector<std::string>{std::move(what)});
+}
+
+bool Editor::commit(const Sections& s, std::string text, const std::vector<std::string>& codes,
+                    std::vector<std::string> whats) {
+  if (text == files_[s.file].text || whats.empty()) {
     return false;
   }
   // Parsed once: the check, and what the next edit reads.
@@ -121,7 +126,7 @@ bool Editor::commit(const Sections& s, std::string text, std::vector<std::string
   ldscript::ParseError error;
   if (parsed(s.file, &error) == nullptr) {
     files_[s.file].text = before;
-    out_.error = "the edit for " + what + " made a script that does not read (" +
+    out_.error = "the edit for " + whats.front() + " made a script that does not read (" +
                  ldscript::errorText(error) + ")";
     return false;
   }
@@ -130,7 +135,9 @@ bool Editor::commit(const Sections& s, std::string text, std::vector<std::string
     const RuleInfo* rule = findRule(code);
     moves = moves || (rule != nullptr && rule->fixKind == FixKind::movesLayout);
   }
-  out_.changes.push_back({std::move(codes), std::move(what), moves});
+  for (std::string& what : whats) {
+    out_.changes.push_back({codes, std::move(what), moves});
+  }
   return true;
 }
 

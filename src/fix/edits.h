@@ -57,6 +57,9 @@ class Editor {
   // the change with `codes`.
   bool commit(const Sections& s, std::string text, std::vector<std::string> codes,
               std::string what);
+  // The same for changes made together over one parse, one `whats` each.
+  bool commit(const Sections& s, std::string text, const std::vector<std::string>& codes,
+              std::vector<std::string> whats);
   bool anyNames(std::string_view word);
   // The file whose top level holds the block `name` (MEMORY), parsed.
   bool loadBlock(std::string_view name, Sections& s);

@@ -442,16 +442,18 @@ bool isDataStatement(std::string_view text) {
 // input pattern: its map line holds ".data", and ".dat[a]" would be an
 // undefined section. Each ADDR, LOADADDR or SIZEOF of .data in it becomes a
 // symbol set to the same after .data, which the data statement reads
-// ahead: the table's words stay what they were. False when it can't.
-bool rewriteDataStatement(Editor& e, Sections& s, const Statement& statement) {
+// ahead: the table's words stay what they were. `text` is the statement so
+// said, and `definitions` gains the symbols it needs that neither the
+// script nor an earlier statement sets; false when it can't be said.
+bool dataStatementSaid(Editor& e, const Sections& s, const Statement& statement,
+                       std::vector<std::string>& definitions, std::string& text) {
   static constexpr std::array<std::array<std::string_view, 2>, 3> kNames = {{
       {"LOADADDR", "_data_load_start"},
       {"ADDR", "_data_run_start"},
       {"SIZEOF", "_data_run_size"},
   }};
-  std::string text = ldscript::statementText(s.script, statement);
+  text = ldscript::statementText(s.script, statement);
   const std::string before = text;
-  std::vector<std::string> definitions;
   for (const auto& [function, name] : kNames) {
     for (std::size_t at = text.find(function); at != std::string::npos;
          at = text.find(function, at + 1)) {
@@ -481,19 +483,41 @@ bool rewriteDataStatement(Editor& e, Sections& s, const Statement& statement) {
       text.replace(at, close + 1 - at, name);
     }
   }
-  if (text == before || text.find(".data") != std::string::npos) {
-    return false;
+  return text != before && text.find(".data") == std::string::npos;
+}
+
+// Every data statement before .data that names it, from `first` on, said
+// as dataStatementSaid says them, over one parse, up to one that can't
+// be; false when not even the first can.
+bool rewriteDataStatements(Editor& e, const Sections& s, const Statement& first) {
+  const Statement* data = s.find(".data");
+  std::vector<std::string> definitions, whats;
+  std::vector<ldscript::Replacement> changes;
+  bool reached = false;
+  for (std::size_t i = 0; i < s.indexOf(*data); ++i) {
+    for (const Statement& item : s.block->body[i].body) {
+      reached = reached || &item == &first;
+      const std::string was = ldscript::statementText(s.script, item);
+      if (!reached || item.kind != StatementKind::command || !isDataStatement(was) ||
+          was.find(".data") == std::string::npos) {
+        continue;
+      }
+      std::string said;
+      if (!dataStatementSaid(e, s, item, definitions, said)) {
+        i = s.indexOf(*data);
+        break;
+      }
+      changes.push_back(ldscript::tokensReplaced(s.script, item.first, item.end, said));
+      whats.push_back(join({"wrote '", was, "' as '", said, "', set after .data"}));
+    }
   }
+  // The last statement's symbols nearest .data, as when each was written
+  // after .data in its turn.
+  std::reverse(definitions.begin(), definitions.end());
+  changes.push_back(ldscript::linesAfter(s.script, *data, definitions));
   std::string edited;
-  if (!ldscript::applyReplacements(
-          s.script,
-          {ldscript::tokensReplaced(s.script, statement.first, statement.end, text),
-           ldscript::linesAfter(s.script, *s.find(".data"), definitions)},
-          edited)) {
-    return false;
-  }
-  return e.commit(s, std::move(edited), {codeOf(Rule::dataLinePattern)},
-                  join({"wrote '", before, "' as '", text, "', set after .data"}));
+  return !whats.empty() && ldscript::applyReplacements(s.script, std::move(changes), edited) &&
+         e.commit(s, std::move(edited), {codeOf(Rule::dataLinePattern)}, std::move(whats));
 }
 
 void rewriteDataPatterns(Editor& e, const LinkDiagnosis& d) {
@@ -526,7 +550,7 @@ void rewriteDataPatterns(Editor& e, const LinkDiagnosis& d) {
     }
     std::string text = ldscript::statementText(s.script, *pattern);
     if (isDataStatement(text)) {
-      if (data == nullptr || !rewriteDataStatement(e, s, *pattern)) {
+      if (data == nullptr || !rewriteDataStatements(e, s, *pattern)) {
         return;
       }
       continue;

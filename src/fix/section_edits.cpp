@@ -226,20 +226,23 @@ bool measures(const Script& script, const Statement& st, std::string_view sectio
          text.find("SIZEOF" + call) != std::string::npos;
 }
 
-// The first statement, at any depth, that takes the address or size of
-// `section`; null when none does.
-const Statement* namingStatement(const Script& script, const std::vector<Statement>& body,
-                                 std::string_view section) {
+// The statements, at any depth, that take the address or size of
+// `section`, in order.
+void namingStatements(const Script& script, const std::vector<Statement>& body,
+                      std::string_view section, std::vector<const Statement*>& out) {
   for (const Statement& st : body) {
     if (st.kind == StatementKind::outputSection || st.kind == StatementKind::block) {
-      if (const Statement* inner = namingStatement(script, st.body, section)) {
-        return inner;
-      }
+      namingStatements(script, st.body, section, out);
     } else if (measures(script, st, section)) {
-      return &st;
+      out.push_back(&st);
     }
   }
-  return nullptr;
+}
+
+bool anyNaming(const Script& script, std::string_view section) {
+  std::vector<const Statement*> naming;
+  namingStatements(script, script.statements, section, naming);
+  return !naming.empty();
 }
 
 // Puts `said` in place of `naming`, recorded under `code`.
@@ -251,20 +254,29 @@ bool commitSaid(Editor& e, const Sections& s, const Statement& naming, const std
 }
 
 // Every statement that names `section`, whose contents moved between its
-// markers, said by them; stops at one that can't be.
+// markers, said by them, over one parse; up to one that can't be.
 void sayByMarkers(Editor& e, const std::string& section, const std::string& load,
                   const std::string& code) {
-  for (;;) {
-    Sections s;
-    if (!e.load(s)) {
-      return;
+  Sections s;
+  if (!e.load(s)) {
+    return;
+  }
+  std::vector<const Statement*> naming;
+  namingStatements(s.script, s.script.statements, section, naming);
+  std::vector<ldscript::Replacement> changes;
+  std::vector<std::string> whats;
+  for (const Statement* st : naming) {
+    const std::string said = namedByMarkers(s.script, *st, section, load);
+    if (said.empty()) {
+      break;
     }
-    const Statement* naming = namingStatement(s.script, s.script.statements, section);
-    const std::string said =
-        naming == nullptr ? std::string() : namedByMarkers(s.script, *naming, section, load);
-    if (said.empty() || !commitSaid(e, s, *naming, said, code)) {
-      return;
-    }
+    changes.push_back(ldscript::tokensReplaced(s.script, st->first, st->end, said));
+    whats.push_back(join(
+        {"wrote '", ldscript::statementText(s.script, *st), "' as '", said, "', of what moved"}));
+  }
+  std::string text;
+  if (!changes.empty() && ldscript::applyReplacements(s.script, std::move(changes), text)) {
+    e.commit(s, std::move(text), {code}, std::move(whats));
   }
 }
 
@@ -369,7 +381,7 @@ void moveInto(Editor& e, const Sections& s, const Statement& st, const Statement
     return;
   }
   const auto [start, end] = movedMarkers(st.name);
-  const bool marked = namingStatement(s.script, s.script.statements, st.name) != nullptr;
+  const bool marked = anyNaming(s.script, st.name);
   std::vector<std::string> lines;
   if (marked) {
     lines.push_back(start + " = .;");
@@ -586,7 +598,7 @@ void moveIntoText(Editor& e, const LinkDiagnosis& d) {
     }
     // Marked where something else names the section (its size, its
     // address), so that it can be said by what it held.
-    const bool marked = namingStatement(s.script, s.script.statements, name) != nullptr;
+    const bool marked = anyNaming(s.script, name);
     if (marked) {
       lines.push_back(movedMarkers(name).first + " = .;");
     }
