@@ -33,6 +33,14 @@ MapSection mapSection(std::string name, std::uint64_t address, MapPhase phase = 
   return s;
 }
 
+// No end line, with .text in the flash before .data, aligned to 4.
+void noEndLineAfterText(LinkDiagnosis& d) {
+  d.findings.push_back(finding(Rule::noEndLine, {". = ALIGN(4);"}));
+  d.findings.back().align = 4;
+  d.outline.sections = {mapSection(".text", 0x08020000),
+                        mapSection(".data", 0x20000000, MapPhase::afterData)};
+}
+
 struct Row {
   std::string what;
   std::string before;
@@ -55,13 +63,7 @@ TEST(ScriptFixes, EachRuleAsAnEdit) {
        "SECTIONS\n{\n  .text : {\n    KEEP(*(.text.loop))\n    *(.text*)\n  } > FLASH\n}\n",
        "PF303"},
       {"PF204: the end lines, .data loaded with AT() and no AT>",
-       kText + "  .data : { *(.data*) } > RAM AT> FLASH\n}\n",
-       [](LinkDiagnosis& d) {
-         d.findings.push_back(finding(Rule::noEndLine, {". = ALIGN(4);"}));
-         d.findings.back().align = 4;
-         d.outline.sections = {mapSection(".text", 0x08020000),
-                               mapSection(".data", 0x20000000, MapPhase::afterData)};
-       },
+       kText + "  .data : { *(.data*) } > RAM AT> FLASH\n}\n", noEndLineAfterText,
        "SECTIONS\n{\n  .text : {\n    *(.text*)\n    . = ALIGN(4);\n  } > FLASH\n"
        "  _sidata = .;\n  . = _sidata + _data_image_size;\n"
        "  _flash_end = .;\n  .data : AT(_sidata) { *(.data*) } > RAM\n"
@@ -69,12 +71,7 @@ TEST(ScriptFixes, EachRuleAsAnEdit) {
        "PF204 PF204"},
       {"PF204 once its first end lines changed nothing: from .text's load image",
        kText + "  .data : { *(.data*) } > RAM AT> FLASH\n}\n",
-       [](LinkDiagnosis& d) {
-         d.findings.push_back(finding(Rule::noEndLine, {". = ALIGN(4);"}));
-         d.findings.back().align = 4;
-         d.outline.sections = {mapSection(".text", 0x08020000),
-                               mapSection(".data", 0x20000000, MapPhase::afterData)};
-       },
+       noEndLineAfterText,
        "SECTIONS\n{\n  .text : {\n    *(.text*)\n    . = ALIGN(4);\n  } > FLASH\n"
        "  _sidata = LOADADDR(.text) + SIZEOF(.text);\n  . = _sidata + _data_image_size;\n"
        "  _flash_end = .;\n  .data : AT(_sidata) { *(.data*) } > RAM\n"
