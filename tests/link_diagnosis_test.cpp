@@ -237,6 +237,13 @@ const std::vector<Row>& rows() {
        sameMap,
        sameElf,
        {"PF203", "PF204", "PF304", "PF306", "PF401", "PF501", "PF507"}},
+      // Empty sections where GNU ld's own script left the location
+      // counter (0x8000) are no RAM bank.
+      {"empty sections outside any region (nRF5 SDK's script)",
+       kScripts / "nrf5_sdk/recipe/gnu",
+       sameMap,
+       sameElf,
+       {"PF504"}},
       {"a table in a flash bank past the application's flash",
        kScripts / "apps_region/stock/gnu",
        sameMap,
