@@ -87,7 +87,7 @@ tivaware gnu ok 2
 tivaware lld ok 2
 vector_region gnu ok 2
 vector_region lld ok 2
-zephyr gnu ok 3
+zephyr gnu ok 2
 EOF
 # picolibc's script comes with picolibc, where it is installed.
 if [ -f /usr/lib/picolibc/arm-none-eabi/lib/picolibc.ld ]; then

@@ -15,6 +15,30 @@ using namespace detect;
 
 namespace {
 
+// The range as the outline `after` gives it, when the map's own lines give
+// none and `after` has a code start, a data line and an end.
+void assumeRange(LinkDiagnosis& d, const MapOutline& after) {
+  if (!d.mapSymbols.haveAddrExe && d.outline.codeStart.found() && !d.outline.codeStartIsText &&
+      after.codeStartHasValue && after.dataLine.found() && after.rangeEnd.found()) {
+    d.rangeAssumed = true;
+    d.outline = after;
+    d.mapSymbols.addrExe = after.codeStartValue;
+    d.mapSymbols.appSize = after.rangeEndValue - after.codeStartValue;
+    for (std::size_t i = 0; i < kRequiredSymbolCount; ++i) {
+      for (const MapMention& m : after.mentions[i]) {
+        if (m.phase == MapPhase::inRange) {
+          d.mapSymbols.seen[i] = true;
+          d.mapSymbols.address[i] = m.value;
+        }
+      }
+    }
+  }
+  d.lldMap = d.outline.lld;
+  d.haveRange = (d.mapSymbols.haveAddrExe && d.mapSymbols.haveAppSize) || d.rangeAssumed;
+  d.rangeStart = d.mapSymbols.addrExe;
+  d.rangeEnd = d.rangeStart + (d.haveRange ? d.mapSymbols.appSize : 0);
+}
+
 // One read of the map: the checks' own scans (unless a build has run them),
 // the outline of the lines they read, and the outline as it will be once
 // the .text and .data output sections' own lines are the first to hold
@@ -46,27 +70,33 @@ bool readMap(LinkDiagnosis& d, const std::string& mapPath, const MapFacts* check
   d.mapRam = d.checked.ram;
   d.actualCodeStart = d.outline.codeStart;
   d.actualCodeStartSection = d.outline.codeStartSection;
-  const MapOutline& after = assumed.outline();
-  if (!d.mapSymbols.haveAddrExe && d.outline.codeStart.found() && !d.outline.codeStartIsText &&
-      after.codeStartHasValue && after.dataLine.found() && after.rangeEnd.found()) {
-    d.rangeAssumed = true;
-    d.outline = after;
-    d.mapSymbols.addrExe = after.codeStartValue;
-    d.mapSymbols.appSize = after.rangeEndValue - after.codeStartValue;
-    for (std::size_t i = 0; i < kRequiredSymbolCount; ++i) {
-      for (const MapMention& m : after.mentions[i]) {
-        if (m.phase == MapPhase::inRange) {
-          d.mapSymbols.seen[i] = true;
-          d.mapSymbols.address[i] = m.value;
-        }
-      }
-    }
-  }
-  d.lldMap = d.outline.lld;
-  d.haveRange = (d.mapSymbols.haveAddrExe && d.mapSymbols.haveAppSize) || d.rangeAssumed;
-  d.rangeStart = d.mapSymbols.addrExe;
-  d.rangeEnd = d.rangeStart + (d.haveRange ? d.mapSymbols.appSize : 0);
+  d.actualDataLine = d.outline.dataLine;
+  d.actualDataLineSection = d.outline.dataLineSection;
+  assumeRange(d, assumed.outline());
   return true;
+}
+
+// The code's own output section named otherwise, and no .text at all (a
+// generated script's "text", and its "datas" for .data): the range as it
+// will be once they are renamed, as the renames' findings ask, so that the
+// findings behind them are said in the same round. A second read of the
+// map, on this failure only.
+void assumeRenamed(LinkDiagnosis& d, const std::string& mapPath, const ElfFacts& facts) {
+  const MapOutline& o = d.outline;
+  if (d.rangeAssumed || d.mapSymbols.haveAddrExe || !o.codeStart.found() || o.codeStartIsSection ||
+      o.codeStartSection.empty() || sectionNamed(facts, ".text") != nullptr) {
+    return;
+  }
+  const std::string data =
+      sectionNamed(facts, ".data") == nullptr ? ramDataSectionOf(facts) : std::string(".data");
+  std::ifstream map;
+  if (data.empty() || !openInputFile(mapPath, std::ios::binary, map)) {
+    return;
+  }
+  OutlineScan renamed(true);
+  renamed.renamed(o.codeStartSection, data);
+  scanLines(map, {&renamed});
+  assumeRange(d, renamed.outline());
 }
 
 // What the ELF file loads into the flash, its holes, and what of it lies
@@ -140,6 +170,7 @@ LinkDiagnosis diagnoseLink(const std::string& mapPath, const std::string& elfPat
   d.lldElf = linkedByLld(reader);
   ElfFacts facts;
   readElf(reader, facts);
+  assumeRenamed(d, mapPath, facts);
   readFlash(d, reader, facts);
   d.counterLeftFlash = counterLeftFlash(d.outline, facts);
   d.symbolsChecked = facts.symbolsChecked;

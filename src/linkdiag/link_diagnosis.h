@@ -133,6 +133,8 @@ struct LinkDiagnosis {
   bool rangeAssumed = false;
   MapLine actualCodeStart;
   std::string actualCodeStartSection;
+  MapLine actualDataLine;
+  std::string actualDataLineSection;
   bool haveRange = false;
   std::uint64_t rangeStart = 0;
   std::uint64_t rangeEnd = 0;

@@ -221,7 +221,8 @@ void OutlineScan::beginRun(std::string_view /*run*/) {
 // the range's end may be either.
 std::size_t OutlineScan::nextCandidate(std::string_view run, std::size_t from) {
   std::size_t next = from;
-  if (!outline_.lld && number_ >= 2 && !sectionWrapped_) {
+  const bool everyLine = codeAs_ != ".text" || dataAs_ != ".data";
+  if (!outline_.lld && number_ >= 2 && !sectionWrapped_ && !everyLine) {
     // Pattern lines are looked for with the phase's rules once the code
     // range starts, where they are few and the range is long.
     const int phase = (!haveCodeStart_ && !stopped_  ? 0
@@ -406,11 +407,11 @@ void OutlineScan::applyScanRules(const LineFeatures& features, std::string_view 
   const bool holdsText = features.holds(0);
   const bool holdsData = features.holds(1);
   const bool holdsAddress = !features.leadWindow().empty();
-  const bool textSection = sectionLine && columns.name == ".text";
-  const bool dataSection = sectionLine && columns.name == ".data";
+  const bool textSection = sectionLine && (columns.name == ".text" || columns.name == codeAs_);
+  const bool dataSection = sectionLine && (columns.name == ".data" || columns.name == dataAs_);
   if (stopped_) {
     // The symbol scan stopped at a .data line before any .text line.
-  } else if (!haveCodeStart_ && holdsText && (!sectionLinesOnly_ || textSection)) {
+  } else if (!haveCodeStart_ && (holdsText || textSection) && (!sectionLinesOnly_ || textSection)) {
     haveCodeStart_ = true;
     outline_.codeStart = mapLine(number_, line);
     outline_.codeStartIsText = textSection;
@@ -419,7 +420,8 @@ void OutlineScan::applyScanRules(const LineFeatures& features, std::string_view 
     outline_.codeStartSection = sectionLine ? std::string() : currentSection_;
     outline_.codeStartHasValue = holdsAddress;
     outline_.codeStartValue = features.windowValue();
-  } else if (haveCodeStart_ && !haveDataLine_ && holdsData && (!sectionLinesOnly_ || dataSection)) {
+  } else if (haveCodeStart_ && !haveDataLine_ && (holdsData || dataSection) &&
+             (!sectionLinesOnly_ || dataSection)) {
     haveDataLine_ = true;
     if (sectionLine && !outline_.sections.empty()) {
       outline_.sections.back().phase = MapPhase::afterData;

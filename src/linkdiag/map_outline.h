@@ -126,10 +126,19 @@ class OutlineScan : public LineScan {
   // Lines another scan took without numbering them (by their offset): this
   // read numbers them as it passes.
   void numberLines(std::vector<MapLine*> lines) { toNumber_ = std::move(lines); }
+  // Takes the output sections `code` and `data` for .text and .data, as
+  // they will be once renamed, and reads every line: names without a dot
+  // are not among the lines the fast read looks for.
+  void renamed(std::string code, std::string data) {
+    codeAs_ = std::move(code);
+    dataAs_ = std::move(data);
+  }
 
  private:
   bool sectionLinesOnly_;
   const OutlineScan* actual_;
+  std::string codeAs_ = ".text";
+  std::string dataAs_ = ".data";
   MapOutline outline_;
   std::uint64_t number_ = 0;
   bool inMemoryMap_ = false;

@@ -142,7 +142,12 @@ void dataLineFindings(LinkDiagnosis& d, const ElfFacts& facts) {
   const MapOutline& o = d.outline;
   MapLine line = o.dataLine;
   std::string section = o.dataLineSection;
-  if (d.rangeAssumed) {
+  if (d.rangeAssumed && !o.strayDataLine.found() && sectionNamed(facts, ".data") == nullptr) {
+    // The range assumes the RAM data's section renamed .data: the map's own
+    // data line, in it, is what the rename answers.
+    line = d.actualDataLine;
+    section = d.actualDataLineSection;
+  } else if (d.rangeAssumed) {
     line = o.strayDataLine;
     section = o.strayDataSection;
   } else if (o.dataLineIsData) {

@@ -29,7 +29,11 @@ Fix: name the output section that holds the code .text.
     before:  .code : ALIGN(0x20000) { KEEP(*(.isr_vector)) *(.text*) ... } > FLASH
     after:   .text : ALIGN(0x20000) { KEEP(*(.isr_vector)) *(.text*) ... } > FLASH
 
-LLD's map has the same line for the output section: the fix is the same.)EX",
+LLD's map has the same line for the output section: the fix is the same.
+
+aelfdump --link reads the rest of such a link as the rename will make it
+(the RAM data's section too, where it is not named .data), so that the
+problems behind the rename are listed with it.)EX",
              FixKind::safe,
              {Explains::codeStart, 4, About::mapLine}},
     RuleInfo{Rule::dataBeforeText,

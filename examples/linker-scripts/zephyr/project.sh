@@ -11,4 +11,4 @@ link_flags=(-Wl,--gc-sections)
 linkers=(gnu)
 fixes=(TEXTNAME VECTORS OFFSET KEEP DATANAME END APPS RAMSTART)
 # The edits aelfdump --link must name for the stock form, by linker.
-named_gnu=(TEXTNAME KEEP)
+named_gnu=(TEXTNAME KEEP VECTORS DATANAME END APPS OFFSET RAMSTART)
