@@ -111,7 +111,7 @@ std::string Editor::region(const std::string& name) {
   return name;
 }
 
-bool Editor::commit(const Sections& s, std::string text, std::vector<std::string> codes,
+bool Editor::commit(const Sections& s, std::string text, const std::vector<std::string>& codes,
                     std::string what) {
   return commit(s, std::move(text), codes, std::vector<std::string>{std::move(what)});
 }

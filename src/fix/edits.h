@@ -55,7 +55,7 @@ class Editor {
   bool loadAny(Sections& s);
   // Puts `text` in place of the file's, after checking it reads; records
   // the change with `codes`.
-  bool commit(const Sections& s, std::string text, std::vector<std::string> codes,
+  bool commit(const Sections& s, std::string text, const std::vector<std::string>& codes,
               std::string what);
   // The same for changes made together over one parse, one `whats` each.
   bool commit(const Sections& s, std::string text, const std::vector<std::string>& codes,
