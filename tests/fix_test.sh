@@ -89,10 +89,10 @@ vector_region gnu ok 2
 vector_region lld ok 2
 zephyr gnu ok 2
 EOF
-# picolibc's script comes with picolibc, where it is installed.
+# picolibc's script comes with picolibc: where it is installed, it is fixed
+# as it stands there.
 if [ -f /usr/lib/picolibc/arm-none-eabi/lib/picolibc.ld ]; then
-  grep -v '^picolibc' "$work/want" >"$work/w" && mv "$work/w" "$work/want"
-  grep -v '^picolibc' "$work/got" >"$work/g" && mv "$work/g" "$work/got"
+  sed -i 's/^picolibc gnu skipped$/picolibc gnu ok 2/' "$work/want"
 fi
 diff -u "$work/want" "$work/got" || { cat "$work/all.log"; fail "fix_all.sh: outcomes differ"; }
 [ "$status" -eq 1 ] || fail "fix_all.sh ended with $status"

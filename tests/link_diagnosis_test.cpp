@@ -667,7 +667,7 @@ TEST(LinkDiagnosis, EndLinesStartFromTheScriptsOwnLoadSymbol) {
         std::pair<std::vector<std::pair<std::string, std::string>>, std::string>{
             {{".text", "_other"}}, "_sidata"}}) {
     SCOPED_TRACE(start);
-    const LinkDiagnosis d = diagnoseLink(map, elf, nullptr, symbols);
+    const LinkDiagnosis d = diagnoseLink(map, elf, nullptr, ScriptSays{symbols, {}});
     const auto found = findingsOf(d, Rule::noEndLine);
     ASSERT_EQ(found.size(), 1u);
     const std::vector<std::string>& lines = found[0]->lines;

@@ -69,6 +69,22 @@ TEST(ScriptFixes, EachRuleAsAnEdit) {
        "  _flash_end = .;\n  .data : AT(_sidata) { *(.data*) } > RAM\n"
        "  _data_image_size = SIZEOF(.data);\n}\n",
        "PF204 PF204"},
+      {"PF204: a section the flash loads right after .data (picolibc's .tdata) is loaded at "
+       "its offset from .data, and the size runs to its end; a NOLOAD one after it is left",
+       kText +
+           "  .data : { *(.data*) } > RAM AT> FLASH\n  .tdata : { *(.tdata*) } > RAM AT> FLASH\n"
+           "  .tbss (NOLOAD) : { *(.tbss*) } > RAM\n}\n",
+       [](LinkDiagnosis& d) {
+         noEndLineAfterText(d);
+         d.copiedAfterData = {".tdata"};
+       },
+       "SECTIONS\n{\n  .text : {\n    *(.text*)\n    . = ALIGN(4);\n  } > FLASH\n"
+       "  _sidata = .;\n  . = _sidata + _data_image_size;\n"
+       "  _flash_end = .;\n  .data : AT(_sidata) { *(.data*) } > RAM\n"
+       "  .tdata : AT(_sidata + (ADDR(.tdata) - ADDR(.data))) { *(.tdata*) } > RAM\n"
+       "  _data_image_size = ADDR(.tdata) + SIZEOF(.tdata) - ADDR(.data);\n"
+       "  .tbss (NOLOAD) : { *(.tbss*) } > RAM\n}\n",
+       "PF204 PF204"},
       {"PF204 once its first end lines changed nothing: from .text's load image",
        kText + "  .data : { *(.data*) } > RAM AT> FLASH\n}\n",
        noEndLineAfterText,
@@ -179,6 +195,23 @@ TEST(ScriptFixes, EachRuleAsAnEdit) {
        "    __data_end__ = .;\n  } > RAM AT> FLASH\n"
        "  __ramfunc_moved_load = LOADADDR(.data) + (__ramfunc_moved_start - ADDR(.data));\n}\n",
        "PF212 PF212 PF212 PF212"},
+      {"PF104: the flash section the code start lies in (picolibc's .init) moves to the start "
+       "of .text, and is dropped",
+       "SECTIONS\n{\n  .init : {\n    KEEP(*(.text.init.enter))\n  } > FLASH\n"
+       "  .text : {\n    *(.text*)\n  } > FLASH\n}\n",
+       [](LinkDiagnosis& d) {
+         d.findings.push_back(finding(Rule::codeStartInOtherSection));
+         d.findings.back().sections = {".init"};
+       },
+       "SECTIONS\n{\n  .text : {\n    KEEP(*(.text.init.enter))\n    *(.text*)\n  } > FLASH\n}\n",
+       "PF104 PF104"},
+      {"PF104 in a section that runs from RAM: nothing moves (the finding names no section)",
+       "SECTIONS\n{\n  .itcm : {\n    *(.text.fast)\n  } > ITCM AT> FLASH\n" + kText.substr(11) +
+           "}\n",
+       [](LinkDiagnosis& d) { d.findings.push_back(finding(Rule::codeStartInOtherSection)); },
+       "SECTIONS\n{\n  .itcm : {\n    *(.text.fast)\n  } > ITCM AT> FLASH\n" + kText.substr(11) +
+           "}\n",
+       ""},
       {"PF106: a vector table before .text moves into it, kept, and .text's region starts where "
        "the table's did",
        "MEMORY\n{\n  VEC (rx) : ORIGIN = 0x08020000, LENGTH = 0x400\n"

@@ -476,7 +476,9 @@ Verdict judgeLink(FixRun& run, int round, LinkDiagnosis& d, int& status) {
     run.firstLink = link;
     run.firstScripts = scripts;
   }
-  d = diagnoseLink(run.map, run.elf);
+  // The script as linked, read as --link --script reads it, so that the
+  // advice and the edits are the same.
+  d = diagnoseLink(run.map, run.elf, nullptr, fix::scriptSays(run.files.front().text));
   const BuildPreview verdict = previewBuild(d);
   run.left = codesOf(d);
   if (verdict.result != BuildResult::ok) {

@@ -336,11 +336,9 @@ int explainRule(const std::string& code) {
 
 namespace {
 
-// The output sections' own AT(SYMBOL) in the SECTIONS blocks of the script
-// at `path`: 0, or the exit status after saying why it can't be opened (1)
-// or read as a script (10).
-int readAtSymbols(const std::string& path,
-                  std::vector<std::pair<std::string, std::string>>& symbols) {
+// What the script at `path` says (fix::scriptSays): 0, or the exit status
+// after saying why it can't be opened (1) or read as a script (10).
+int readScriptSays(const std::string& path, ScriptSays& says) {
   std::string text;
   if (!readWholeFile(path, text)) {
     std::cerr << "aelfdump: can't open '" << path << "'\n";
@@ -352,18 +350,7 @@ int readAtSymbols(const std::string& path,
     std::cerr << "aelfdump: " << path << ":" << ldscript::errorText(error) << "\n";
     return kScriptUnreadable;
   }
-  for (const ldscript::Statement& block : script.statements) {
-    if (block.kind != ldscript::StatementKind::block || block.name != "SECTIONS") {
-      continue;
-    }
-    for (const ldscript::Statement& st : block.body) {
-      if (st.kind == ldscript::StatementKind::outputSection) {
-        if (std::string symbol = ldscript::atSymbol(script, st); !symbol.empty()) {
-          symbols.emplace_back(st.name, std::move(symbol));
-        }
-      }
-    }
-  }
+  says = fix::scriptSays(text);
   return 0;
 }
 
@@ -371,12 +358,11 @@ int readAtSymbols(const std::string& path,
 
 int dumpLink(const std::string& mapPath, const std::string& elfPath, bool json,
              const std::string& scriptPath) {
-  std::vector<std::pair<std::string, std::string>> atSymbols;
-  if (const int status = scriptPath.empty() ? 0 : readAtSymbols(scriptPath, atSymbols);
-      status != 0) {
+  ScriptSays says;
+  if (const int status = scriptPath.empty() ? 0 : readScriptSays(scriptPath, says); status != 0) {
     return status;
   }
-  const LinkDiagnosis d = diagnoseLink(mapPath, elfPath, nullptr, std::move(atSymbols));
+  const LinkDiagnosis d = diagnoseLink(mapPath, elfPath, nullptr, std::move(says));
   if (!d.mapOpened) {
     std::cerr << "aelfdump: can't open '" << mapPath << "'\n";
     return 1;

@@ -28,6 +28,19 @@ std::string withoutSpaces(std::string text) {
   return text;
 }
 
+// A KEEP as what it matches: without spaces, and a class of one
+// character ("[a]", which a fix writes so that a pattern no longer holds
+// ".data") as that character.
+std::string keptMatch(const std::string& text) {
+  std::string out = withoutSpaces(text);
+  for (std::size_t at = out.find('['); at != std::string::npos; at = out.find('[', at + 1)) {
+    if (at + 2 < out.size() && out[at + 2] == ']' && out[at + 1] != '!' && out[at + 1] != '^') {
+      out.replace(at, 3, 1, out[at + 1]);
+    }
+  }
+  return out;
+}
+
 bool startsWithWord(const std::string& text, std::string_view word) {
   return text.starts_with(word) && text.size() > word.size() &&
          (text[word.size()] == '(' || std::isspace(static_cast<unsigned char>(text[word.size()])));
@@ -155,7 +168,7 @@ void addStatementFacts(const ldscript::Script& script, const Statement& st,
     ++facts.asserts;
   }
   if (startsWithWord(text, "KEEP")) {
-    facts.keeps.push_back(withoutSpaces(text));
+    facts.keeps.push_back(keptMatch(text));
   }
   if (st.kind != StatementKind::assignment && st.kind != StatementKind::command) {
     return;

@@ -327,10 +327,35 @@ bool alignFlashEnd(Editor& e, Sections& s, const LinkDiagnosis& d, const std::st
   return e.load(s);
 }
 
+// `st` loaded at `at` and in no load region: its AT> dropped, and its
+// AT(...) (or a new one after its name) made AT(at), unless `keepAt`.
+void loadAt(const Sections& s, const Statement& st, const std::string& at, bool keepAt,
+            std::vector<ldscript::Replacement>& changes) {
+  if (st.lmaFirst != st.lmaEnd) {
+    std::size_t lmaBegin = st.lmaFirst;
+    while (lmaBegin > st.close + 1 &&
+           s.script.tokens[lmaBegin - 1].kind == ldscript::TokenKind::space) {
+      --lmaBegin;
+    }
+    changes.push_back(ldscript::tokensReplaced(s.script, lmaBegin, st.lmaEnd, ""));
+  }
+  if (keepAt) {
+    return;
+  }
+  if (st.atFirst != st.atEnd) {
+    changes.push_back(ldscript::tokensReplaced(s.script, st.atFirst, st.atEnd, "AT(" + at + ")"));
+  } else {
+    const std::size_t colon = colonToken(s.script, st);
+    changes.push_back(ldscript::tokensReplaced(
+        s.script, colon, colon + 1, std::string(s.script.tokenText(colon)) + " AT(" + at + ")"));
+  }
+}
+
 // The end lines before .data, .data loaded with AT(start) and no load
-// region, and the size after it.
-void writeEndLines(Editor& e, const Sections& s, const EndNames& names, const FlashEnd& end,
-                   const std::vector<std::string>& codes) {
+// region, the sections the flash loads right after it at their offsets
+// from it, and the size after the last.
+void writeEndLines(Editor& e, const Sections& s, const LinkDiagnosis& d, const EndNames& names,
+                   const FlashEnd& end, const std::vector<std::string>& codes) {
   const Statement* data = s.find(".data");
   std::string start = ldscript::atSymbol(s.script, *data);
   const bool own = !start.empty();
@@ -344,28 +369,33 @@ void writeEndLines(Editor& e, const Sections& s, const EndNames& names, const Fl
   }
   lines.push_back(". = " + start + " + " + size + ";");
   lines.push_back(std::string(names[2]) + " = .;");
+  // Only what the script places with AT> after .data, as the map showed.
+  std::vector<std::string> copied;
+  const Statement* last = data;
+  for (const std::string& name : d.copiedAfterData) {
+    const Statement* st = s.find(name);
+    if (st == nullptr) {
+      continue;  // the linker's own (.igot.plt), not the script's
+    }
+    if (st->lmaFirst == st->lmaEnd || st->atFirst != st->atEnd ||
+        s.indexOf(*st) < s.indexOf(*data)) {
+      break;
+    }
+    copied.push_back(name);
+    last = st;
+  }
   // The changes, over this one parse: the end lines before .data (first:
   // its header's change may start at the same byte), its load region
-  // dropped for AT(), and the size after it.
+  // dropped for AT(), the same for what follows it, and the size after the
+  // last.
   std::vector<ldscript::Replacement> changes = {
-      ldscript::linesBefore(s.script, endLinesPlace(s), lines),
-      ldscript::linesAfter(s.script, *data, {size + " = SIZEOF(.data);"})};
-  if (data->lmaFirst != data->lmaEnd) {
-    std::size_t lmaBegin = data->lmaFirst;
-    while (lmaBegin > data->close + 1 &&
-           s.script.tokens[lmaBegin - 1].kind == ldscript::TokenKind::space) {
-      --lmaBegin;
-    }
-    changes.push_back(ldscript::tokensReplaced(s.script, lmaBegin, data->lmaEnd, ""));
+      ldscript::linesBefore(s.script, endLinesPlace(s), lines)};
+  loadAt(s, *data, start, own, changes);
+  for (const std::string& name : copied) {
+    loadAt(s, *s.find(name), copiedLoad(start, name), false, changes);
   }
-  if (!own && data->atFirst != data->atEnd) {
-    changes.push_back(
-        ldscript::tokensReplaced(s.script, data->atFirst, data->atEnd, "AT(" + start + ")"));
-  } else if (!own) {
-    const std::size_t colon = colonToken(s.script, *data);
-    changes.push_back(ldscript::tokensReplaced(
-        s.script, colon, colon + 1, std::string(s.script.tokenText(colon)) + " AT(" + start + ")"));
-  }
+  changes.push_back(
+      ldscript::linesAfter(s.script, *last, {size + " = " + dataImageSize(copied) + ";"}));
   std::string text;
   if (!ldscript::applyReplacements(s.script, std::move(changes), text)) {
     return;
@@ -410,7 +440,7 @@ void endRangeFrom(Editor& e, const LinkDiagnosis& d, bool fromLoadImage) {
       !alignFlashEnd(e, s, d, end.lastFlash, codes)) {
     return;
   }
-  writeEndLines(e, s, *names, end, codes);
+  writeEndLines(e, s, d, *names, end, codes);
 }
 
 void endRange(Editor& e, const LinkDiagnosis& d) {

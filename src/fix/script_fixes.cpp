@@ -1,6 +1,7 @@
 #include "fix/script_fixes.h"
 
 #include "fix/edits.h"
+#include "ldscript/script_edit.h"
 
 #include <algorithm>
 #include <array>
@@ -31,7 +32,7 @@ const std::array<RuleEdit, 16> kEdits = {{
     {moveFlashSections, {Rule::flashSectionAfterRange}},
     {markNoLoad, {Rule::reservationLoaded}},
     {moveIntoData, {Rule::ramContentAfterRange}},
-    {moveIntoText, {Rule::flashBeforeRange}},
+    {moveIntoText, {Rule::flashBeforeRange, Rule::codeStartInOtherSection}},
     {rewriteDataPatterns, {Rule::dataLinePattern}},
     {moveRegionAssignment, {Rule::rangeEndNotFlash}},
     {clampRamBanks, {Rule::ramCheckFails, Rule::stackTopOutsideRam}},
@@ -84,6 +85,30 @@ std::span<const Rule> edit::rulesOf(void (*make)(Editor&, const LinkDiagnosis&))
     }
   }
   return {};
+}
+
+ScriptSays scriptSays(const std::string& text) {
+  ScriptSays says;
+  ldscript::Script script;
+  ldscript::ParseError error;
+  if (!ldscript::parseScript(text, script, error)) {
+    return says;
+  }
+  for (const ldscript::Statement& block : script.statements) {
+    if (block.kind != ldscript::StatementKind::block || block.name != "SECTIONS") {
+      continue;
+    }
+    for (const ldscript::Statement& st : block.body) {
+      if (st.kind != ldscript::StatementKind::outputSection) {
+        continue;
+      }
+      if (std::string symbol = ldscript::atSymbol(script, st); !symbol.empty()) {
+        says.atSymbols.emplace_back(st.name, std::move(symbol));
+      }
+      says.loadRegionOnly.emplace_back(st.name, st.lmaFirst != st.lmaEnd && st.atFirst == st.atEnd);
+    }
+  }
+  return says;
 }
 
 bool hasEdit(Rule rule) {

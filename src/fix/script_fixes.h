@@ -37,6 +37,10 @@ struct RoundEdits {
   std::string error;
 };
 
+// What the SECTIONS blocks of a script say that a diagnosis can't read
+// from the map and the ELF file; nothing when `text` can't be read.
+ScriptSays scriptSays(const std::string& text);
+
 // Whether an edit of applyFixes answers the findings of `rule`.
 bool hasEdit(Rule rule);
 

@@ -563,14 +563,20 @@ void moveOutOfMissingRam(Editor& e, const LinkDiagnosis& d) {
 // PF106: flash sections before .text move into it, at its start, in the
 // order they have; their output sections go.
 void moveIntoText(Editor& e, const LinkDiagnosis& d) {
-  const std::vector<const LinkFinding*> found = findingsOf(d, Rule::flashBeforeRange);
-  if (found.empty()) {
-    return;
-  }
-  // The rooms emptied and the sections moved, of each finding, in order.
+  // The rooms emptied and the sections moved, of each finding, in order:
+  // what lies before the range, then the section the code start lies in.
   std::vector<std::string> names;
-  for (const LinkFinding* f : found) {
-    names.insert(names.end(), f->sections.begin(), f->sections.end());
+  std::vector<std::string> codes;
+  for (const Rule rule : {Rule::flashBeforeRange, Rule::codeStartInOtherSection}) {
+    for (const LinkFinding* f : findingsOf(d, rule)) {
+      names.insert(names.end(), f->sections.begin(), f->sections.end());
+      if (codes.empty() || codes.back() != codeOf(rule)) {
+        codes.push_back(codeOf(rule));
+      }
+    }
+  }
+  if (names.empty()) {
+    return;
   }
   std::vector<std::string> lines;
   std::vector<std::string> moved;
@@ -610,7 +616,7 @@ void moveIntoText(Editor& e, const LinkDiagnosis& d) {
     }
     const std::string region = st->region;
     const std::string textRegion = text->region;
-    if (e.commit(s, ldscript::removeStatement(s.script, *st), {codeOf(Rule::flashBeforeRange)},
+    if (e.commit(s, ldscript::removeStatement(s.script, *st), codes,
                  "dropped the output section " + name)) {
       moved.push_back(name);
       if (moved.size() == 1) {
@@ -626,12 +632,12 @@ void moveIntoText(Editor& e, const LinkDiagnosis& d) {
   for (const std::string& name : moved) {
     list += (list.empty() ? "" : ", ") + name;
   }
-  e.commit(s, ldscript::insertAtBodyStart(s.script, *s.find(".text"), lines),
-           {codeOf(Rule::flashBeforeRange)}, "moved what " + list + " held to the start of .text");
+  e.commit(s, ldscript::insertAtBodyStart(s.script, *s.find(".text"), lines), codes,
+           "moved what " + list + " held to the start of .text");
   dropWhatNames(e, moved);
   // What still measures them inside a section (a table's LONG(SIZEOF(...))).
   for (const std::string& name : moved) {
-    sayByMarkers(e, name, {}, codeOf(Rule::flashBeforeRange));
+    sayByMarkers(e, name, {}, codes.front());
   }
 }
 

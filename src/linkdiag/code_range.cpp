@@ -103,8 +103,14 @@ void codeStartFindings(LinkDiagnosis& d, const MapOutline& o, const ElfFacts& fa
           .section = o.codeStartSection;
     } else if (!o.codeStartSection.empty()) {
       what += " (it lies in the output section " + o.codeStartSection + ")";
-      add(d, Rule::codeStartInOtherSection, what,
-          fixText(Rule::codeStartInOtherSection, {o.codeStartSection}));
+      LinkFinding& f = add(d, Rule::codeStartInOtherSection, what,
+                           fixText(Rule::codeStartInOtherSection, {o.codeStartSection}));
+      // Only a flash section moves into .text: code a section runs from
+      // RAM (an ITCM's) would run from the flash.
+      const Section* s = sectionNamed(facts, o.codeStartSection);
+      if (s != nullptr && inFlashWindow(s->header.address)) {
+        f.sections = {o.codeStartSection};
+      }
     } else {
       add(d, Rule::codeStartWithoutAddress, what, fixText(Rule::codeStartWithoutAddress));
     }

@@ -83,6 +83,11 @@ std::string ramDataSectionOf(const ElfFacts& facts);
 // Whether the last assignment of the location counter before the RAM
 // data's section leaves it outside the flash.
 bool counterLeftFlash(const MapOutline& o, const ElfFacts& facts);
+// The sections right after the RAM data's that the flash loads too (a
+// ".tdata" > RAM AT> FLASH): one image with .data, which start-up code may
+// copy in one go, so the end lines load them at the same offsets.
+std::vector<std::string> copiedAfterData(const MapOutline& o, const ElfFacts& facts,
+                                         const ScriptSays& script);
 // A RAM section listed between the flash sections and .data that the fix
 // of PF208 moves after it: its lines can end the code range.
 bool movedAfterData(const MapOutline& o, const MapSection& section);

@@ -143,12 +143,11 @@ void rangeStartFindings(LinkDiagnosis& d, const ElfFacts& facts) {
 }  // namespace
 
 LinkDiagnosis diagnoseLink(const std::string& mapPath, const std::string& elfPath,
-                           const MapFacts* checked,
-                           std::vector<std::pair<std::string, std::string>> atSymbols) {
+                           const MapFacts* checked, ScriptSays script) {
   LinkDiagnosis d;
   d.mapPath = mapPath;
   d.elfPath = elfPath;
-  d.atSymbols = std::move(atSymbols);
+  d.script = std::move(script);
   MapOutline actual;
   if (!readMap(d, mapPath, checked, actual)) {
     return d;
@@ -173,6 +172,7 @@ LinkDiagnosis diagnoseLink(const std::string& mapPath, const std::string& elfPat
   assumeRenamed(d, mapPath, facts);
   readFlash(d, reader, facts);
   d.counterLeftFlash = counterLeftFlash(d.outline, facts);
+  d.copiedAfterData = copiedAfterData(d.outline, facts, d.script);
   d.symbolsChecked = facts.symbolsChecked;
   codeStartFindings(d, actual, facts);
   FlashLoadProblem load;

@@ -105,14 +105,30 @@ inline constexpr std::array<EndNames, 4> kEndNameChoices = {{
     {"_data_image_start_", "_data_image_size_", "_flash_end_"},
 }};
 
+// Where the end lines load a section the flash holds right after .data's
+// initial values (".tdata"): at its offset from .data in RAM, so that the
+// two stay one image. The size of that image, through the last of them.
+std::string copiedLoad(const std::string& start, const std::string& section);
+std::string dataImageSize(const std::vector<std::string>& copiedAfterData);
+
+// What the linker script says, where the caller read it, of what the map
+// and the ELF file can't tell.
+struct ScriptSays {
+  // The output sections' own AT(SYMBOL), by section. The lines that end the
+  // code range then start from .data's, as --fix writes them; the map and
+  // the ELF file can't tell AT(SYMBOL) from AT> FLASH.
+  std::vector<std::pair<std::string, std::string>> atSymbols;
+  // Every output section, in order, and whether it is placed with AT>
+  // REGION and no AT(): a section after .data so placed is loaded after it
+  // by the linker, whatever the map shows of an empty one.
+  std::vector<std::pair<std::string, bool>> loadRegionOnly;
+};
+
 struct LinkDiagnosis {
   std::string mapPath;
   std::string elfPath;
-  // What the linker script says where the caller read it: the output
-  // sections' own AT(SYMBOL), by section. The lines that end the code range
-  // then start from .data's, as --fix writes them; the map and the ELF file
-  // can't tell AT(SYMBOL) from AT> FLASH.
-  std::vector<std::pair<std::string, std::string>> atSymbols;
+  // What the linker script says, where the caller read it.
+  ScriptSays script;
   bool mapOpened = false;
   ElfOpen elfState = ElfOpen::notElf;
   std::string elfProblem;  // why an ELF file can't be read
@@ -122,6 +138,8 @@ struct LinkDiagnosis {
   // read (a ". = ORIGIN(RAM)" before it): lines that end the code range
   // there take the end of the last flash section's load image, not ".".
   bool counterLeftFlash = false;
+  // The sections right after .data that the flash loads too, in order.
+  std::vector<std::string> copiedAfterData;
 
   // What the checks read from the map, as a build reads it.
   MapFacts checked;
@@ -163,8 +181,7 @@ struct LinkDiagnosis {
 // `checked`, when given, is what the checks of a build already read from
 // the map: the map is then read for its outline alone.
 LinkDiagnosis diagnoseLink(const std::string& mapPath, const std::string& elfPath,
-                           const MapFacts* checked = nullptr,
-                           std::vector<std::pair<std::string, std::string>> atSymbols = {});
+                           const MapFacts* checked = nullptr, ScriptSays script = {});
 
 // The one line pakforge prints after its own message when a symbol scan or
 // the RAM check refused a link whose ELF file is a real one: what the ELF

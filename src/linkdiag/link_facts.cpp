@@ -198,7 +198,7 @@ FlashEnd flashEndOf(const LinkDiagnosis& d, const ElfFacts& facts) {
 // the RAM data's section there may still have another name.
 std::string ownLoadSymbol(const LinkDiagnosis& d, const ElfFacts& facts) {
   const std::string ramData = ramDataSectionOf(facts);
-  for (const auto& [section, symbol] : d.atSymbols) {
+  for (const auto& [section, symbol] : d.script.atSymbols) {
     if (section == ".data" || section == ramData) {
       return symbol;
     }
@@ -207,6 +207,34 @@ std::string ownLoadSymbol(const LinkDiagnosis& d, const ElfFacts& facts) {
 }
 
 }  // namespace
+
+std::vector<std::string> copiedAfterData(const MapOutline& o, const ElfFacts& facts,
+                                         const ScriptSays& script) {
+  std::vector<std::string> copied;
+  const auto data = ramDataLine(o, facts);
+  for (auto it = data; it != o.sections.end() && ++it != o.sections.end();) {
+    const auto said = std::find_if(script.loadRegionOnly.begin(), script.loadRegionOnly.end(),
+                                   [&](const auto& entry) { return entry.first == it->name; });
+    // A section of the linker's own (.igot.plt), where the script is
+    // known, or empty with no pattern of the script in it.
+    const bool linkers = script.loadRegionOnly.empty() ? it->size == 0 && it->patterns.empty()
+                                                       : said == script.loadRegionOnly.end();
+    if (it->name == "/DISCARD/" || linkers) {
+      continue;
+    }
+    // GNU ld shows a load address for what follows such a section (.bss,
+    // a NOLOAD one) too: the script says which are loaded; without it, a
+    // section the ELF file holds no bytes of is no initial values.
+    const Section* s = sectionNamed(facts, it->name);
+    const bool loaded = script.loadRegionOnly.empty() ? s != nullptr && s->loaded : said->second;
+    if (!it->haveAddress || !it->haveLoad || inFlashWindow(it->address) ||
+        !inFlashWindow(it->load) || !loaded || (s != nullptr && !s->loaded)) {
+      break;
+    }
+    copied.push_back(it->name);
+  }
+  return copied;
+}
 
 bool counterLeftFlash(const MapOutline& o, const ElfFacts& facts) {
   const auto data = ramDataLine(o, facts);
@@ -257,11 +285,15 @@ void setEndLines(LinkFinding& f, const LinkDiagnosis& d, const ElfFacts& facts,
                       ";");
   }
   // A script that places .data with AT> today must drop it for AT().
-  f.lines.insert(
-      f.lines.end(),
-      {". = " + start + " + " + size + ";", std::string(n[2]) + " = .;",
-       ".data : AT(" + start + ") { ... } > RAM  /* no AT> after it: AT() sets the load address */",
-       size + " = SIZEOF(.data);"});
+  const std::string noLmaRegion =
+      " { ... } > RAM  /* no AT> after it: AT() sets the load address */";
+  f.lines.insert(f.lines.end(), {". = " + start + " + " + size + ";", std::string(n[2]) + " = .;",
+                                 ".data : AT(" + start + ")" + noLmaRegion});
+  for (const std::string& section : d.copiedAfterData) {
+    f.lines.push_back(section + " : AT(" + copiedLoad(start, section) + ")");
+    f.lines.back() += noLmaRegion;
+  }
+  f.lines.push_back(size + " = " + dataImageSize(d.copiedAfterData) + ";");
   f.align = align >= 4 ? align : 0;
 }
 
@@ -277,3 +309,19 @@ std::uint32_t ramDataAlignment(const ElfFacts& facts) {
 }
 
 }  // namespace pakforge::detect
+
+namespace pakforge {
+
+std::string copiedLoad(const std::string& start, const std::string& section) {
+  return start + " + (ADDR(" + section + ") - ADDR(.data))";
+}
+
+std::string dataImageSize(const std::vector<std::string>& copiedAfterData) {
+  if (copiedAfterData.empty()) {
+    return "SIZEOF(.data)";
+  }
+  const std::string& last = copiedAfterData.back();
+  return "ADDR(" + last + ") + SIZEOF(" + last + ") - ADDR(.data)";
+}
+
+}  // namespace pakforge

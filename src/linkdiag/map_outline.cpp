@@ -17,6 +17,10 @@ struct MapColumns {
   std::uint64_t address = 0;
   bool haveSize = false;
   std::uint64_t size = 0;
+  // An output section's load address, where the map shows one apart from
+  // its address (GNU ld: "load address 0x..."; LLD: the LMA column).
+  bool haveLoad = false;
+  std::uint64_t load = 0;
   // The name column: an output section's name, or where nesting shows an
   // input section, a symbol or an assignment.
   std::string_view name;
@@ -76,6 +80,10 @@ Columns lldColumns(std::string_view line) {
     c.haveSize = true;
     c.size = value;
   }
+  if (hexNumber(trimLeft(line.substr(9, 8)), value) && value != c.address) {
+    c.haveLoad = true;
+    c.load = value;
+  }
   // The Out column follows the four numbers and one space; an alignment
   // wider than its column (ALIGN(0x20000) is 131072) moves it right.
   std::size_t end = 0;
@@ -125,6 +133,9 @@ Columns gnuColumns(std::string_view line) {
     if (rest.substr(0, 2) == "0x") {
       c.haveSize = hexNumber(rest.substr(2), c.size);
     }
+    const std::size_t load = rest.find("load address 0x");
+    c.haveLoad = load != std::string_view::npos &&
+                 hexNumber(rest.substr(load + std::string_view("load address 0x").size()), c.load);
   }
   c.assignment = line.find(" = ") != std::string_view::npos;
   return c;
@@ -373,6 +384,8 @@ bool OutlineScan::trackSection(std::string_view line, const MapColumns& columns)
     last.haveAddress = columns.haveAddress;
     last.address = columns.address;
     last.size = columns.haveSize ? columns.size : 0;
+    last.haveLoad = columns.haveLoad;
+    last.load = columns.load;
     sectionWrapped_ = false;
   }
   const bool sectionLine = inMemoryMap_ && columns.outputSection;
@@ -385,6 +398,8 @@ bool OutlineScan::trackSection(std::string_view line, const MapColumns& columns)
       section.haveAddress = columns.haveAddress;
       section.address = columns.address;
       section.size = columns.size;
+      section.haveLoad = columns.haveLoad;
+      section.load = columns.load;
       section.counterLine = counterLine_;
       section.counter = counter_;
       section.phase = !haveCodeStart_ ? MapPhase::beforeCode

@@ -26,6 +26,9 @@ struct MapSection {
   bool haveAddress = false;
   std::uint64_t address = 0;
   std::uint64_t size = 0;
+  // Its load address, where the map shows one apart from its address.
+  bool haveLoad = false;
+  std::uint64_t load = 0;
   MapPhase phase = MapPhase::beforeCode;
   // The last assignment of the location counter before this section's
   // line (". = ORIGIN(RAM)" before .data), and the value it assigns.

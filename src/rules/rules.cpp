@@ -94,12 +94,22 @@ line holds no address the rules can read.
 Fix: move what that output section holds into .text, at its start, and drop
 the section.
 
-    before:  .startup : { *(.text.Reset_Handler) } > FLASH
-             .text : { *(.text*) } > FLASH
-    after:   .text : { *(.text.Reset_Handler) *(.text*) } > FLASH
+    before:  .startup : ALIGN(0x20000) { KEEP(*(.isr_vector)) *(.text.Reset_Handler) } > FLASH
+             .text :
+             {
+               *(.text*)
+             } > FLASH
+    after:   .text : ALIGN(0x20000)
+             {
+               KEEP(*(.isr_vector))
+               *(.text.Reset_Handler)
+               *(.text*)
+             } > FLASH
 
-The same under LLD.)EX",
-             FixKind::byHand,
+--fix moves only a flash section: one that runs from RAM (an ITCM's code)
+would run from the flash inside .text, and is left to you. The same under
+LLD.)EX",
+             FixKind::movesLayout,
              {Explains::codeStart, 3, About::mapLine}},
     RuleInfo{Rule::codeStartWithoutAddress,
              "PF105",
