@@ -538,15 +538,17 @@ TEST(LinkRules, EveryCodeHasAFixAnExplanationAndARow) {
     covered.insert(row.codes.begin(), row.codes.end());
   }
   std::set<std::string> codes;
-  std::set<std::pair<bool, int>> ranks;  // (before the range, rank)
+  std::set<std::pair<int, int>> ranks;  // (before the range, after it or the RAM's; rank)
   for (const RuleInfo& rule : allRules()) {
     SCOPED_TRACE(rule.code);
     EXPECT_TRUE(codes.insert(std::string(rule.code)).second) << "a code given twice";
     if (rule.refusal.explains != Explains::none) {
       // The rules of one refusal are said in the order of their ranks.
-      const bool before = rule.refusal.explains == Explains::codeStart ||
-                          rule.refusal.explains == Explains::rangeStart;
-      EXPECT_TRUE(ranks.insert({before, rule.refusal.rank}).second) << "a rank given twice";
+      const Explains e = rule.refusal.explains;
+      const int group = e == Explains::codeStart || e == Explains::rangeStart ? 0
+                        : e == Explains::ramReport                            ? 2
+                                                                              : 1;
+      EXPECT_TRUE(ranks.insert({group, rule.refusal.rank}).second) << "a rank given twice";
     }
     EXPECT_EQ(findRule(rule.code), &rule);
     EXPECT_FALSE(rule.fix.empty());

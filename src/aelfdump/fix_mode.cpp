@@ -510,9 +510,12 @@ bool editFiles(FixRun& run, const LinkDiagnosis& d) {
   const bool changed = sayChanges(edits, run);
   const bool newFlag = edits.noPageAlign && !run.noPageAlign && !run.command.hasNoPageAlign;
   if (newFlag) {
-    std::cout << "  " << ruleInfo(Rule::textNotAtOffset).code << " "
-              << ruleInfo(Rule::pageAlignedSegments).code
-              << ": linked with -n (no page alignment of segments)" << kSafe << "\n";
+    std::string codes;
+    for (const std::string& code : edits.noPageAlignCodes) {
+      codes += (codes.empty() ? "" : " ") + code;
+    }
+    std::cout << "  " << codes << ": linked with -n (no page alignment of segments)" << kSafe
+              << "\n";
     ++run.safeChanges;
     run.noPageAlign = true;
   }

@@ -5,6 +5,7 @@
 // script_fixes.h.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -66,7 +67,15 @@ class Editor {
   // The memory region a region name stands for, through REGION_ALIAS.
   std::string region(const std::string& name);
   // The link command needs -n (no page alignment of segments).
-  void needNoPageAlign() { out_.noPageAlign = true; }
+  void needNoPageAlign(const std::vector<std::string>& codes) {
+    out_.noPageAlign = true;
+    for (const std::string& code : codes) {
+      if (std::find(out_.noPageAlignCodes.begin(), out_.noPageAlignCodes.end(), code) ==
+          out_.noPageAlignCodes.end()) {
+        out_.noPageAlignCodes.push_back(code);
+      }
+    }
+  }
   // An edit of this round moves where the flash content starts, which
   // the alignment a finding asks for was reckoned from.
   void flashStartMoves() { flashStartMoved_ = true; }
@@ -98,28 +107,49 @@ std::string join(std::initializer_list<std::string_view> parts);
 // The index of the first token of the header that holds its ':'.
 std::size_t colonToken(const Script& script, const Statement& st);
 
-// The rules an edit answers, as the table of edits in script_fixes.cpp
-// gives them, in the order their codes are said.
-void endRange(Editor& e, const LinkDiagnosis& d);               // range_end_edits.cpp
-void endRangeFromLoadImage(Editor& e, const LinkDiagnosis& d);  // range_end_edits.cpp
-std::span<const Rule> rulesOf(void (*make)(Editor&, const LinkDiagnosis&));
+// The order the edits are made in, by what they do. The names first: the
+// rest need the SECTIONS block with .text, which the first makes. The
+// sections move before the range's end is written, which only .text's
+// alignment follows.
+enum class EditStep {
+  textName,
+  ramSectionsAfterData,
+  dataName,
+  outOfMissingRam,
+  flashSectionsIntoRange,
+  noLoad,
+  intoData,
+  intoText,
+  dataPatterns,
+  regionAssignment,
+  ramBanks,
+  codeRegion,
+  keeps,
+  rangeEnd,
+  textAlignment,
+};
 
-// The edits, by topic; script_fixes.cpp holds them in the order
-// applyFixes makes them, each with the rules whose findings it answers.
-void renameTextSection(Editor& e, const LinkDiagnosis& d);      // section_edits.cpp
-void moveRamSections(Editor& e, const LinkDiagnosis& d);        // section_edits.cpp
-void moveFlashSections(Editor& e, const LinkDiagnosis& d);      // section_edits.cpp
-void renameDataSection(Editor& e, const LinkDiagnosis& d);      // section_edits.cpp
-void markNoLoad(Editor& e, const LinkDiagnosis& d);             // section_edits.cpp
-void moveIntoData(Editor& e, const LinkDiagnosis& d);           // section_edits.cpp
-void moveOutOfMissingRam(Editor& e, const LinkDiagnosis& d);    // section_edits.cpp
-void moveIntoText(Editor& e, const LinkDiagnosis& d);           // section_edits.cpp
-void rewriteDataPatterns(Editor& e, const LinkDiagnosis& d);    // range_end_edits.cpp
-void moveRegionAssignment(Editor& e, const LinkDiagnosis& d);   // range_end_edits.cpp
-void clampRamBanks(Editor& e, const LinkDiagnosis& d);          // memory_edits.cpp
-void moveCodeRegion(Editor& e, const LinkDiagnosis& d);         // memory_edits.cpp
-void keepSymbols(Editor& e, const LinkDiagnosis& d);            // section_edits.cpp
-void alignText(Editor& e, const LinkDiagnosis& d);              // section_edits.cpp
+// An edit, the rules whose findings it answers (in the order their codes
+// are said; Rule::none after the last), its step, and `choice`: 0 for the
+// rules' first edit, 1 for the one made when the first changed nothing for
+// them.
+using EditFn = void (*)(Editor&, const LinkDiagnosis&);
+struct RuleEdit {
+  EditFn make;
+  std::array<Rule, 6> rules;
+  EditStep step;
+  int choice = 0;
+};
+
+// Each topic's edits, as rows beside the edits they name; script_fixes.cpp
+// gathers them in the order of their steps.
+std::span<const RuleEdit> sectionEdits();   // section_edits.cpp
+std::span<const RuleEdit> rangeEndEdits();  // range_end_edits.cpp
+std::span<const RuleEdit> memoryEdits();    // memory_edits.cpp
+
+// The rules an edit answers, as its row gives them.
+std::span<const Rule> rulesOf(EditFn make);
+void endRange(Editor& e, const LinkDiagnosis& d);               // range_end_edits.cpp
 void regionsAfterMemory(Editor& e, const std::string& region);  // memory_edits.cpp
 
 // Shared between topics.

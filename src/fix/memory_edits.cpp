@@ -235,7 +235,7 @@ bool emptyReservationBeforeText(Editor& e) {
       return false;
     }
     alignTextTo(e, "0x20000", codeOf(Rule::codeStartNotAlignable));
-    e.needNoPageAlign();
+    e.needNoPageAlign({codeOf(Rule::codeStartNotAlignable)});
     return true;
   }
   return false;
@@ -274,7 +274,7 @@ void moveCodeRegion(Editor& e, const LinkDiagnosis& d) {
     // There the file holds the code at offset 0x20000 once .text is aligned
     // to it, with -n.
     alignTextTo(e, "0x20000", codeOf(Rule::codeStartNotAlignable));
-    e.needNoPageAlign();
+    e.needNoPageAlign({codeOf(Rule::codeStartNotAlignable)});
   }
 }
 
@@ -313,6 +313,14 @@ void regionsAfterMemory(Editor& e, const std::string& region) {
       return;
     }
   }
+}
+
+std::span<const RuleEdit> memoryEdits() {
+  static constexpr std::array<RuleEdit, 2> kRows = {{
+      {clampRamBanks, {Rule::ramCheckFails, Rule::stackTopOutsideRam}, EditStep::ramBanks},
+      {moveCodeRegion, {Rule::codeStartNotAlignable}, EditStep::codeRegion},
+  }};
+  return kRows;
 }
 
 }  // namespace pakforge::fix::edit

@@ -626,4 +626,20 @@ void moveRegionAssignment(Editor& e, const LinkDiagnosis& d) {
   }
 }
 
+std::span<const RuleEdit> rangeEndEdits() {
+  // The end lines, and the alignment the initial values keep: from the
+  // location counter first, from the last flash section's load image when
+  // that changed nothing.
+  static constexpr std::array<Rule, 6> kEndRules = {
+      Rule::initialValuesBeforeRange, Rule::dataLineAssignment,      Rule::noEndLine,
+      Rule::lldAssignmentEnd,         Rule::initialValuesMisaligned, Rule::loadedOutsideFlash};
+  static constexpr std::array<RuleEdit, 4> kRows = {{
+      {rewriteDataPatterns, {Rule::dataLinePattern}, EditStep::dataPatterns},
+      {moveRegionAssignment, {Rule::rangeEndNotFlash}, EditStep::regionAssignment},
+      {endRange, kEndRules, EditStep::rangeEnd},
+      {endRangeFromLoadImage, kEndRules, EditStep::rangeEnd, 1},
+  }};
+  return kRows;
+}
+
 }  // namespace pakforge::fix::edit

@@ -13,41 +13,19 @@ using namespace edit;
 
 namespace {
 
-// An edit and the rules whose findings it answers; `choice` 0 for their
-// first edit, 1 for the one made when the first changed nothing for them.
-struct RuleEdit {
-  void (*make)(Editor&, const LinkDiagnosis&);
-  std::array<Rule, 6> rules;  // Rule::none after the last
-  int choice = 0;
-};
-
-// The edits in the order they are made. The names first: the rest need the
-// SECTIONS block with .text, which the first makes. The sections move
-// before the range's end is written, which only .text's alignment follows.
-const std::array<RuleEdit, 16> kEdits = {{
-    {renameTextSection, {Rule::noTextLine, Rule::longCodeSectionName}},
-    {moveRamSections, {Rule::ramSectionsBeforeData}},
-    {renameDataSection, {Rule::dataLineSectionName}},
-    {moveOutOfMissingRam, {Rule::ramBankMissing}},
-    {moveFlashSections, {Rule::flashSectionAfterRange}},
-    {markNoLoad, {Rule::reservationLoaded}},
-    {moveIntoData, {Rule::ramContentAfterRange}},
-    {moveIntoText, {Rule::flashBeforeRange, Rule::codeStartInOtherSection}},
-    {rewriteDataPatterns, {Rule::dataLinePattern}},
-    {moveRegionAssignment, {Rule::rangeEndNotFlash}},
-    {clampRamBanks, {Rule::ramCheckFails, Rule::stackTopOutsideRam}},
-    {moveCodeRegion, {Rule::codeStartNotAlignable}},
-    {keepSymbols, {Rule::symbolDiscarded, Rule::symbolUndefined}},
-    // The end lines, and the alignment the initial values keep.
-    {endRange,
-     {Rule::initialValuesBeforeRange, Rule::dataLineAssignment, Rule::noEndLine,
-      Rule::lldAssignmentEnd, Rule::initialValuesMisaligned, Rule::loadedOutsideFlash}},
-    {endRangeFromLoadImage,
-     {Rule::initialValuesBeforeRange, Rule::dataLineAssignment, Rule::noEndLine,
-      Rule::lldAssignmentEnd, Rule::initialValuesMisaligned, Rule::loadedOutsideFlash},
-     1},
-    {alignText, {Rule::textNotAtOffset, Rule::pageAlignedSegments}},
-}};
+// Every topic's edits, in the order of their steps.
+const std::vector<RuleEdit>& allEdits() {
+  static const std::vector<RuleEdit> edits = [] {
+    std::vector<RuleEdit> all;
+    for (const std::span<const RuleEdit> topic : {sectionEdits(), rangeEndEdits(), memoryEdits()}) {
+      all.insert(all.end(), topic.begin(), topic.end());
+    }
+    std::stable_sort(all.begin(), all.end(),
+                     [](const RuleEdit& a, const RuleEdit& b) { return a.step < b.step; });
+    return all;
+  }();
+  return edits;
+}
 
 bool answers(const RuleEdit& edit, Rule rule) {
   return std::find(edit.rules.begin(), edit.rules.end(), rule) != edit.rules.end();
@@ -77,8 +55,8 @@ bool madeNow(const RuleEdit& edit, const LinkDiagnosis& d, const EditChoices& ch
 
 }  // namespace
 
-std::span<const Rule> edit::rulesOf(void (*make)(Editor&, const LinkDiagnosis&)) {
-  for (const RuleEdit& row : kEdits) {
+std::span<const Rule> edit::rulesOf(EditFn make) {
+  for (const RuleEdit& row : allEdits()) {
     if (row.make == make) {
       const auto end = std::find(row.rules.begin(), row.rules.end(), Rule::none);
       return {row.rules.begin(), end};
@@ -112,7 +90,8 @@ ScriptSays scriptSays(const std::string& text) {
 }
 
 bool hasEdit(Rule rule) {
-  return rule != Rule::none && std::any_of(kEdits.begin(), kEdits.end(),
+  const std::vector<RuleEdit>& edits = allEdits();
+  return rule != Rule::none && std::any_of(edits.begin(), edits.end(),
                                            [rule](const RuleEdit& e) { return answers(e, rule); });
 }
 
@@ -120,7 +99,8 @@ RoundEdits applyFixes(const LinkDiagnosis& d, std::vector<ScriptFile>& files,
                       const EditChoices& choices) {
   RoundEdits out;
   Editor e(files, out);
-  kEdits.front().make(e, d);
+  const std::vector<RuleEdit>& edits = allEdits();
+  edits.front().make(e, d);
   Sections s;
   if (!e.load(s)) {
     if (out.error.empty()) {
@@ -128,7 +108,7 @@ RoundEdits applyFixes(const LinkDiagnosis& d, std::vector<ScriptFile>& files,
     }
     return out;
   }
-  for (auto edit = kEdits.begin() + 1; edit != kEdits.end(); ++edit) {
+  for (auto edit = edits.begin() + 1; edit != edits.end(); ++edit) {
     if (madeNow(*edit, d, choices)) {
       edit->make(e, d);
     }
@@ -140,9 +120,9 @@ std::vector<Rule> takeNextEdits(const LinkDiagnosis& d, EditChoices& choices) {
   std::vector<Rule> moved;
   for (const LinkFinding& f : d.findings) {
     const int next = choiceOf(choices, f.rule) + 1;
-    const bool hasNext = std::any_of(kEdits.begin(), kEdits.end(), [&f, next](const RuleEdit& e) {
-      return e.choice == next && answers(e, f.rule);
-    });
+    const bool hasNext = std::any_of(
+        allEdits().begin(), allEdits().end(),
+        [&f, next](const RuleEdit& e) { return e.choice == next && answers(e, f.rule); });
     if (hasNext && std::find(moved.begin(), moved.end(), f.rule) == moved.end()) {
       moved.push_back(f.rule);
     }

@@ -30,8 +30,10 @@ struct RoundEdits {
     bool movesLayout = false;
   };
   std::vector<Change> changes;
-  // The link command needs -n (no page alignment of segments).
+  // The link command needs -n (no page alignment of segments), for the
+  // rules of these codes.
   bool noPageAlign = false;
+  std::vector<std::string> noPageAlignCodes;
   // A file that can't be read any more after an edit: a fault of the edit,
   // said, not written.
   std::string error;

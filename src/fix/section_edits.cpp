@@ -799,17 +799,37 @@ void alignTextTo(Editor& e, const std::string& align, const std::string& code) {
 // PF401, PF402: .text aligned so that the file holds it at the offset
 // pakforge reads; with -n.
 void alignText(Editor& e, const LinkDiagnosis& d) {
+  std::vector<std::string> codes;
+  for (const Rule rule : rulesOf(alignText)) {
+    codes.push_back(codeOf(rule));
+  }
   if (!findingsOf(d, Rule::pageAlignedSegments).empty()) {
-    e.needNoPageAlign();
+    e.needNoPageAlign(codes);
   }
   for (const LinkFinding* f : findingsOf(d, Rule::textNotAtOffset)) {
-    e.needNoPageAlign();
+    e.needNoPageAlign(codes);
     // Reckoned from where the flash content starts now: when that moves,
     // the next link tells the alignment.
     if (f->align > 1 && !e.flashStartMoved()) {
       alignTextTo(e, hexText(f->align, 1), codeOf(Rule::textNotAtOffset));
     }
   }
+}
+
+std::span<const RuleEdit> sectionEdits() {
+  static constexpr std::array<RuleEdit, 10> kRows = {{
+      {renameTextSection, {Rule::noTextLine, Rule::longCodeSectionName}, EditStep::textName},
+      {moveRamSections, {Rule::ramSectionsBeforeData}, EditStep::ramSectionsAfterData},
+      {renameDataSection, {Rule::dataLineSectionName}, EditStep::dataName},
+      {moveOutOfMissingRam, {Rule::ramBankMissing}, EditStep::outOfMissingRam},
+      {moveFlashSections, {Rule::flashSectionAfterRange}, EditStep::flashSectionsIntoRange},
+      {markNoLoad, {Rule::reservationLoaded}, EditStep::noLoad},
+      {moveIntoData, {Rule::ramContentAfterRange}, EditStep::intoData},
+      {moveIntoText, {Rule::flashBeforeRange, Rule::codeStartInOtherSection}, EditStep::intoText},
+      {keepSymbols, {Rule::symbolDiscarded, Rule::symbolUndefined}, EditStep::keeps},
+      {alignText, {Rule::textNotAtOffset, Rule::pageAlignedSegments}, EditStep::textAlignment},
+  }};
+  return kRows;
 }
 
 }  // namespace pakforge::fix::edit

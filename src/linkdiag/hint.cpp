@@ -37,10 +37,15 @@ const LinkFinding* firstOf(const LinkDiagnosis& d, std::span<const Rule> rules) 
   return nullptr;
 }
 
-// What the map's lines give no code start for, and what ends the range
-// too early: the rows say which rules explain them, in the order to say them.
+// What the map's lines give no code start for, what starts the range too
+// late, and what ends it too early: the rows say which rules explain them,
+// in the order to say them.
 const std::vector<Rule>& codeStartRules() {
   static const std::vector<Rule> rules = rulesExplaining({Explains::codeStart});
+  return rules;
+}
+const std::vector<Rule>& rangeStartRules() {
+  static const std::vector<Rule> rules = rulesExplaining({Explains::rangeStart});
   return rules;
 }
 const std::vector<Rule>& rangeEndRules() {
@@ -103,8 +108,7 @@ std::string symbolScanHint(const LinkDiagnosis& d) {
     return {};
   }
   // Where it lies says why the map rules miss it; the fix is the range's.
-  const LinkFinding* range = f->rule == Rule::symbolBeforeRange
-                                 ? firstOf(d, std::array{Rule::flashBeforeRange})
+  const LinkFinding* range = f->rule == Rule::symbolBeforeRange  ? firstOf(d, rangeStartRules())
                              : f->rule == Rule::symbolAfterRange ? firstOf(d, rangeEndRules())
                                                                  : nullptr;
   std::string text =
@@ -119,7 +123,8 @@ std::string ramHint(const LinkDiagnosis& d) {
   if (d.elfState != ElfOpen::ok || !d.mapOpened || !d.ram.endLine.found()) {
     return {};
   }
-  const LinkFinding* f = firstOf(d, std::array{Rule::ramCheckFails, Rule::ramReportHigh});
+  static const std::vector<Rule> ramRules = rulesExplaining({Explains::ramReport});
+  const LinkFinding* f = firstOf(d, ramRules);
   return f == nullptr ? std::string() : hintLine(d, *f);
 }
 
@@ -170,7 +175,8 @@ std::string refusalText(const LinkFinding& f, std::string_view fact) {
 std::string refusalSeeAlso(const LinkDiagnosis& d, const LinkFinding& f) {
   // What leaves out content at the range's end stands in the way as well,
   // whatever the refusal was: say it now rather than one link later.
-  if (ruleInfo(f.rule).refusal.explains != Explains::none) {
+  const Explains explains = ruleInfo(f.rule).refusal.explains;
+  if (explains != Explains::none && explains != Explains::ramReport) {
     for (const Rule rule : leftOutAfter()) {
       for (const LinkFinding& end : d.findings) {
         if (end.rule == rule && &end != &f) {

@@ -828,7 +828,9 @@ Fix: name the RAM data's output section .data, or add the lines of PF501.
 The same under LLD.)EX",
              FixKind::safe,
              {Explains::afterRange, 14, About::mapLine}},
-    RuleInfo{Rule::ramCheckFails, "PF503", "RAM",
+    RuleInfo{Rule::ramCheckFails,
+             "PF503",
+             "RAM",
              "describe only the device's RAM in the linker script: a RAM bank the device lacks, or "
              "the end of a larger RAM, must not stand in the map as an address",
              R"EX(The RAM check fails on an address past the RAM the firmware uses.
@@ -844,9 +846,12 @@ Fix: describe only the device's RAM in the script.
     after:   RAM (rwx) : ORIGIN = 0x20000000, LENGTH = 32K
 
 The same under LLD.)EX",
-             FixKind::movesLayout},
+             FixKind::movesLayout,
+             {Explains::ramReport, 1}},
     RuleInfo{
-        Rule::ramReportHigh, "PF504", "RAM",
+        Rule::ramReportHigh,
+        "PF504",
+        "RAM",
         "set the stack top at the end of a stack reservation after .bss (. = ALIGN(8); . = . + "
         "0x400; _estack = .;), not at the end of RAM; a heap that takes all the RAM left, or "
         "a symbol for the end of RAM, keeps the report at the end of RAM, which is then what "
@@ -870,7 +875,8 @@ Fix: reserve the stack after .bss and set the stack top at its end.
              } > RAM
 
 The same under LLD.)EX",
-        FixKind::byHand},
+        FixKind::byHand,
+        {Explains::ramReport, 2}},
     RuleInfo{Rule::stackTopOutsideRam, "PF505", "RAM",
              "end the RAM region at the device's RAM, {0}, so that the stack top set from it "
              "lies inside",

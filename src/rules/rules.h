@@ -77,8 +77,9 @@ enum class FixKind { safe, movesLayout, byHand };
 // range leaves out before it: the map gives no code start at all
 // (codeStart), or one after the content (rangeStart). Content it leaves out
 // after it: the range ends too early (rangeEnd), or the bytes past the end
-// are wrong for another reason (afterRange).
-enum class Explains { none, codeStart, rangeStart, rangeEnd, afterRange };
+// are wrong for another reason (afterRange). And the RAM report's refusal
+// or its figures (ramReport), which the RAM hint explains.
+enum class Explains { none, codeStart, rangeStart, rangeEnd, afterRange, ramReport };
 // Whether a finding is about a line of the map or about the ELF file's
 // bytes: a refusal says first what the ELF file loads that the range leaves
 // out, then the map line that is the cause.
