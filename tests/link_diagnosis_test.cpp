@@ -3,6 +3,7 @@
 // exactly its set of codes. Every code has a row, a fix text and an
 // explanation.
 #include "linkdiag/link_diagnosis.h"
+#include "linkdiag/detectors.h"
 
 #include <algorithm>
 #include <fstream>
@@ -756,6 +757,44 @@ TEST(MapOutline, LldSectionLinesWhateverTheirAlignment) {
   ASSERT_FALSE(outline.sections.empty());
   EXPECT_EQ(outline.sections.front().name, ".text");
   EXPECT_EQ(outline.sections.front().address, 0x08020000U);
+  // Its LMA column, where it differs from the VMA.
+  EXPECT_FALSE(outline.sections.front().haveLoad);
+  const auto data = std::find_if(outline.sections.begin(), outline.sections.end(),
+                                 [](const MapSection& s) { return s.name == ".data"; });
+  ASSERT_NE(data, outline.sections.end());
+  EXPECT_TRUE(data->haveLoad);
+  EXPECT_EQ(data->load, 0x08020134U);
+}
+
+}  // namespace
+}  // namespace pakforge
+
+namespace pakforge {
+namespace {
+
+// The load address GNU ld's map shows for a section loaded apart from where
+// it runs, and the sections the flash loads right after .data: the
+// script says what an empty one is; without it, only the ELF file's bytes.
+TEST(MapOutline, SectionsTheFlashLoadsAfterData) {
+  std::istringstream map(
+      "Memory Configuration\n\nLinker script and memory map\n\n"
+      ".text           0x08020000      0x100\n *(.text*)\n\n"
+      ".data           0x20000000       0x18 load address 0x08020100\n *(.data .data.*)\n\n"
+      ".igot.plt       0x20000018        0x0 load address 0x08020118\n\n"
+      ".tdata          0x20000018        0x0 load address 0x08020118\n *(.tdata .tdata.*)\n\n"
+      ".bss            0x20000018        0x8 load address 0x08020118\n *(.bss*)\n");
+  const MapOutline o = outlineMap(map);
+  ASSERT_EQ(o.sections.size(), 5U);
+  EXPECT_FALSE(o.sections[0].haveLoad);
+  EXPECT_TRUE(o.sections[1].haveLoad);
+  EXPECT_EQ(o.sections[1].load, 0x08020100U);
+  const detect::ElfFacts noBytes;
+  ScriptSays says;
+  says.loadRegionOnly = {{".text", false}, {".data", true}, {".tdata", true}, {".bss", false}};
+  EXPECT_EQ(detect::copiedAfterData(o, noBytes, says), std::vector<std::string>{".tdata"});
+  says.loadRegionOnly[2].second = false;  // .tdata (NOLOAD)
+  EXPECT_EQ(detect::copiedAfterData(o, noBytes, says), std::vector<std::string>{});
+  EXPECT_EQ(detect::copiedAfterData(o, noBytes, {}), std::vector<std::string>{});
 }
 
 }  // namespace
