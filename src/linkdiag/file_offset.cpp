@@ -107,8 +107,8 @@ void alignmentFindings(LinkDiagnosis& d, const ElfFacts& facts) {
   // What the fixes of the range's end cause: once the range ends after the
   // initial values, they are loaded where the last flash section ends. Said
   // now, so that one round of fixes is enough.
-  const bool endMoves = has(d, Rule::noEndLine) || has(d, Rule::dataLineAssignment) ||
-                        has(d, Rule::initialValuesBeforeRange);
+  const bool endMoves = std::any_of(d.findings.begin(), d.findings.end(),
+                                    [](const LinkFinding& f) { return f.endsRange; });
   const std::uint32_t align = ramDataAlignment(facts);
   std::uint64_t flashEnd = 0;
   for (const Section& s : facts.sections) {

@@ -41,6 +41,8 @@ struct LinkFinding {
   // The fix says "these lines" rather than writing them out: a one-line
   // form of the finding writes them after it.
   bool fixNamesLines = false;
+  // Its lines end the code range after the initial values of .data.
+  bool endsRange = false;
   // The fix with its lines, on one line.
   std::string oneLineFix() const;
   std::string_view code() const { return ruleInfo(rule).code; }

@@ -295,6 +295,7 @@ void setEndLines(LinkFinding& f, const LinkDiagnosis& d, const ElfFacts& facts,
   }
   f.lines.push_back(size + " = " + dataImageSize(d.copiedAfterData) + ";");
   f.align = align >= 4 ? align : 0;
+  f.endsRange = true;
 }
 
 // The alignment of the RAM data whose initial values the flash holds.
