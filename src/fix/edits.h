@@ -159,6 +159,7 @@ void alignTextTo(Editor& e, const std::string& align,
 bool emptySection(Editor& e, const Sections& s, const Statement& st,
                   const std::string& code);  // section_edits.cpp
 void mergeRegions(Editor& e, const std::string& fromRegion, const std::string& textRegion,
-                  const std::string& section);  // memory_edits.cpp
+                  const std::string& section,
+                  const std::vector<std::string>& codes);  // memory_edits.cpp
 
 }  // namespace pakforge::fix::edit

@@ -139,7 +139,7 @@ void rewriteRegion(std::string& text, std::string_view written, const MemoryLine
 // A section moved into .text from a region of its own just before .text's:
 // .text's region starts where that one did, so that it holds both.
 void mergeRegions(Editor& e, const std::string& fromRegion, const std::string& textRegion,
-                  const std::string& section) {
+                  const std::string& section, const std::vector<std::string>& codes) {
   const std::string from = e.region(fromRegion);
   const std::string into = e.region(textRegion);
   Sections m;
@@ -154,7 +154,7 @@ void mergeRegions(Editor& e, const std::string& fromRegion, const std::string& t
   }
   std::string text = m.script.text;
   rewriteRegion(text, m.script.text, b, a.origin, a.length + b.length);
-  e.commit(m, text, {codeOf(Rule::flashBeforeRange)},
+  e.commit(m, text, codes,
            "let the region " + into + " start at " + hex(a.origin) + ", where " + from +
                " does, so that .text holds what " + section + " held");
 }

@@ -620,7 +620,7 @@ void moveIntoText(Editor& e, const LinkDiagnosis& d) {
                  "dropped the output section " + name)) {
       moved.push_back(name);
       if (moved.size() == 1) {
-        mergeRegions(e, region, textRegion, name);
+        mergeRegions(e, region, textRegion, name, codes);
       }
     }
   }
