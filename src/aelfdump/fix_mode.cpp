@@ -477,8 +477,13 @@ Verdict judgeLink(FixRun& run, int round, LinkDiagnosis& d, int& status) {
     run.firstScripts = scripts;
   }
   // The script as linked, read as --link --script reads it, so that the
-  // advice and the edits are the same.
-  d = diagnoseLink(run.map, run.elf, nullptr, fix::scriptSays(run.files.front().text));
+  // advice and the edits are the same (every round's edits read).
+  ldscript::Script linked;
+  ldscript::ParseError unread;
+  d = diagnoseLink(run.map, run.elf, nullptr,
+                   ldscript::parseScript(run.files.front().text, linked, unread)
+                       ? fix::scriptSays(linked)
+                       : ScriptSays{});
   const BuildPreview verdict = previewBuild(d);
   run.left = codesOf(d);
   if (verdict.result != BuildResult::ok) {

@@ -350,7 +350,7 @@ int readScriptSays(const std::string& path, ScriptSays& says) {
     std::cerr << "aelfdump: " << path << ":" << ldscript::errorText(error) << "\n";
     return kScriptUnreadable;
   }
-  says = fix::scriptSays(text);
+  says = fix::scriptSays(script);
   return 0;
 }
 

@@ -65,13 +65,8 @@ std::span<const Rule> edit::rulesOf(EditFn make) {
   return {};
 }
 
-ScriptSays scriptSays(const std::string& text) {
+ScriptSays scriptSays(const ldscript::Script& script) {
   ScriptSays says;
-  ldscript::Script script;
-  ldscript::ParseError error;
-  if (!ldscript::parseScript(text, script, error)) {
-    return says;
-  }
   for (const ldscript::Statement& block : script.statements) {
     if (block.kind != ldscript::StatementKind::block || block.name != "SECTIONS") {
       continue;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "ldscript/script.h"
 #include "linkdiag/link_diagnosis.h"
 
 namespace pakforge::fix {
@@ -40,8 +41,8 @@ struct RoundEdits {
 };
 
 // What the SECTIONS blocks of a script say that a diagnosis can't read
-// from the map and the ELF file; nothing when `text` can't be read.
-ScriptSays scriptSays(const std::string& text);
+// from the map and the ELF file.
+ScriptSays scriptSays(const ldscript::Script& script);
 
 // Whether an edit of applyFixes answers the findings of `rule`.
 bool hasEdit(Rule rule);

@@ -560,21 +560,20 @@ void moveOutOfMissingRam(Editor& e, const LinkDiagnosis& d) {
   }
 }
 
-// PF106: flash sections before .text move into it, at its start, in the
-// order they have; their output sections go.
+// PF106, PF104: flash sections before .text, and the one the code start
+// lies in, move into it, at its start, in the order they have; their
+// output sections go.
 void moveIntoText(Editor& e, const LinkDiagnosis& d) {
   // The rooms emptied and the sections moved, of each finding, in order:
   // what lies before the range, then the section the code start lies in.
   std::vector<std::string> names;
-  std::vector<std::string> codes;
   for (const Rule rule : {Rule::flashBeforeRange, Rule::codeStartInOtherSection}) {
     for (const LinkFinding* f : findingsOf(d, rule)) {
       names.insert(names.end(), f->sections.begin(), f->sections.end());
-      if (codes.empty() || codes.back() != codeOf(rule)) {
-        codes.push_back(codeOf(rule));
-      }
     }
   }
+  const std::vector<std::string> codes =
+      codesPresent(d, {Rule::flashBeforeRange, Rule::codeStartInOtherSection});
   if (names.empty()) {
     return;
   }
