@@ -5,7 +5,9 @@
 #include <string_view>
 
 #include "elf/elf_reader.h"
+#include "elf/flash_layout.h"
 #include "format/hex_text.h"
+#include "linkdiag/elf_causes.h"
 #include "mapfile/symbol_scan.h"
 
 namespace pakforge {
@@ -14,186 +16,6 @@ namespace {
 constexpr std::array<std::uint32_t ImageHeader::*, 5> kSymbolFields = {
     &ImageHeader::entryPointAddr, &ImageHeader::loopAddr, &ImageHeader::hGroupsTableAddr,
     &ImageHeader::iGroupsTableAddr, &ImageHeader::remoteRegTablesAddr};
-
-// A change to the link, and the rule it answers.
-struct Advice {
-  Rule rule = Rule::none;
-  std::string text;
-};
-
-// The part of a loadable segment's file bytes that goes to the flash.
-struct FlashPart {
-  ElfSegment segment;
-  std::uint64_t from = 0;
-  std::uint64_t to = 0;
-};
-
-bool flashPart(const ElfReader& elf, std::uint32_t index, FlashPart& part) {
-  if (!elf.loadSegment(index, part.segment)) {
-    return false;
-  }
-  const ElfSegment& s = part.segment;
-  part.from = std::max<std::uint64_t>(s.physicalAddress, FLASH_BASE);
-  part.to = std::min<std::uint64_t>(std::uint64_t{s.physicalAddress} + s.fileSize, ROM_LIMIT);
-  return part.from < part.to;
-}
-
-// How the file lays out what the ELF loads into the flash, to tell the cause
-// of a code that is not where pakforge takes it from.
-struct FlashLayout {
-  bool any = false;
-  FlashPart first;  // the lowest in the flash
-  std::uint64_t end = 0;
-  // A segment placed further on in the file than in the flash, at a page
-  // boundary: the link lacks -n.
-  bool pageAligned = false;
-  // A segment whose flash address is not a multiple of its alignment, which
-  // the file keeps (the initial values of an 8-aligned .data loaded at an
-  // address that is only 4-aligned): it lies a few bytes further on in the
-  // file than in the flash.
-  bool misaligned = false;
-  ElfSegment misalignedSegment;
-};
-
-// Where a one-block layout from the derived offset puts flash address `at`.
-std::uint64_t derivedOffsetOf(const ImageHeader& header, std::uint64_t at) {
-  return elfCodeOffset(header.addrExe) + (at - header.addrExe);
-}
-
-// Whether a segment's alignment is the page size rather than that of its
-// sections: GNU ld and LLD align segments to pages in the file unless the
-// link is made with -n. Without section headers, a segment placed further on
-// in the file than a one-block layout puts it, at a page boundary, tells.
-bool pageAlignedSegment(const ElfReader& elf, const ElfSegment& s, std::uint64_t further) {
-  const std::uint32_t page = std::min<std::uint32_t>(s.alignment, 0x10000);
-  if (page < 0x1000 || s.offset % page != s.virtualAddress % page) {
-    return false;
-  }
-  if (elf.sectionCount() == 0) {
-    return further > 0;
-  }
-  return s.alignment > s.sectionAlignment;
-}
-
-// Where the flash content starts and ends; reads the program headers alone.
-FlashLayout flashExtent(const ElfReader& elf) {
-  FlashLayout layout;
-  FlashPart part;
-  for (std::uint32_t i = 0; i < elf.segmentCount(); ++i) {
-    if (!flashPart(elf, i, part)) {
-      continue;
-    }
-    if (!layout.any || part.from < layout.first.from) {
-      layout.first = part;
-    }
-    layout.end = std::max(layout.end, part.to);
-    layout.any = true;
-  }
-  return layout;
-}
-
-// The extent and, for a hint, how the segments are aligned in the file:
-// this reads the section headers too, so only after a refusal.
-FlashLayout flashLayout(const ElfReader& elf, const ImageHeader& header) {
-  FlashLayout layout = flashExtent(elf);
-  FlashPart part;
-  for (std::uint32_t i = 0; i < elf.segmentCount(); ++i) {
-    if (!flashPart(elf, i, part)) {
-      continue;
-    }
-    const ElfSegment& s = part.segment;
-    const std::uint64_t derived = derivedOffsetOf(header, s.physicalAddress);
-    const std::uint64_t further = s.offset > derived ? s.offset - derived : 0;
-    if (pageAlignedSegment(elf, s, further)) {
-      layout.pageAligned = true;
-    } else if (part.from != layout.first.from && s.physicalAddress >= header.addrExe &&
-               further > 0 && s.alignment > 1 && further < s.alignment &&
-               s.physicalAddress % s.alignment != s.virtualAddress % s.alignment &&
-               !layout.misaligned) {
-      layout.misaligned = true;
-      layout.misalignedSegment = s;
-    }
-  }
-  return layout;
-}
-
-// The bytes of the ELF header and the program headers, which no loaded
-// byte can stand in the file before.
-std::uint64_t fileHeadersSize(const ElfReader& elf) {
-  return 52 + std::uint64_t{32} * elf.segmentCount();
-}
-
-// ALIGN(n) puts .text at file offset n (with -n) without moving it only
-// when n is a power of two that the code start is a multiple of, past the
-// file's headers; otherwise the fix is where the code starts.
-bool alignKeepsStart(const ElfReader& elf, std::uint32_t addrExe) {
-  const std::uint64_t derived = elfCodeOffset(addrExe);
-  return derived != 0 && (derived & (derived - 1)) == 0 && addrExe % derived == 0 &&
-         derived >= fileHeadersSize(elf);
-}
-
-// What -n alone does not fix: the page put the code at the derived offset,
-// or loaded the file's headers before it, but -n puts the first section
-// right after the headers, at a multiple of its own alignment, which must
-// then be that offset (0x200 for a code start 0x200 into the flash). Where
-// aligning .text to it is possible, that goes with -n.
-Advice noPageAlignAdvice(const ElfReader& elf, std::uint32_t addrExe) {
-  const std::uint64_t derived = elfCodeOffset(addrExe);
-  const std::uint64_t headers = fileHeadersSize(elf);
-  const ElfSection* code = findSectionLoadedAt(elf, addrExe);
-  const std::uint64_t align = code == nullptr ? 1 : std::max<std::uint64_t>(code->alignment, 1);
-  if (alignKeepsStart(elf, addrExe) && code != nullptr && code->loadAddress == addrExe &&
-      (headers + align - 1) / align * align != derived) {
-    return {Rule::textNotAtOffset,
-            fixText(Rule::textNotAtOffset,
-                    {hexText(derived, 1), ", and link with -n (no page alignment of segments)"})};
-  }
-  return {Rule::pageAlignedSegments, fixText(Rule::pageAlignedSegments)};
-}
-
-// What to change so that the file holds the flash content as one block from
-// the derived offset, for the cause the layout shows; empty when it shows
-// none.
-Advice layoutFix(const ElfReader& elf, const FlashLayout& layout, const ImageHeader& header) {
-  const std::uint32_t derived = elfCodeOffset(header.addrExe);
-  const ElfSegment& first = layout.first.segment;
-  const bool firstMisplaced = layout.first.from >= header.addrExe &&
-                              first.offset + (layout.first.from - first.physicalAddress) !=
-                                  derivedOffsetOf(header, layout.first.from);
-  const bool alignable = alignKeepsStart(elf, header.addrExe);
-  // A derived offset inside the file's headers can't be reached by -n
-  // either, even where the first segment starts before the code (a NOLOAD
-  // reservation GNU ld keeps in it): the code start is the fix.
-  const std::uint64_t at = std::max<std::uint64_t>(layout.first.from, header.addrExe);
-  const bool startMisplaced = at < layout.first.to && first.offset + (at - first.physicalAddress) !=
-                                                          derivedOffsetOf(header, at);
-  if ((firstMisplaced || (startMisplaced && derived < fileHeadersSize(elf))) && !alignable) {
-    return {Rule::codeStartNotAlignable,
-            fixText(Rule::codeStartNotAlignable, {hexText(header.addrExe), hexText(derived, 1)})};
-  }
-  if (firstMisplaced) {
-    return {
-        Rule::textNotAtOffset,
-        fixText(Rule::textNotAtOffset,
-                {hexText(derived, 1),
-                 layout.pageAligned ? ", and link with -n (no page alignment of segments)" : ""})};
-  }
-  if (!firstMisplaced && layout.pageAligned) {
-    return noPageAlignAdvice(elf, header.addrExe);
-  }
-  if (!firstMisplaced && layout.misaligned) {
-    const ElfSegment& s = layout.misalignedSegment;
-    const std::string name = sectionLoadedAt(elf, s.physicalAddress);
-    const std::string align = std::to_string(s.alignment);
-    return {Rule::initialValuesMisaligned,
-            "the flash address of " +
-                (name.empty() ? std::string("a segment") : "the initial values of " + name) + ", " +
-                hexText(s.physicalAddress) + ", is not a multiple of " + align +
-                ", the alignment the file keeps for it: " +
-                fixText(Rule::initialValuesMisaligned, {align})};
-  }
-  return {};
-}
 
 // Where the header came from, and why it can disagree with the ELF file.
 std::string_view sourceText(HeaderSource source) {
@@ -273,76 +95,6 @@ bool checkSymbols(ElfReader& elf, const ImageHeader& header, HeaderSource source
   }
   check.cause = Rule::none;
   return true;
-}
-
-// What the flash content the range leaves out at its end is, and the change
-// that brings it in.
-Advice leftOutAtEnd(ElfReader& elf, const FlashPart& part, std::uint64_t start) {
-  const ElfSegment& s = part.segment;
-  ZerosWritten zeros;
-  if (zerosWrittenBefore(elf, zeros) && start >= zeros.loadAddress &&
-      start < zeros.loadAddress + zeros.size) {
-    return {Rule::reservationLoaded,
-            " (the zeros of .bss, which LLD writes before " + zeros.section +
-                ", a RAM section after .bss with no bytes of its own that is not NOLOAD); " +
-                fixText(Rule::reservationLoaded, {zeros.section})};
-  }
-  const ElfSection* section = findSectionLoadedAt(elf, start);
-  // Bytes a segment loads for a section without content of its own (.bss
-  // between .data and a reservation): the first section loaded after them.
-  if (section == nullptr) {
-    for (const ElfSection& next : elf.sections()) {
-      if (next.loaded && next.loadAddress > start && next.loadAddress < part.to &&
-          (section == nullptr || next.loadAddress < section->loadAddress)) {
-        section = &next;
-      }
-    }
-  }
-  const bool named = section != nullptr;
-  const std::uint64_t loadAddress = named ? section->loadAddress : 0;
-  const bool lld = linkedByLld(elf);
-  if (named && loadAddress < start && section->address != loadAddress) {
-    // The range ends inside the initial values of a RAM section: its end
-    // line counts them from an address before the one they are loaded at,
-    // which the linker aligned to the section's alignment.
-    const std::string align = std::to_string(section->alignment);
-    return {Rule::initialValuesMisaligned,
-            " (the last " + std::to_string(loadAddress + section->size - start) +
-                " bytes of the initial values of " + section->name +
-                ", which the linker loads at " + hexText(loadAddress) + ", aligned to " + align +
-                "); the line that ends the code range counts them from a lower address: " +
-                fixText(Rule::initialValuesMisaligned, {align})};
-  }
-  if (named && loadAddress < start) {
-    // The range ends inside a section: its last line stops short.
-    return {Rule::endInsideSection,
-            " (the last " + std::to_string(loadAddress + section->size - start) + " bytes of " +
-                section->name + "); " + fixText(Rule::endInsideSection) +
-                std::string(lld ? kLldAlignmentNote : "")};
-  }
-  if (s.virtualAddress == s.physicalAddress) {
-    // A flash section of its own after the end of the range.
-    const std::string what = named ? section->name : std::string("it");
-    return {Rule::flashSectionAfterRange,
-            " (" + (named ? "section " + section->name : std::string("flash content")) + "); " +
-                fixText(Rule::flashSectionAfterRange, {what})};
-  }
-  const ElfSection* bss = findSectionNamed(elf, ".bss");
-  if (named && bss != nullptr && section->address >= bss->address && section->name != ".bss") {
-    // A RAM section after .bss that the linker gave load bytes: a
-    // reservation (zero bytes) wants none; contents belong with .data.
-    if (isReservation(elf, *section)) {
-      return {Rule::reservationLoaded, " (" + section->name + ", a RAM reservation after .bss); " +
-                                           fixText(Rule::reservationLoaded, {section->name})};
-    }
-    return {Rule::ramContentAfterRange,
-            " (" + section->name + ", a RAM section after .bss with contents); " +
-                fixText(Rule::ramContentAfterRange, {section->name, "its input sections"})};
-  }
-  const std::string which =
-      !named || section->name == ".data" ? ".data" : ".data and " + section->name;
-  return {lld ? Rule::lldAssignmentEnd : Rule::noEndLine,
-          "; " + fixText(Rule::noEndLine, {which}) + std::string(lld ? kLldAssignmentNote : "")};
 }
 
 // File bytes loaded into the flash window past the application's flash:
@@ -482,30 +234,14 @@ bool checkRange(ElfReader& elf, const ImageHeader& header, HeaderSource source, 
       const std::uint64_t end = std::min(part.to, codeStart);
       check.fact = "the ELF loads " + std::to_string(end - part.from) + " bytes at " +
                    hexText(part.from) + " that the code range " + range + " leaves out";
-      problem = check.fact +
-                "; the code range starts at the first line of the map holding .text, so nothing "
-                "may be placed in the flash before it";
-      cause = Rule::flashBeforeRange;
-      const ElfSection* section = findSectionLoadedAt(elf, part.from);
-      if (section != nullptr && section->address != section->loadAddress) {
-        // Initial values of RAM data: moving them into the code would make
-        // writable data read-only.
-        cause = Rule::initialValuesBeforeRange;
-        problem += ": " + fixText(cause, {section->name});
-      } else if (section != nullptr && !section->name.empty() && section->name != ".text") {
-        problem += ": " + fixText(cause, {section->name, ""});
-      } else if (section == nullptr && part.segment.offset == 0) {
-        // No section's bytes: the file's own headers, which the linker loads
-        // in the segment when the page before the code has room for them.
-        const Advice advice = noPageAlignAdvice(elf, header.addrExe);
-        cause = advice.rule;
-        problem = check.fact + ": the ELF file's own headers, loaded with the code; " + advice.text;
-      }
+      const Advice advice = leftOutBeforeCause(elf, part, header.addrExe, check.fact);
+      problem = advice.text;
+      cause = advice.rule;
       return false;
     }
     if (part.to > codeEnd) {
       const std::uint64_t start = std::max(part.from, codeEnd);
-      const Advice advice = leftOutAtEnd(elf, part, start);
+      const Advice advice = leftOutAtEndCause(elf, part, start);
       check.fact = "the ELF loads " + std::to_string(part.to - start) + " bytes at " +
                    hexText(start) + " that the code range " + range + " leaves out";
       problem = check.fact + advice.text;
@@ -532,12 +268,9 @@ bool checkRange(ElfReader& elf, const ImageHeader& header, HeaderSource source, 
   }
   if (codeEnd > ROM_LIMIT) {
     check.fact = "the code range " + range + " does not end in the flash";
-    problem = "the code range " + range +
-              " does not end in the flash: the line that ends it, the last line of the map with "
-              "an address before the first line holding .data, gives no flash address; RAM "
-              "sections that stand between the flash sections and .data do that: " +
-              fixText(Rule::ramSectionsBeforeData, {"them", ".bss"});
-    cause = Rule::rangeEndNotFlash;
+    const Advice advice = rangeEndNotFlashCause(range);
+    problem = advice.text;
+    cause = advice.rule;
     return false;
   }
   if (codeEnd > layout.end) {
@@ -583,7 +316,7 @@ bool checkCodeBytes(ElfReader& elf, const ImageHeader& header, std::span<const c
         if (inFile != used) {
           problem += ": the ELF file holds that byte at offset " + hexText(inFile, 1) + ", not " +
                      hexText(used, 1);
-          const Advice fix = layoutFix(elf, flashLayout(elf, header), header);
+          const Advice fix = layoutCause(elf, flashLayout(elf, header), header);
           if (!fix.text.empty()) {
             problem += "; " + fix.text;
             check.cause = fix.rule;
@@ -784,7 +517,7 @@ std::string describeMisplacedCode(const ElfReader& reader, const ImageHeader& he
     }
     std::string problem = "the ELF holds the code at file offset " + hexText(inFile, 1) + ", not " +
                           hexText(derived, 1);
-    const Advice fix = layoutFix(reader, flashLayout(reader, header), header);
+    const Advice fix = layoutCause(reader, flashLayout(reader, header), header);
     if (!fix.text.empty()) {
       problem += "; " + fix.text;
     }
@@ -811,7 +544,7 @@ FileLayout checkFileLayout(const ElfReader& reader, const ImageHeader& header) {
     }
   }
   if (!result.oneBlock) {
-    const Advice fix = layoutFix(reader, flashLayout(reader, header), header);
+    const Advice fix = layoutCause(reader, flashLayout(reader, header), header);
     result.fix = fix.text;
     result.rule = fix.rule;
   }

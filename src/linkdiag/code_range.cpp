@@ -12,6 +12,7 @@
 #include "format/hex_text.h"
 #include "format/image_header.h"
 #include "linkdiag/detectors.h"
+#include "linkdiag/elf_causes.h"
 
 namespace pakforge::detect {
 namespace {
@@ -209,6 +210,36 @@ std::string keptPattern(std::string_view section, std::string_view pattern) {
     return "KEEP(" + std::string(pattern) + ")";
   }
   return std::string(pattern);
+}
+
+}  // namespace pakforge
+
+namespace pakforge {
+
+// The build's reading of the same rules, from the ELF file alone.
+
+Advice leftOutBeforeCause(const ElfReader& elf, const FlashPart& part, std::uint32_t addrExe,
+                          const std::string& fact) {
+  Advice advice{Rule::flashBeforeRange,
+                fact +
+                    "; the code range starts at the first line of the map holding .text, so "
+                    "nothing may be placed in the flash before it"};
+  const ElfSection* section = findSectionLoadedAt(elf, part.from);
+  if (section != nullptr && section->address != section->loadAddress) {
+    // Initial values of RAM data: moving them into the code would make
+    // writable data read-only.
+    advice.rule = Rule::initialValuesBeforeRange;
+    advice.text += ": " + fixText(advice.rule, {section->name});
+  } else if (section != nullptr && !section->name.empty() && section->name != ".text") {
+    advice.text += ": " + fixText(advice.rule, {section->name, ""});
+  } else if (section == nullptr && part.segment.offset == 0) {
+    // No section's bytes: the file's own headers, which the linker loads in
+    // the segment when the page before the code has room for them.
+    const Advice headers = headersLoadedCause(elf, addrExe);
+    advice = {headers.rule,
+              fact + ": the ELF file's own headers, loaded with the code; " + headers.text};
+  }
+  return advice;
 }
 
 }  // namespace pakforge

@@ -12,6 +12,7 @@
 #include "format/hex_text.h"
 #include "format/image_header.h"
 #include "linkdiag/detectors.h"
+#include "linkdiag/elf_causes.h"
 
 namespace pakforge::detect {
 
@@ -131,3 +132,85 @@ void alignmentFindings(LinkDiagnosis& d, const ElfFacts& facts) {
 }
 
 }  // namespace pakforge::detect
+
+namespace pakforge {
+
+// The build's reading of the same rules, from the ELF file alone.
+
+// What -n alone does not fix: the page put the code at the derived offset,
+// or loaded the file's headers before it, but -n puts the first section
+// right after the headers, at a multiple of its own alignment, which must
+// then be that offset (0x200 for a code start 0x200 into the flash). Where
+// aligning .text to it is possible, that goes with -n.
+Advice headersLoadedCause(const ElfReader& elf, std::uint32_t addrExe) {
+  const std::uint64_t derived = elfCodeOffset(addrExe);
+  const std::uint64_t headers = fileHeadersSize(elf);
+  const ElfSection* code = findSectionLoadedAt(elf, addrExe);
+  const std::uint64_t align = code == nullptr ? 1 : std::max<std::uint64_t>(code->alignment, 1);
+  if (alignKeepsStart(elf, addrExe) && code != nullptr && code->loadAddress == addrExe &&
+      (headers + align - 1) / align * align != derived) {
+    return {Rule::textNotAtOffset,
+            fixText(Rule::textNotAtOffset,
+                    {hexText(derived, 1), ", and link with -n (no page alignment of segments)"})};
+  }
+  return {Rule::pageAlignedSegments, fixText(Rule::pageAlignedSegments)};
+}
+
+// What to change so that the file holds the flash content as one block from
+// the derived offset, for the cause the layout shows; empty when it shows
+// none.
+Advice layoutCause(const ElfReader& elf, const FlashLayout& layout, const ImageHeader& header) {
+  const std::uint32_t derived = elfCodeOffset(header.addrExe);
+  const ElfSegment& first = layout.first.segment;
+  const bool firstMisplaced = layout.first.from >= header.addrExe &&
+                              first.offset + (layout.first.from - first.physicalAddress) !=
+                                  derivedOffsetOf(header, layout.first.from);
+  const bool alignable = alignKeepsStart(elf, header.addrExe);
+  // A derived offset inside the file's headers can't be reached by -n
+  // either, even where the first segment starts before the code (a NOLOAD
+  // reservation GNU ld keeps in it): the code start is the fix.
+  const std::uint64_t at = std::max<std::uint64_t>(layout.first.from, header.addrExe);
+  const bool startMisplaced = at < layout.first.to && first.offset + (at - first.physicalAddress) !=
+                                                          derivedOffsetOf(header, at);
+  if ((firstMisplaced || (startMisplaced && derived < fileHeadersSize(elf))) && !alignable) {
+    return {Rule::codeStartNotAlignable,
+            fixText(Rule::codeStartNotAlignable, {hexText(header.addrExe), hexText(derived, 1)})};
+  }
+  if (firstMisplaced) {
+    return {
+        Rule::textNotAtOffset,
+        fixText(Rule::textNotAtOffset,
+                {hexText(derived, 1),
+                 layout.pageAligned ? ", and link with -n (no page alignment of segments)" : ""})};
+  }
+  if (!firstMisplaced && layout.pageAligned) {
+    return headersLoadedCause(elf, header.addrExe);
+  }
+  if (!firstMisplaced && layout.misaligned) {
+    const ElfSegment& s = layout.misalignedSegment;
+    const std::string name = sectionLoadedAt(elf, s.physicalAddress);
+    const std::string align = std::to_string(s.alignment);
+    return {Rule::initialValuesMisaligned,
+            "the flash address of " +
+                (name.empty() ? std::string("a segment") : "the initial values of " + name) + ", " +
+                hexText(s.physicalAddress) + ", is not a multiple of " + align +
+                ", the alignment the file keeps for it: " +
+                fixText(Rule::initialValuesMisaligned, {align})};
+  }
+  return {};
+}
+
+Advice misalignedValuesCause(const ElfSection& section, std::uint64_t start) {
+  // Its end line counts them from an address before the one they are
+  // loaded at, which the linker aligned to the section's alignment.
+  const std::uint64_t loadAddress = section.loadAddress;
+  const std::string align = std::to_string(section.alignment);
+  return {Rule::initialValuesMisaligned,
+          " (the last " + std::to_string(loadAddress + section.size - start) +
+              " bytes of the initial values of " + section.name + ", which the linker loads at " +
+              hexText(loadAddress) + ", aligned to " + align +
+              "); the line that ends the code range counts them from a lower address: " +
+              fixText(Rule::initialValuesMisaligned, {align})};
+}
+
+}  // namespace pakforge

@@ -12,6 +12,7 @@
 #include "format/hex_text.h"
 #include "format/image_header.h"
 #include "linkdiag/detectors.h"
+#include "linkdiag/elf_causes.h"
 
 namespace pakforge::detect {
 namespace {
@@ -403,3 +404,83 @@ void rangeEndFindings(LinkDiagnosis& d, const ElfFacts& facts) {
 }
 
 }  // namespace pakforge::detect
+
+namespace pakforge {
+
+// The build's reading of the same rules, from the ELF file alone.
+
+// What the flash content the range leaves out at its end is, and the change
+// that brings it in.
+Advice leftOutAtEndCause(ElfReader& elf, const FlashPart& part, std::uint64_t start) {
+  const ElfSegment& s = part.segment;
+  ZerosWritten zeros;
+  if (zerosWrittenBefore(elf, zeros) && start >= zeros.loadAddress &&
+      start < zeros.loadAddress + zeros.size) {
+    return {Rule::reservationLoaded,
+            " (the zeros of .bss, which LLD writes before " + zeros.section +
+                ", a RAM section after .bss with no bytes of its own that is not NOLOAD); " +
+                fixText(Rule::reservationLoaded, {zeros.section})};
+  }
+  const ElfSection* section = findSectionLoadedAt(elf, start);
+  // Bytes a segment loads for a section without content of its own (.bss
+  // between .data and a reservation): the first section loaded after them.
+  if (section == nullptr) {
+    for (const ElfSection& next : elf.sections()) {
+      if (next.loaded && next.loadAddress > start && next.loadAddress < part.to &&
+          (section == nullptr || next.loadAddress < section->loadAddress)) {
+        section = &next;
+      }
+    }
+  }
+  const bool named = section != nullptr;
+  const std::uint64_t loadAddress = named ? section->loadAddress : 0;
+  const bool lld = linkedByLld(elf);
+  if (named && loadAddress < start && section->address != loadAddress) {
+    // The range ends inside the initial values of a RAM section.
+    return misalignedValuesCause(*section, start);
+  }
+  if (named && loadAddress < start) {
+    // The range ends inside a section: its last line stops short.
+    return {Rule::endInsideSection,
+            " (the last " + std::to_string(loadAddress + section->size - start) + " bytes of " +
+                section->name + "); " + fixText(Rule::endInsideSection) +
+                std::string(lld ? kLldAlignmentNote : "")};
+  }
+  if (s.virtualAddress == s.physicalAddress) {
+    // A flash section of its own after the end of the range.
+    const std::string what = named ? section->name : std::string("it");
+    return {Rule::flashSectionAfterRange,
+            " (" + (named ? "section " + section->name : std::string("flash content")) + "); " +
+                fixText(Rule::flashSectionAfterRange, {what})};
+  }
+  const ElfSection* bss = findSectionNamed(elf, ".bss");
+  if (named && bss != nullptr && section->address >= bss->address && section->name != ".bss") {
+    // A RAM section after .bss that the linker gave load bytes: a
+    // reservation (zero bytes) wants none; contents belong with .data.
+    if (isReservation(elf, *section)) {
+      return {Rule::reservationLoaded, " (" + section->name + ", a RAM reservation after .bss); " +
+                                           fixText(Rule::reservationLoaded, {section->name})};
+    }
+    return {Rule::ramContentAfterRange,
+            " (" + section->name + ", a RAM section after .bss with contents); " +
+                fixText(Rule::ramContentAfterRange, {section->name, "its input sections"})};
+  }
+  const std::string which =
+      !named || section->name == ".data" ? ".data" : ".data and " + section->name;
+  return {lld ? Rule::lldAssignmentEnd : Rule::noEndLine,
+          "; " + fixText(Rule::noEndLine, {which}) + std::string(lld ? kLldAssignmentNote : "")};
+}
+
+// The line that ends the range gives no flash address: as the diagnosis
+// finds from the map, RAM sections between the flash sections and .data do
+// that.
+Advice rangeEndNotFlashCause(const std::string& range) {
+  return {Rule::rangeEndNotFlash,
+          "the code range " + range +
+              " does not end in the flash: the line that ends it, the last line of the map with "
+              "an address before the first line holding .data, gives no flash address; RAM "
+              "sections that stand between the flash sections and .data do that: " +
+              fixText(Rule::ramSectionsBeforeData, {"them", ".bss"})};
+}
+
+}  // namespace pakforge
