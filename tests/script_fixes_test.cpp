@@ -273,6 +273,16 @@ TEST(ScriptFixes, EachRuleAsAnEdit) {
        "SECTIONS\n{\n  .hdr : {\n    . = .;\n  } > FLASH\n"
        "  .text : {\n    KEEP(*(.isr_vector))\n    *(.text*)\n  } > FLASH\n}\n",
        "PF106 PF106 PF106"},
+      {"PF106: two sections before .text move into it in one change, in their order",
+       "SECTIONS\n{\n  .vt : {\n    KEEP(*(.isr_vector))\n  } > FLASH\n"
+       "  .cfg : {\n    LONG(0x1)\n  } > FLASH\n  .text : {\n    *(.text*)\n  } > FLASH\n}\n",
+       [](LinkDiagnosis& d) {
+         d.findings.push_back(finding(Rule::flashBeforeRange));
+         d.findings.back().sections = {".vt", ".cfg"};
+       },
+       "SECTIONS\n{\n  .text : {\n    KEEP(*(.isr_vector))\n    LONG(0x1)\n    *(.text*)\n"
+       "  } > FLASH\n}\n",
+       "PF106 PF106 PF106"},
       {"PF106: a section of data words before .text is content, moved, not emptied as room",
        "SECTIONS\n{\n  .cfg : {\n    FILL(0xFFFFFFFF)\n    LONG(0xFFFFFFFF)\n  } > FLASH\n"
        "  .text : {\n    *(.text*)\n  } > FLASH\n}\n",

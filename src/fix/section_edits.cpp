@@ -199,6 +199,9 @@ std::string namedByMarkers(const Script& script, const Statement& st, std::strin
     const bool call = (t == "SIZEOF" || t == "ADDR" || t == "LOADADDR") && close < st.end &&
                       script.tokenText(open) == "(" && script.tokenText(name) == section &&
                       script.tokenText(close) == ")";
+    if (!call && ldscript::tokensName(script, i, i + 1, section)) {
+      return {};
+    }
     if (!call) {
       out += t;
       continue;
@@ -208,9 +211,7 @@ std::string namedByMarkers(const Script& script, const Statement& st, std::strin
                                               : start;
     i = close;
   }
-  Script one;
-  ldscript::ParseError error;
-  return ldscript::parseScript(out, one, error) && !ldscript::namesWord(one, section) ? out : "";
+  return out;
 }
 
 // Whether the statement takes the address or size of `section`:
@@ -336,12 +337,8 @@ void dropWhatNames(Editor& e, const std::vector<std::string>& dropped) {
   while (colon < text->open && s.script.tokenText(colon).find(':') == std::string_view::npos) {
     ++colon;
   }
-  Script header;
-  ldscript::ParseError error;
-  const std::size_t begin = s.script.byteOf(text->first + 1);
-  ldscript::parseScript(s.script.text.substr(begin, s.script.byteOf(colon) - begin), header, error);
-  const bool namesGone = std::any_of(gone.begin(), gone.end(), [&header](const std::string& n) {
-    return ldscript::namesWord(header, n);
+  const bool namesGone = std::any_of(gone.begin(), gone.end(), [&](const std::string& n) {
+    return ldscript::tokensName(s.script, text->first + 1, colon, n);
   });
   if (namesGone) {
     e.commit(s, ldscript::replaceTokens(s.script, text->first + 1, colon, " "),
@@ -560,9 +557,64 @@ void moveOutOfMissingRam(Editor& e, const LinkDiagnosis& d) {
   }
 }
 
+namespace {
+
+// What emptying the reservation `st` says.
+std::string emptiedText(const Statement& st) {
+  return "emptied the reservation " + st.name +
+         " before .text (the device's loader keeps the image's own header)";
+}
+
+// The reservation `st` emptied where it stands.
+ldscript::Replacement emptiedRoom(const Sections& s, const Statement& st) {
+  const std::string indent = ldscript::indentOf(s.script, st);
+  const std::string inner =
+      st.body.empty() ? indent + "    " : ldscript::indentOf(s.script, st.body.front());
+  // ". = ." keeps the section, empty, where it was: the linker drops an
+  // empty section, and with it the location counter's place after it.
+  return ldscript::tokensReplaced(s.script, st.open + 1, st.close,
+                                  join({"\n", inner, ". = .;\n", indent}));
+}
+
+// Rooms for another header (MCUboot's, filled) among `names` before .text:
+// the device's loader reads the image's own, so nothing goes into .text for
+// them. Each is emptied where it stands, all over one parse.
+void emptyRooms(Editor& e, const std::vector<std::string>& names) {
+  Sections s;
+  if (!e.load(s)) {
+    return;
+  }
+  const Statement* text = s.find(".text");
+  std::vector<ldscript::Replacement> changes;
+  std::vector<std::string> whats;
+  bool startMoves = false;
+  for (const std::string& name : names) {
+    const Statement* st = s.find(name);
+    if (st == nullptr || s.indexOf(*st) > s.indexOf(*text) || !onlyReserves(*st)) {
+      continue;
+    }
+    // In a region of its own the room keeps its place, and the code start
+    // with it; in the code's region the code moves down.
+    const bool ownRegion = !st->region.empty() && !text->region.empty() &&
+                           e.region(st->region) != e.region(text->region);
+    startMoves = startMoves || !ownRegion;
+    changes.push_back(emptiedRoom(s, *st));
+    whats.push_back(emptiedText(*st));
+  }
+  std::string emptied;
+  if (!changes.empty() && ldscript::applyReplacements(s.script, std::move(changes), emptied) &&
+      e.commit(s, std::move(emptied), {codeOf(Rule::flashBeforeRange)}, std::move(whats)) &&
+      startMoves) {
+    e.flashStartMoves();
+  }
+}
+
+}  // namespace
+
 // PF106, PF104: flash sections before .text, and the one the code start
 // lies in, move into it, at its start, in the order they have; their
-// output sections go.
+// output sections go. One parse holds every change of the move: the
+// sections dropped and their contents at .text's start.
 void moveIntoText(Editor& e, const LinkDiagnosis& d) {
   // The rooms emptied and the sections moved, of each finding, in order:
   // what lies before the range, then the section the code start lies in.
@@ -574,31 +626,19 @@ void moveIntoText(Editor& e, const LinkDiagnosis& d) {
   }
   const std::vector<std::string> codes =
       codesPresent(d, {Rule::flashBeforeRange, Rule::codeStartInOtherSection});
-  if (names.empty()) {
+  Sections s;
+  if (names.empty() || (emptyRooms(e, names), !e.load(s))) {
     return;
   }
+  const Statement* text = s.find(".text");
+  std::vector<ldscript::Replacement> changes;
   std::vector<std::string> lines;
   std::vector<std::string> moved;
+  std::vector<std::string> whats;
+  std::string region;
   for (const std::string& name : names) {
-    Sections s;
-    if (!e.load(s)) {
-      return;
-    }
     const Statement* st = s.find(name);
-    const Statement* text = s.find(".text");
-    if (st == nullptr || s.indexOf(*st) > s.indexOf(*text)) {
-      continue;
-    }
-    // Room for another header (MCUboot's, filled): the device's loader
-    // reads the image's own, so nothing goes into .text for it.
-    if (onlyReserves(*st)) {
-      // In a region of its own the room keeps its place, and the code
-      // start with it; in the code's region the code moves down.
-      const bool ownRegion = !st->region.empty() && !text->region.empty() &&
-                             e.region(st->region) != e.region(text->region);
-      if (emptySection(e, s, *st, codeOf(Rule::flashBeforeRange)) && !ownRegion) {
-        e.flashStartMoves();
-      }
+    if (st == nullptr || s.indexOf(*st) > s.indexOf(*text) || onlyReserves(*st)) {
       continue;
     }
     // Marked where something else names the section (its size, its
@@ -613,26 +653,29 @@ void moveIntoText(Editor& e, const LinkDiagnosis& d) {
     if (marked) {
       lines.push_back(movedMarkers(name).second + " = .;");
     }
-    const std::string region = st->region;
-    const std::string textRegion = text->region;
-    if (e.commit(s, ldscript::removeStatement(s.script, *st), codes,
-                 "dropped the output section " + name)) {
-      moved.push_back(name);
-      if (moved.size() == 1) {
-        mergeRegions(e, region, textRegion, name, codes);
-      }
-    }
-  }
-  Sections s;
-  if (lines.empty() || !e.load(s)) {
-    return;
+    region = moved.empty() ? st->region : region;
+    moved.push_back(name);
+    changes.push_back(ldscript::statementRemoved(s.script, *st));
+    whats.push_back("dropped the output section " + name);
   }
   std::string list;
   for (const std::string& name : moved) {
     list += (list.empty() ? "" : ", ") + name;
   }
-  e.commit(s, ldscript::insertAtBodyStart(s.script, *s.find(".text"), lines), codes,
-           "moved what " + list + " held to the start of .text");
+  if (!lines.empty()) {
+    changes.push_back(ldscript::linesAtBodyStart(s.script, *text, lines));
+    whats.push_back("moved what " + list + " held to the start of .text");
+  }
+  const std::string textRegion = text->region;
+  std::string edited;
+  if (moved.empty() || !ldscript::applyReplacements(s.script, std::move(changes), edited) ||
+      !e.commit(s, std::move(edited), codes, std::move(whats))) {
+    return;
+  }
+  mergeRegions(e, region, textRegion, moved.front(), codes);
+  if (lines.empty()) {
+    return;
+  }
   dropWhatNames(e, moved);
   // What still measures them inside a section (a table's LONG(SIZEOF(...))).
   for (const std::string& name : moved) {
@@ -754,15 +797,9 @@ void keepSymbols(Editor& e, const LinkDiagnosis& d) {
 }
 
 bool emptySection(Editor& e, const Sections& s, const Statement& st, const std::string& code) {
-  const std::string indent = ldscript::indentOf(s.script, st);
-  const std::string inner =
-      st.body.empty() ? indent + "    " : ldscript::indentOf(s.script, st.body.front());
-  // ". = ." keeps the section, empty, where it was: the linker drops an
-  // empty section, and with it the location counter's place after it.
-  const std::string body = join({"\n", inner, ". = .;\n", indent});
-  return e.commit(s, ldscript::replaceTokens(s.script, st.open + 1, st.close, body), {code},
-                  "emptied the reservation " + st.name +
-                      " before .text (the device's loader keeps the image's own header)");
+  std::string emptied;
+  return ldscript::applyReplacements(s.script, {emptiedRoom(s, st)}, emptied) &&
+         e.commit(s, std::move(emptied), {code}, emptiedText(st));
 }
 
 // .text's header aligned to `align` ("0x20000"), an ALIGN(...) already

@@ -235,8 +235,8 @@ std::string statementText(const Script& script, const Statement& st) {
   return script.text.substr(begin, script.byteOf(st.end) - begin);
 }
 
-bool namesWord(const Script& script, std::string_view word) {
-  for (std::size_t i = 0; i < script.tokens.size(); ++i) {
+bool tokensName(const Script& script, std::size_t first, std::size_t end, std::string_view word) {
+  for (std::size_t i = first; i < end; ++i) {
     if (script.tokens[i].kind != TokenKind::word) {
       continue;
     }
@@ -252,10 +252,13 @@ bool namesWord(const Script& script, std::string_view word) {
   return false;
 }
 
+bool namesWord(const Script& script, std::string_view word) {
+  return tokensName(script, 0, script.tokens.size(), word);
+}
+
+// The statement's own tokens, read where the script's parse left them.
 bool statementNames(const Script& script, const Statement& st, std::string_view word) {
-  Script one;
-  ParseError error;
-  return parseScript(statementText(script, st), one, error) && namesWord(one, word);
+  return tokensName(script, st.first, st.end, word);
 }
 
 }  // namespace pakforge::ldscript

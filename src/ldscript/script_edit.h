@@ -80,5 +80,7 @@ std::string atSymbol(const Script& script, const Statement& section);
 bool namesWord(const Script& script, std::string_view word);
 // The same for one statement.
 bool statementNames(const Script& script, const Statement& st, std::string_view word);
+// The same for tokens [first, end) of the script.
+bool tokensName(const Script& script, std::size_t first, std::size_t end, std::string_view word);
 
 }  // namespace pakforge::ldscript
