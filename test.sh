@@ -4,7 +4,7 @@
 #     installation, the CMake package and the Debian package;
 #  2. Clang with AddressSanitizer and UndefinedBehaviorSanitizer (halting on
 #     the first error): the same tests, plus each fuzz target for
-#     PAKFORGE_FUZZ_SECONDS (30 by default) from its seed corpus;
+#     PAKFORGE_FUZZ_SECONDS (10 by default) from its seed corpus;
 #  3. Windows x86-64, cross-compiled with MinGW-w64: the unit and end-to-end
 #     tests under wine, and the .zip package;
 #  4. the release packages (release.sh), Linux on arm64 cross-compiled with
