@@ -245,6 +245,15 @@ TEST_F(Aelfdump, HelpVersionAndOptionsAnywhere) {
       dump({"--link", "../output.map", "../output.elf", "--script", "../prog.alf"});
   EXPECT_EQ(noScript.status, 10);
   EXPECT_EQ(noScript.err.rfind("aelfdump: ../prog.alf:", 0), 0u) << noScript.err;
+  // What the script INCLUDEs is read with it; one found nowhere is said,
+  // and the advice reads the rest.
+  writeText(path("work/split.ld"), "INCLUDE gone.ld\nSECTIONS\n{\n  .text : { *(.text*) }\n}\n");
+  const Outcome split = dump({"--link", "../output.map", "../output.elf", "--script", "split.ld"});
+  EXPECT_EQ(split.err.rfind("aelfdump: split.ld includes 'gone.ld', which is neither where it is "
+                            "named nor beside it: the advice does not read it\n",
+                            0),
+            0u)
+      << split.err;
   const Outcome unknown = dump({"--explain", "PF999"});
   EXPECT_EQ(unknown.status, 2);
   EXPECT_EQ(unknown.err.rfind("aelfdump: no problem has the code 'PF999'; the codes are PF101 ", 0),

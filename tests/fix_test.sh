@@ -9,7 +9,8 @@
 #     CubeMX's layout unadapted (flash from 0x08000000, 128 KiB of RAM) are
 #     fixed, with the start-up code's symbol where the values are loaded;
 #   - a script that INCLUDEs its MEMORY from a -L folder is fixed in both
-#     files;
+#     files, and one that INCLUDEs its SECTIONS (the nRF5 SDK's split) gets
+#     the same advice as the whole and the end lines advised;
 #   - bad input gets its message and status, and nothing of the team's
 #     changes.
 # Usage: fix_test.sh PAKFORGE AELFDUMP SOURCE_DIR
@@ -211,6 +212,36 @@ cmp -s "$project/ld/memory.ld" "$work/before/ld/memory.ld" || fail "memory.ld ch
   { cat "$work/out"; fail "--fix on a fixed script"; }
 grep -q '^round 1: pakforge builds a correct image' "$work/out" || fail "a fixed script fixed again"
 ! grep -q '^+++' "$work/out" || fail "a fixed script changed again"
+
+# The nRF5 SDK's own split: the project's script holds MEMORY and INCLUDEs
+# the SDK's common part, which holds SECTIONS (.data AT its own symbol).
+# --link --script advises on the split as on the whole, and --fix edits the
+# included file into a correct image, with the end lines advised.
+load_origin nrf5_sdk
+split=$work/split
+mkdir -p "$split" && cp -r "$work/obj" "$split/obj"
+make_script "$work/nrf5.ld"
+sed -n '/^MEMORY/,/^}/p' "$work/nrf5.ld" >"$split/app.ld"
+echo 'INCLUDE nrf_common.ld' >>"$split/app.ld"
+sed '/^MEMORY/,/^}/d' "$work/nrf5.ld" >"$split/nrf_common.ld"
+split_link=("$cc" "${cflags[@]}" -T app.ld -Wl,--gc-sections -Wl,-Map=fw.map -o fw.elf
+  obj/app.o obj/modbus.o obj/startup.o)
+(cd "$split" && "${split_link[@]}" 2>/dev/null) || fail "the split nRF5 script does not link"
+(cd "$split" && "$aelfdump" --link fw.map fw.elf --script app.ld >"$work/split.advice" 2>&1) || true
+(cd "$split" && "$aelfdump" --link fw.map fw.elf --script "$work/nrf5.ld" >"$work/whole.advice" 2>&1) ||
+  true
+cmp -s "$work/split.advice" "$work/whole.advice" ||
+  { diff "$work/whole.advice" "$work/split.advice"; fail "--link --script reads the split script otherwise"; }
+(cd "$split" && "$aelfdump" --fix app.ld --write -- "${split_link[@]}") >"$work/out" 2>&1 ||
+  { cat "$work/out"; fail "--fix on the split nRF5 script"; }
+grep -q '^wrote nrf_common.ld' "$work/out" || fail "nrf_common.ld not written"
+grep -q '__etext = ' "$split/nrf_common.ld" || fail "the end lines do not start from __etext"
+advised=$(awk '/^  [0-9]+\. \[PF/ { code = substr($2, 2) }
+  code ~ /^PF(107|201|204|603)$/ && /^            [._A-Za-z][^ ]* = .*;$/ { sub(/^ +/, ""); print }
+' "$work/split.advice")
+[ -n "$advised" ] || fail "no end lines advised for the split nRF5 script"
+sed 's/^[[:space:]]*//; s/[[:space:]]*$//' "$split/nrf_common.ld" | grep -qvxF -f - <(echo "$advised") &&
+  fail "the end lines advised for the split nRF5 script are not the ones --fix wrote"
 
 # Bad input: STATUS WANT_MESSAGE SCRIPT COMMAND... from the untouched copy.
 as_user=()

@@ -29,29 +29,6 @@ constexpr int kMaxRounds = 4;
 // script a team writes by hand.
 constexpr std::size_t kMaxFiles = 64;
 
-std::string folderOf(const std::string& path) {
-  const std::size_t separator = platform::lastSeparator(path);
-  return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
-}
-
-// Where the linker finds an INCLUDEd file: where it is named (from the
-// current folder), on the -L folders, then beside the file that includes it.
-std::string findInclude(const std::string& name, const std::vector<std::string>& folders,
-                        const std::string& includer) {
-  std::vector<std::string> candidates = {name};
-  for (const std::string& folder : folders) {
-    candidates.push_back(folder + "/");
-    candidates.back().append(name);
-  }
-  candidates.push_back(folderOf(includer) + name);
-  for (const std::string& candidate : candidates) {
-    if (platform::fileKind(candidate) == platform::FileKind::regular) {
-      return candidate;
-    }
-  }
-  return {};
-}
-
 // "a.ld includes b.ld, which includes a.ld": the chain of INCLUDEs from
 // the file that is included again, through `file`, back to it.
 std::string includeCycle(const std::vector<ScriptFile>& files,
@@ -91,7 +68,7 @@ int readFiles(const std::string& script, const fix::LinkCommand& command,
       return kScriptNotEditable;
     }
     for (const std::string& name : parsed.includes) {
-      const std::string found = findInclude(name, command.libraryPaths, files[i].path);
+      const std::string found = fix::findInclude(name, command.libraryPaths, files[i].path);
       if (found.empty()) {
         std::cerr << "aelfdump: " << files[i].path << " includes '" << name
                   << "', which is neither where it is named nor on the link command's -L "
@@ -476,14 +453,18 @@ Verdict judgeLink(FixRun& run, int round, LinkDiagnosis& d, int& status) {
     run.firstLink = link;
     run.firstScripts = scripts;
   }
-  // The script as linked, read as --link --script reads it, so that the
-  // advice and the edits are the same (every round's edits read).
-  ldscript::Script linked;
-  ldscript::ParseError unread;
-  d = diagnoseLink(run.map, run.elf, nullptr,
-                   ldscript::parseScript(run.files.front().text, linked, unread)
-                       ? fix::scriptSays(linked)
-                       : ScriptSays{});
+  // The script as linked, its INCLUDEs with it, read as --link --script
+  // reads it, so that the advice and the edits are the same (every round's
+  // edits read).
+  ScriptSays says;
+  for (const ScriptFile& file : run.files) {
+    ldscript::Script linked;
+    ldscript::ParseError unread;
+    if (ldscript::parseScript(file.text, linked, unread)) {
+      fix::addScriptSays(linked, says);
+    }
+  }
+  d = diagnoseLink(run.map, run.elf, nullptr, std::move(says));
   const BuildPreview verdict = previewBuild(d);
   run.left = codesOf(d);
   if (verdict.result != BuildResult::ok) {

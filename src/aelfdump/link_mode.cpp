@@ -6,6 +6,7 @@
 
 #include "aelfdump/json_text.h"
 #include "driver/build_image.h"
+#include "fix/link_command.h"
 #include "fix/script_fixes.h"
 #include "format/hex_text.h"
 #include "format/input_file.h"
@@ -336,21 +337,42 @@ int explainRule(const std::string& code) {
 
 namespace {
 
-// What the script at `path` says (fix::scriptSays): 0, or the exit status
-// after saying why it can't be opened (1) or read as a script (10).
+// INCLUDEs nest, without cycles; a script of more files than this is no
+// script a team writes by hand.
+constexpr std::size_t kMaxScriptFiles = 64;
+
+// What the script at `path` and the files it INCLUDEs say
+// (fix::addScriptSays): 0, or the exit status after saying why one can't be
+// opened (1) or read as a script (10). An INCLUDE found neither where it is
+// named nor beside the file that names it (a -L folder of the link's) is
+// said, and the advice is what the other files say.
 int readScriptSays(const std::string& path, ScriptSays& says) {
-  std::string text;
-  if (!readWholeFile(path, text)) {
-    std::cerr << "aelfdump: can't open '" << path << "'\n";
-    return 1;
+  std::vector<std::string> paths = {path};
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    std::string text;
+    if (!readWholeFile(paths[i], text)) {
+      std::cerr << "aelfdump: can't open '" << paths[i] << "'\n";
+      return 1;
+    }
+    ldscript::Script script;
+    ldscript::ParseError error;
+    if (!ldscript::parseScript(text, script, error)) {
+      std::cerr << "aelfdump: " << paths[i] << ":" << ldscript::errorText(error) << "\n";
+      return kScriptUnreadable;
+    }
+    fix::addScriptSays(script, says);
+    for (const std::string& name : script.includes) {
+      const std::string found = fix::findInclude(name, {}, paths[i]);
+      if (found.empty()) {
+        std::cerr << "aelfdump: " << paths[i] << " includes '" << name
+                  << "', which is neither where it is named nor beside it: the advice does not "
+                     "read it\n";
+      } else if (std::find(paths.begin(), paths.end(), found) == paths.end() &&
+                 paths.size() < kMaxScriptFiles) {
+        paths.push_back(found);
+      }
+    }
   }
-  ldscript::Script script;
-  ldscript::ParseError error;
-  if (!ldscript::parseScript(text, script, error)) {
-    std::cerr << "aelfdump: " << path << ":" << ldscript::errorText(error) << "\n";
-    return kScriptUnreadable;
-  }
-  says = fix::scriptSays(script);
   return 0;
 }
 

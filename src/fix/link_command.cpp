@@ -10,6 +10,11 @@
 namespace pakforge::fix {
 namespace {
 
+std::string folderOf(const std::string& path) {
+  const std::size_t separator = platform::lastSeparator(path);
+  return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
+}
+
 // What the linker options of a command name, and what to put in their
 // place when the command is run for the fix.
 struct Rewrite {
@@ -338,6 +343,22 @@ std::vector<std::string> commandFor(const LinkCommand& command, const std::strin
     out.push_back(command.driver ? "-Wl,-n" : "-n");
   }
   return out;
+}
+
+std::string findInclude(const std::string& name, const std::vector<std::string>& folders,
+                        const std::string& includer) {
+  std::vector<std::string> candidates = {name};
+  for (const std::string& folder : folders) {
+    candidates.push_back(folder + "/");
+    candidates.back().append(name);
+  }
+  candidates.push_back(folderOf(includer) + name);
+  for (const std::string& candidate : candidates) {
+    if (platform::fileKind(candidate) == platform::FileKind::regular) {
+      return candidate;
+    }
+  }
+  return {};
 }
 
 }  // namespace pakforge::fix

@@ -43,4 +43,10 @@ std::vector<std::string> commandFor(const LinkCommand& command, const std::strin
                                     const std::string& map, const std::string& elf,
                                     bool noPageAlign);
 
+// Where the linker finds an INCLUDEd file `name`: where it is named (from
+// the current folder), on the -L `folders`, then beside `includer`, the
+// file that includes it. Empty when it is in none of them.
+std::string findInclude(const std::string& name, const std::vector<std::string>& folders,
+                        const std::string& includer);
+
 }  // namespace pakforge::fix

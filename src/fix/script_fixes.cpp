@@ -65,8 +65,7 @@ std::span<const Rule> edit::rulesOf(EditFn make) {
   return {};
 }
 
-ScriptSays scriptSays(const ldscript::Script& script) {
-  ScriptSays says;
+void addScriptSays(const ldscript::Script& script, ScriptSays& says) {
   for (const ldscript::Statement& block : script.statements) {
     if (block.kind != ldscript::StatementKind::block || block.name != "SECTIONS") {
       continue;
@@ -81,7 +80,6 @@ ScriptSays scriptSays(const ldscript::Script& script) {
       says.loadRegionOnly.emplace_back(st.name, st.lmaFirst != st.lmaEnd && st.atFirst == st.atEnd);
     }
   }
-  return says;
 }
 
 bool hasEdit(Rule rule) {

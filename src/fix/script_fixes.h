@@ -40,9 +40,10 @@ struct RoundEdits {
   std::string error;
 };
 
-// What the SECTIONS blocks of a script say that a diagnosis can't read
-// from the map and the ELF file.
-ScriptSays scriptSays(const ldscript::Script& script);
+// What the SECTIONS blocks of one file of a script say that a diagnosis
+// can't read from the map and the ELF file, added to `says`: a script's
+// files (the one linked, then those it INCLUDEs) are added in turn.
+void addScriptSays(const ldscript::Script& script, ScriptSays& says);
 
 // Whether an edit of applyFixes answers the findings of `rule`.
 bool hasEdit(Rule rule);
