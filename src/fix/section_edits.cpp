@@ -626,8 +626,12 @@ void moveIntoText(Editor& e, const LinkDiagnosis& d) {
   }
   const std::vector<std::string> codes =
       codesPresent(d, {Rule::flashBeforeRange, Rule::codeStartInOtherSection});
+  if (names.empty()) {
+    return;
+  }
+  emptyRooms(e, names);
   Sections s;
-  if (names.empty() || (emptyRooms(e, names), !e.load(s))) {
+  if (!e.load(s)) {
     return;
   }
   const Statement* text = s.find(".text");
@@ -653,7 +657,9 @@ void moveIntoText(Editor& e, const LinkDiagnosis& d) {
     if (marked) {
       lines.push_back(movedMarkers(name).second + " = .;");
     }
-    region = moved.empty() ? st->region : region;
+    if (moved.empty()) {
+      region = st->region;  // the region merged into .text's, if any
+    }
     moved.push_back(name);
     changes.push_back(ldscript::statementRemoved(s.script, *st));
     whats.push_back("dropped the output section " + name);
