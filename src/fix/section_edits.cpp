@@ -576,6 +576,21 @@ ldscript::Replacement emptiedRoom(const Sections& s, const Statement& st) {
                                   join({"\n", inner, ". = .;\n", indent}));
 }
 
+// The sections of `names` that stand before .text, in that order: the
+// rooms among them (only reserving space) when `rooms`, the others when not.
+std::vector<const Statement*> beforeText(const Sections& s, const std::vector<std::string>& names,
+                                         bool rooms) {
+  const Statement* text = s.find(".text");
+  std::vector<const Statement*> found;
+  for (const std::string& name : names) {
+    const Statement* st = s.find(name);
+    if (st != nullptr && s.indexOf(*st) <= s.indexOf(*text) && onlyReserves(*st) == rooms) {
+      found.push_back(st);
+    }
+  }
+  return found;
+}
+
 // Rooms for another header (MCUboot's, filled) among `names` before .text:
 // the device's loader reads the image's own, so nothing goes into .text for
 // them. Each is emptied where it stands, all over one parse.
@@ -588,11 +603,7 @@ void emptyRooms(Editor& e, const std::vector<std::string>& names) {
   std::vector<ldscript::Replacement> changes;
   std::vector<std::string> whats;
   bool startMoves = false;
-  for (const std::string& name : names) {
-    const Statement* st = s.find(name);
-    if (st == nullptr || s.indexOf(*st) > s.indexOf(*text) || !onlyReserves(*st)) {
-      continue;
-    }
+  for (const Statement* st : beforeText(s, names, true)) {
     // In a region of its own the room keeps its place, and the code start
     // with it; in the code's region the code moves down.
     const bool ownRegion = !st->region.empty() && !text->region.empty() &&
@@ -640,11 +651,8 @@ void moveIntoText(Editor& e, const LinkDiagnosis& d) {
   std::vector<std::string> moved;
   std::vector<std::string> whats;
   std::string region;
-  for (const std::string& name : names) {
-    const Statement* st = s.find(name);
-    if (st == nullptr || s.indexOf(*st) > s.indexOf(*text) || onlyReserves(*st)) {
-      continue;
-    }
+  for (const Statement* st : beforeText(s, names, false)) {
+    const std::string& name = st->name;
     // Marked where something else names the section (its size, its
     // address), so that it can be said by what it held.
     const bool marked = anyNaming(s.script, name);
