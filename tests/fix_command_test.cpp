@@ -166,6 +166,36 @@ TEST_F(FixCommand, ADriverIsToldFromALinkerByWhatItIs) {
             "(ld, ld.lld): say which with --driver or --linker before --");
 }
 
+// Where an INCLUDEd file is found, as the linker looks: where it is
+// named, then on the -L folders in order, then beside the file that
+// includes it.
+TEST_F(FixCommand, AnIncludeIsFoundWhereTheLinkerLooks) {
+  fs::create_directories("other");
+  fs::create_directories("sdk");
+  std::ofstream("other/mem.ld") << "MEMORY { }\n";
+  std::ofstream("sdk/common.ld") << "SECTIONS { }\n";
+  std::ofstream("sdk/mem.ld") << "MEMORY { }\n";
+  struct Case {
+    std::string name;
+    std::vector<std::string> folders;
+    std::string includer;
+    std::string found;
+  };
+  const std::vector<Case> cases = {
+      {"app.ld", {"lib"}, "sdk/main.ld", "app.ld"},
+      {"mem.ld", {"lib", "other"}, "sdk/main.ld", "lib/mem.ld"},
+      {"mem.ld", {"other", "lib"}, "sdk/main.ld", "other/mem.ld"},
+      {"mem.ld", {}, "sdk/main.ld", "sdk/mem.ld"},
+      {"common.ld", {"lib"}, "sdk/main.ld", "sdk/common.ld"},
+      {"common.ld", {"lib"}, "main.ld", ""},
+      {"none.ld", {"lib", "other"}, "sdk/main.ld", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name + " from " + c.includer);
+    EXPECT_EQ(findInclude(c.name, c.folders, c.includer), c.found);
+  }
+}
+
 TEST(UnifiedDiff, HunksAsDiffWritesThem) {
   const std::string before = "1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11\n12\n";
   EXPECT_EQ(unifiedDiff(before, before, "s.ld"), "");

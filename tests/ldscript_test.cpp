@@ -197,5 +197,39 @@ TEST(LdScript, ChangesOverOneParse) {
       refused));
 }
 
+// Whether a statement names a section or symbol, read from the tokens of
+// the script's parse: a whole name, also inside an expression, never part
+// of a longer one (a marker of what moved), and only within the statement.
+TEST(LdScript, NamesAreWholeWordsOfTheStatement) {
+  struct Case {
+    std::string statement;
+    std::string word;
+    bool names;
+  };
+  const std::vector<Case> cases = {
+      {"_e = ADDR(.data);", ".data", true},
+      {"_e = _etext+4;", "_etext", true},
+      {"_e = SIZEOF(.data) + LOADADDR(.data);", ".data", true},
+      {"_e = __data_moved_start;", ".data", false},
+      {"_e = ADDR(.data.rel);", ".data", false},
+      {"_e = ADDR(.data2);", ".data", false},
+      {"_e = ADDR(.text); /* .data */", ".data", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.statement);
+    // The statement between two others that name the word: only its own
+    // tokens count.
+    const std::string text =
+        "SECTIONS\n{\n  _a = " + c.word + ";\n  " + c.statement + "\n  _b = " + c.word + ";\n}\n";
+    Script script;
+    ParseError error;
+    ASSERT_TRUE(parseScript(text, script, error)) << errorText(error);
+    const Statement& st = script.statements.front().body[1];
+    EXPECT_EQ(statementNames(script, st, c.word), c.names);
+    EXPECT_EQ(tokensName(script, st.first, st.end, c.word), c.names);
+    EXPECT_TRUE(namesWord(script, c.word));
+  }
+}
+
 }  // namespace
 }  // namespace pakforge::ldscript

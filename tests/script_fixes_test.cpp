@@ -431,5 +431,33 @@ TEST(ScriptFixes, NoSectionsBlockWithTextIsSaid) {
   EXPECT_TRUE(edits.changes.empty());
 }
 
+// What a script's files say that the map can't: each output section's own
+// AT(SYMBOL), and whether it is placed with AT> REGION alone; the files of
+// one script (the one linked, then those it INCLUDEs) add up.
+TEST(ScriptFixes, WhatTheScriptsFilesSay) {
+  ScriptSays says;
+  for (const std::string& text : {
+           std::string("MEMORY\n{\n  RAM : ORIGIN = 0x20000000, LENGTH = 32K\n}\n"),
+           std::string("SECTIONS\n{\n  .text : { *(.text*) } > FLASH\n"
+                       "  .data : AT(__etext) { *(.data*) } > RAM\n"
+                       "  .tdata : { *(.tdata*) } > RAM AT> FLASH\n"
+                       "  .both : AT(_x) { *(.b) } > RAM AT> FLASH\n}\n"),
+           std::string("SECTIONS\n{\n  .bss : { *(.bss*) } > RAM\n}\n"),
+       }) {
+    ldscript::Script script;
+    ldscript::ParseError error;
+    ASSERT_TRUE(ldscript::parseScript(text, script, error)) << ldscript::errorText(error);
+    addScriptSays(script, says);
+  }
+  using Symbols = std::vector<std::pair<std::string, std::string>>;
+  using Regions = std::vector<std::pair<std::string, bool>>;
+  EXPECT_EQ(says.atSymbols, (Symbols{{".data", "__etext"}, {".both", "_x"}}));
+  EXPECT_EQ(says.loadRegionOnly, (Regions{{".text", false},
+                                          {".data", false},
+                                          {".tdata", true},
+                                          {".both", false},
+                                          {".bss", false}}));
+}
+
 }  // namespace
 }  // namespace pakforge::fix
